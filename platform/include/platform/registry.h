@@ -1,0 +1,62 @@
+// The registry calls the program and the library use, over one file-backed
+// store per user ($XDG_CONFIG_HOME/tranquo/registry, or TRANQUO_REGISTRY).
+// Every change is written at once, atomically (temporary file, then rename).
+#pragma once
+
+#include <string>
+
+#include "platform/wintypes.h"
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using REGSAM = DWORD;
+
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u)))
+
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// All return ERROR_SUCCESS or a Win32 error code (ERROR_FILE_NOT_FOUND for a
+// missing key or value, ERROR_MORE_DATA when the buffer is too small).
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result);
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
+                     REGSAM desired, void* securityAttributes, HKEY* result, DWORD* disposition);
+// A null or empty name is the key's default value.
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize);
+// REG_SZ data includes its terminating NUL in size.
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
+LONG RegDeleteValueA(HKEY key, const char* valueName);
+// Deletes a key that has no subkeys.
+LONG RegDeleteKeyA(HKEY key, const char* subKey);
+// Deletes a key with everything below it (subKey null: the key's contents).
+LONG RegDeleteTreeA(HKEY key, const char* subKey);
+LONG RegCloseKey(HKEY key);
+
+namespace platform {
+
+// The store's file: TRANQUO_REGISTRY, else $XDG_CONFIG_HOME/tranquo/registry,
+// else ~/.config/tranquo/registry.
+std::string RegistryStorePath();
+// Drops the in-memory copy so that the next call reads the store afresh
+// (tests that change TRANQUO_REGISTRY).
+void ReloadRegistry();
+
+} // namespace platform
