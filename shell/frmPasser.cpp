@@ -1,0 +1,10 @@
+#include "shell/frmPasser.h"
+
+namespace shell {
+
+StringStore& frmPasser() {
+    static StringStore store;
+    return store;
+}
+
+} // namespace shell
