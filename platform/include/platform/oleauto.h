@@ -122,7 +122,14 @@ void VariantInit(VARIANT* v);
 // leaves it empty.
 HRESULT VariantClear(VARIANT* v);
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
-// Conversion for the scalar types IDispatch::Invoke needs.
+// VariantChangeType flags.
+constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
+constexpr USHORT VARIANT_ALPHABOOL = 0x2; // Booleans become "True"/"False" rather than "-1"/"0"
+
+// Conversion for the scalar types IDispatch::Invoke needs (VT_EMPTY, VT_I2,
+// VT_I4, VT_INT, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_R8, VT_BOOL, VT_BSTR, also
+// from VT_BYREF to those); dest may be source. DISP_E_OVERFLOW when the value
+// does not fit, DISP_E_TYPEMISMATCH when it cannot be converted.
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, USHORT flags, VARTYPE vt);
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);

@@ -1,0 +1,7 @@
+#include <cstdlib>
+
+#include "platform/com.h"
+
+void* CoTaskMemAlloc(std::size_t size) { return std::malloc(size ? size : 1); }
+
+void CoTaskMemFree(void* block) { std::free(block); }
