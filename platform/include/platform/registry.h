@@ -28,19 +28,29 @@ constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_DWORD = 4;
 
+constexpr DWORD ERROR_KEY_DELETED = 1018; // the opened key was deleted since
+
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 // All return ERROR_SUCCESS or a Win32 error code (ERROR_FILE_NOT_FOUND for a
-// missing key or value, ERROR_MORE_DATA when the buffer is too small).
+// missing key or value, ERROR_MORE_DATA when the buffer is too small,
+// ERROR_INVALID_HANDLE for a closed or unknown key, ERROR_ACCESS_DENIED for a
+// write through a key opened without KEY_SET_VALUE, or a read without
+// KEY_QUERY_VALUE). Key and value names are case-insensitive; a key path
+// separates its names with "". Handles from RegOpenKeyExA/RegCreateKeyExA
+// are freed by RegCloseKey; the predefined roots need no closing.
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result);
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
                      REGSAM desired, void* securityAttributes, HKEY* result, DWORD* disposition);
-// A null or empty name is the key's default value.
+// A null or empty name is the key's default value. A null data pointer
+// gives the size only; a short buffer gives ERROR_MORE_DATA and the size.
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* dataSize);
-// REG_SZ data includes its terminating NUL in size.
+// REG_SZ data includes its terminating NUL in size. The bytes are stored as
+// given: RegQueryValueExA reports the same count (adding a NUL in the buffer,
+// not in the count, when there is room and it was stored without one).
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, const char* valueName);
