@@ -1,0 +1,64 @@
+// What the deep scan needs from the window that runs it: its inputs, the
+// counters and texts it keeps up to date, and the Stop flag. The recovery
+// wizard implements it over its controls; tranquo-cli over the console.
+// Questions and messages do not go through here: the scan asks them through
+// platform::MsgBox, and pending events run through platform::DoEvents.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/RawDevice.h"
+
+namespace wizard {
+
+class DeepScanHost {
+public:
+    virtual ~DeepScanHost() = default;
+
+    // Inputs, read once when the scan starts (RetryLimit: at each failed read).
+    virtual engine::DriveNumber Drive() = 0;
+    // BytesPerSector is the sector size; TotalSectors is where the scan stops.
+    virtual engine::DriveGeometry Geometry() = 0;
+    // First sector scanned: the first data sector of the last boot-sector
+    // parse in this process, 0 when there was none.
+    virtual std::int32_t FirstDataSector() = 0;
+    virtual std::int32_t SectorsAtOnce() = 0;
+    // Read attempts for a failing block.
+    virtual std::int32_t RetryLimit() = 0;
+    // Put before the number of every carved file's name (may be empty).
+    virtual std::string FilenamePrefix() = 0;
+    // The destination root, ending in "/".
+    virtual std::string DestinationRoot() = 0;
+    // Upper bound of the progress value.
+    virtual std::int32_t BarMaximum() = 0;
+    // Entry n (1 to 70) of the [RecoveryWizard] texts.
+    virtual std::string WizardText(int n) = 0;
+    // The running total of files found in this run, as shown (both stages).
+    virtual std::int64_t FilesFoundShown() = 0;
+
+    // The window's look while the scan runs: Start disabled, Stop enabled,
+    // the drive list disabled.
+    virtual void EnterScanningLook() = 0;
+    // After a run-time error: the way back (Back) is enabled again.
+    virtual void EnableBack() = 0;
+
+    // Outputs.
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void ShowFilesFound(std::int64_t total) = 0;   // both stages
+    virtual void ShowImagesFound(std::int64_t carved) = 0; // this scan
+    virtual void ShowReadErrors(std::int64_t errors) = 0;
+    // The file being carved or just finished; "" clears it.
+    virtual void ShowCurrentFile(const std::string& name) = 0;
+    virtual void ShowProgress(std::int32_t value) = 0;
+    // Called once per carved file when it is complete on disk (path and
+    // bytes written); the window ignores it, the console lists the file.
+    virtual void FileCarved(const std::string& path, std::int64_t bytes) { (void)path, (void)bytes; }
+
+    // Set by Stop; the scan clears it when it starts and tests it before
+    // every sector.
+    virtual bool StopRequested() = 0;
+    virtual void SetStopRequested(bool value) = 0;
+};
+
+} // namespace wizard

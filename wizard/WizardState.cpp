@@ -1,0 +1,10 @@
+#include "wizard/WizardState.h"
+
+namespace wizard {
+
+WizardFields& Wizard() {
+    static WizardFields fields;
+    return fields;
+}
+
+} // namespace wizard
