@@ -27,6 +27,14 @@ public:
     // volume is in use (mounted) or read-only.
     virtual bool BeginWrite(DWORD* error) = 0;
     virtual void EndWrite() = 0;
+    // Called when a handle that reads opens and when it closes, so that a
+    // device can be opened only while someone uses it (a card may be swapped
+    // between scans). Calls nest; the default needs nothing.
+    virtual bool BeginRead(DWORD* error) {
+        (void)error;
+        return true;
+    }
+    virtual void EndRead() {}
 };
 
 enum class DriveKind { Fixed, Removable, CdRom };
@@ -39,6 +47,7 @@ struct DriveInfo {
     std::uint64_t length = 0;    // the volume's size in bytes
     bool attachedImage = false;
     bool hasMedia = true;
+    int partition = 0;           // MBR partition number (1-4) in the source, 0 for the whole source
 };
 
 // Attaches an image file: one drive per MBR partition, or one drive for a
@@ -48,10 +57,15 @@ std::vector<char> AttachImage(const std::string& path, std::string* error);
 void AttachFromEnvironment();
 // Attaches a caller-made volume as a removable drive; returns its letter.
 char AttachVolume(std::shared_ptr<VolumeBackend> backend, const std::string& description);
-// Forgets attached images and volumes and rescans devices (tests).
+// Forgets attached images and volumes and rescans devices (tests). The next
+// use of the namespace reads TRANQUO_ATTACH again.
 void ResetDrives();
 
+// Every drive in letter order; rescans the removable devices first, so that
+// a card inserted since the last call appears. Drives keep their letters
+// while they are present.
 std::vector<DriveInfo> ListDrives();
+// The drive behind a letter (either case), without a rescan.
 bool FindDrive(char letter, DriveInfo* info);
 
 } // namespace platform

@@ -3,6 +3,7 @@
 // the tests each install their own implementation.
 #pragma once
 
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -21,6 +22,8 @@ constexpr int vbQuestion = 32;
 constexpr int vbExclamation = 48;
 constexpr int vbInformation = 64;
 constexpr int vbDefaultButton2 = 256;
+constexpr int vbDefaultButton3 = 512;
+constexpr int DefaultButtonMask = 0xF00;
 constexpr int ButtonMask = 0x0F;
 constexpr int IconMask = 0xF0;
 
@@ -65,14 +68,21 @@ inline int MsgBox(const std::string& text, int style = vbOKOnly, const std::stri
     return Ui().MessageBox(text, style, title);
 }
 
-// For tranquo-cli: prints every box to stderr; a question is answered from
-// the terminal when there is one, else from the default answer (Yes with
-// --yes, No otherwise); it never blocks without a terminal.
+// For tranquo-cli: prints every box to stderr as "title: text". With
+// assumeYes (--yes) every question is answered Yes (OK for OK/Cancel) without
+// asking. Otherwise a question is asked on the terminal when there is one
+// (an empty answer takes the box's default button; the end of input answers
+// No/Cancel); without a terminal it never blocks and answers No for Yes/No
+// and Cancel for OK/Cancel and Yes/No/Cancel, so that nothing is written
+// unasked.
 class ConsoleUi : public UiServices {
 public:
     struct Options {
         bool assumeYes = false;
-        bool quiet = false;
+        bool quiet = false;     // information and plain boxes are not printed
+        std::FILE* input = nullptr;   // answers; null: stdin
+        std::FILE* output = nullptr;  // boxes and prompts; null: stderr
+        int terminal = -1;            // -1: ask isatty on the input; 0: no; 1: yes
     };
     explicit ConsoleUi(Options options);
     void DoEvents() override;
@@ -84,6 +94,12 @@ public:
     std::function<void()> onPump;
 
 private:
+    bool Interactive() const;
+    std::FILE* In() const;
+    std::FILE* Out() const;
+    // Reads one line from the terminal; false at the end of input.
+    bool ReadLine(std::string* line) const;
+
     Options options_;
     std::deque<std::string> fileAnswers_;
 };

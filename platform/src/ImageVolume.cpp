@@ -1,0 +1,82 @@
+#include "platform/src/ImageVolume.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/src/PosixIo.h"
+#include "platform/src/Win32Error.h"
+
+namespace platform::detail {
+
+std::shared_ptr<ImageVolume> ImageVolume::Open(const std::string& path, std::string* error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = "not an image file (a regular file is needed)";
+        return nullptr;
+    }
+    return std::shared_ptr<ImageVolume>(new ImageVolume(path, fd));
+}
+
+ImageVolume::~ImageVolume() {
+    if (writeFd_ >= 0) ::close(writeFd_);
+    ::close(readFd_);
+}
+
+std::uint64_t ImageVolume::Size() const {
+    struct stat info {};
+    if (::fstat(readFd_, &info) != 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::int64_t ImageVolume::Read(std::uint64_t offset, void* buffer, std::uint32_t count, DWORD* error) {
+    return ReadFully(readFd_, offset, buffer, count, error);
+}
+
+std::int64_t ImageVolume::Write(std::uint64_t offset, const void* buffer, std::uint32_t count, DWORD* error) {
+    int fd;
+    {
+        std::lock_guard lock(writeMutex_);
+        fd = writeFd_;
+    }
+    if (fd < 0) {
+        *error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    return WriteFully(fd, offset, buffer, count, error);
+}
+
+bool ImageVolume::BeginWrite(DWORD* error) {
+    std::lock_guard lock(writeMutex_);
+    if (writers_ == 0) {
+        // Never O_CREAT or O_TRUNC: the image must be there and keeps its size.
+        int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            *error = Win32ErrorFromErrno(errno);
+            return false;
+        }
+        writeFd_ = fd;
+    }
+    ++writers_;
+    return true;
+}
+
+void ImageVolume::EndWrite() {
+    std::lock_guard lock(writeMutex_);
+    if (writers_ == 0) return;
+    if (--writers_ == 0) {
+        ::fsync(writeFd_);
+        ::close(writeFd_);
+        writeFd_ = -1;
+    }
+}
+
+} // namespace platform::detail
