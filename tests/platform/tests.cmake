@@ -1,4 +1,16 @@
 tranquo_test_folder(platform)
 if(TARGET tests_platform)
   target_link_libraries(tests_platform PRIVATE platform)
+
+  # A test-only in-process COM server for the activation tests; it links its
+  # own copy of the platform layer, as a real library does.
+  add_library(tranquo_fake_com_server MODULE ${CMAKE_CURRENT_SOURCE_DIR}/platform/fake_com_server/FakeComServer.cpp)
+  target_link_libraries(tranquo_fake_com_server PRIVATE platform)
+  tranquo_com_server(tranquo_fake_com_server)
+  set_target_properties(tranquo_fake_com_server PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_dependencies(tests_platform tranquo_fake_com_server tranquo-regsvr)
+  target_include_directories(tests_platform PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/fake_com_server)
+  target_compile_definitions(tests_platform PRIVATE
+    TRANQUO_FAKE_COM_SERVER="$<TARGET_FILE:tranquo_fake_com_server>"
+    TRANQUO_REGSVR="$<TARGET_FILE:tranquo-regsvr>")
 endif()

@@ -80,7 +80,9 @@ extern const IID IID_IClassFactory; // {00000001-0000-0000-C000-000000000046}
 extern const IID IID_NULL;
 
 #define STDMETHODCALLTYPE
-#define STDAPI extern "C" HRESULT
+// For a library's exported entry points: visible even when the library is
+// built with hidden visibility.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT
 
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
@@ -119,13 +121,26 @@ void CoTaskMemFree(void* block);
 
 namespace platform {
 
-// Loads the library at path and calls its DllRegisterServer (what regsvr32
-// does); DllUnregisterServer with unregister.
+// Loads the library at path (made absolute) and calls its DllRegisterServer
+// (what regsvr32 does); DllUnregisterServer with unregister. CO_E_DLLNOTFOUND
+// when it cannot be loaded, CO_E_ERRORINDLL when it lacks the entry point,
+// else what the entry point returns.
 HRESULT RegisterServer(const std::string& libraryPath, bool unregister = false);
 
-// When clsid is not registered, registers the library file that ships beside
-// the running program (programFolder/libTyphex.so), as its installer would.
+// When clsid is not registered, or its registration names a library file
+// that no longer exists, registers the library at libraryPath (the one that
+// ships beside the running program, programFolder/libTyphex.so), as its
+// installer would. S_FALSE when it was registered already, S_OK when it is
+// now, REGDB_E_CLASSNOTREG when the library did not register the class.
 HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath);
+
+// The file of the loaded module that holds the address (a library's own
+// DllRegisterServer uses it to register its full path), or "".
+std::string ModuleFileName(const void* addressInModule);
+
+// Why the calling thread's last activation or registration failed, for
+// messages (for example the loader's own text); "" when nothing failed yet.
+std::string LastActivationError();
 
 // Owning smart pointer for COM interfaces.
 template <class T>

@@ -1,0 +1,14 @@
+// The one class of the test-only COM server.
+#pragma once
+
+#include "platform/com.h"
+
+inline const CLSID CLSID_FakeAnswer = MakeGuid("5E1F3A20-7C44-4B9B-9D1E-2A6B8F0C1D01");
+inline const IID IID_IFakeAnswer = MakeGuid("5E1F3A20-7C44-4B9B-9D1E-2A6B8F0C1D02");
+
+struct IFakeAnswer : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Answer(LONG* value) = 0;
+
+protected:
+    ~IFakeAnswer() = default;
+};
