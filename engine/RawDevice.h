@@ -9,6 +9,8 @@
 
 #include "support/Truth.h"
 
+struct IExtraLong;
+
 namespace engine {
 
 using DriveNumber = std::uint8_t; // 1 = A, 2 = B, 3 = C, ...
@@ -54,5 +56,11 @@ DriveEntry& DriveTableEntry(DriveNumber drive);
 const std::string& LastOpenError();
 // Closes every handle and zeroes the table, as at program start (tests).
 void ResetDriveTable();
+
+// The process's one ExtraLong object for 64-bit offsets, created by class id
+// on first use (registering the library beside the program if need be) and
+// kept for the life of the process. Raises a RuntimeError (429) when the
+// library cannot be activated.
+IExtraLong& SharedExtraLong();
 
 } // namespace engine

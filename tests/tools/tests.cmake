@@ -1,0 +1,13 @@
+# The device tools and the raw device access they stand on.
+tranquo_test_folder(tools)
+if(TARGET tests_tools)
+  target_link_libraries(tests_tools PRIVATE tranquo_core)
+  target_include_directories(tests_tools PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tools)
+  if(TARGET typhex)
+    # The tests activate the library by class id from the program folder.
+    add_dependencies(tests_tools typhex)
+  endif()
+  if(TARGET test_common)
+    target_link_libraries(tests_tools PRIVATE test_common)
+  endif()
+endif()
