@@ -1,7 +1,13 @@
-// tranquo-cli: the command-line front end.
-#include <cstdio>
+// tranquo-cli: the command-line front end. The commands register themselves
+// from their own files in this folder (see Command.h).
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main(int, char**) {
-    std::puts("usage: tranquo-cli COMMAND [OPTIONS]");
-    return 2;
+#include "cli/Command.h"
+
+int main(int argc, char** argv) {
+    cli::InstallInterruptHandler();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return cli::RunCli(args, std::cout, std::cerr);
 }

@@ -1,0 +1,84 @@
+// The command framework of tranquo-cli. Each command lives in its own file
+// and registers itself with a static CommandRegistration, so that adding a
+// command means adding one file to cli/ and nothing else:
+//
+//     namespace {
+//     int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
+//         ...
+//         return cli::ExitSuccess;
+//     }
+//     cli::CommandRegistration backup({"backup", "copy a drive to an image file",
+//                                      "backup DRIVE IMAGE", RunBackup});
+//     }
+//
+// The global options (--attach PATH, --yes, -q/--quiet, --help) are taken
+// out of the command line wherever they stand before "--"; the command gets
+// the rest. A command writes results to context.out and messages to
+// context.err, and talks to the user only through context.ui (which is also
+// the process's platform::Ui() while the command runs).
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace cli {
+
+constexpr int ExitSuccess = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+struct GlobalOptions {
+    std::vector<std::string> attach; // --attach PATH, in order
+    bool assumeYes = false;          // --yes
+    bool quiet = false;              // -q, --quiet
+};
+
+struct Context {
+    platform::ConsoleUi& ui;
+    const GlobalOptions& options;
+    std::ostream& out;
+    std::ostream& err;
+    // What Ctrl-C does while the command runs (for example: ask the running
+    // scan to stop). Called once, at the next pump after the first Ctrl-C; a
+    // second Ctrl-C ends the program at once. Without an action the first
+    // Ctrl-C ends the program too.
+    std::function<void()> onInterrupt;
+};
+
+using CommandFunction = std::function<int(const std::vector<std::string>& args, Context& context)>;
+
+struct CommandInfo {
+    std::string name;
+    std::string summary; // one line for the command list
+    std::string usage;   // "backup DRIVE IMAGE"
+    CommandFunction run;
+};
+
+class CommandRegistration {
+public:
+    explicit CommandRegistration(CommandInfo info);
+};
+
+// The registered commands in name order.
+std::vector<CommandInfo> Commands();
+const CommandInfo* FindCommand(const std::string& name);
+
+// Parses the command line, attaches the images, installs the console UI and
+// the Ctrl-C handler, and runs the command. Returns the exit status.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Set by Ctrl-C (SIGINT) once the handler is installed.
+bool InterruptRequested();
+void ClearInterrupt();
+void InstallInterruptHandler();
+
+// For command implementations: "D:" or "d" → 'D'; 0 when it names no letter.
+char ParseDriveLetter(const std::string& text);
+// "64.0 MiB", "1.95 GiB", "512 bytes".
+std::string HumanSize(unsigned long long bytes);
+
+} // namespace cli
