@@ -17,6 +17,7 @@ namespace {
 
 struct Library {
     void* handle = nullptr;
+    bool owned = true; // holds a reference of its own on the handle
     DllGetClassObjectFn getClassObject = nullptr;
     DllCanUnloadNowFn canUnloadNow = nullptr;
 };
@@ -29,6 +30,13 @@ thread_local std::string lastActivationError;
 bool FileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+// Whether the entry point lies in the module this code was linked into.
+bool IsOwnModule(DllGetClassObjectFn entry) {
+    Dl_info own{}, found{};
+    if (!dladdr(reinterpret_cast<const void*>(&FileExists), &own) || !own.dli_fbase) return false;
+    return dladdr(reinterpret_cast<const void*>(entry), &found) && found.dli_fbase == own.dli_fbase;
 }
 
 // Loads (or finds loaded) the library at path. Caller holds librariesMutex.
@@ -52,6 +60,13 @@ HRESULT LoadLibrary(const std::string& path, Library** out) {
         lastActivationError = path + " has no DllGetClassObject";
         dlclose(handle);
         return CO_E_ERRORINDLL;
+    }
+    if (IsOwnModule(library.getClassObject)) {
+        // This copy of the runtime lives inside that library (it activates
+        // its own classes): a reference held here would keep the library
+        // loaded for good. The cache dies with the library, so it needs none.
+        library.owned = false;
+        dlclose(handle);
     }
     *out = &libraries.emplace(path, library).first->second;
     return S_OK;
@@ -127,7 +142,7 @@ void CoFreeUnusedLibraries() {
         Library& library = it->second;
         // A library that cannot say whether it is in use stays loaded.
         if (library.canUnloadNow && library.canUnloadNow() == S_OK) {
-            dlclose(library.handle);
+            if (library.owned) dlclose(library.handle);
             it = libraries.erase(it);
         } else {
             ++it;

@@ -75,6 +75,12 @@ TEST_F(ActivationTest, RegisteredLibraryServesObjectsAndUnloadsWhenIdle) {
                   E_NOINTERFACE);
         EXPECT_FALSE(wrong);
 
+        // The library activates its own class through its own copy of the
+        // runtime; that must not pin it in memory.
+        platform::ComPtr<IFakeAnswer> sibling;
+        ASSERT_EQ(answer->MakeSibling(sibling.Put()), S_OK);
+        EXPECT_EQ(sibling->Answer(&value), S_OK);
+
         // Objects alive: the library stays.
         CoFreeUnusedLibraries();
         EXPECT_TRUE(FakeServerLoaded());

@@ -35,6 +35,10 @@ public:
         *value = 42;
         return S_OK;
     }
+    HRESULT MakeSibling(IFakeAnswer** sibling) override {
+        return CoCreateInstance(CLSID_FakeAnswer, nullptr, CLSCTX_INPROC_SERVER, IID_IFakeAnswer,
+                                reinterpret_cast<void**>(sibling));
+    }
 
 private:
     std::atomic<ULONG> refs_{0};
