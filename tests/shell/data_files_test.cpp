@@ -2,6 +2,8 @@
 // name lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -9,11 +11,16 @@
 
 #include "shell/LanguageFile.h"
 #include "shell/frmPasser.h"
-#include "support/ProgramFolder.h"
 
 namespace {
 
 const char* const kShippedLanguages[] = {"English", "English - US", "German"};
+
+// The folder the build copies the data files into.
+std::string ShippedFolder() {
+    if (const char* folder = std::getenv("TRANQUO_PROGRAM_DIR"); folder && *folder) return folder;
+    return TRANQUO_BUILT_PROGRAM_DIR;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -24,7 +31,7 @@ class ShippedData : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = shell::frmPasser().txtAppPath;
-        shell::frmPasser().txtAppPath = support::ProgramFolder();
+        shell::frmPasser().txtAppPath = ShippedFolder();
     }
     void TearDown() override { shell::frmPasser().txtAppPath = saved_; }
     std::string saved_;
@@ -49,7 +56,7 @@ TEST_F(ShippedData, EveryLanguageHasEverySectionAtItsCountWithoutEmptyEntries) {
 }
 
 TEST_F(ShippedData, EncodingsAndLineEnds) {
-    const std::string folder = support::ProgramFolder() + "/Language/";
+    const std::string folder = ShippedFolder() + "/Language/";
     const std::string german = ReadFile(folder + "German/Language.ini");
     ASSERT_GE(german.size(), 2u);
     EXPECT_EQ(german.substr(0, 2), "\xFF\xFE");
@@ -80,7 +87,7 @@ namespace {
 
 // Lines of a name list, trimmed, as the engine keeps them.
 std::vector<std::string> ListLines(const std::string& name) {
-    const std::string text = ReadFile(support::ProgramFolder() + "/" + name);
+    const std::string text = ReadFile(ShippedFolder() + "/" + name);
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
