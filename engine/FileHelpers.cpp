@@ -199,15 +199,22 @@ std::string GetSpecialFolderPath(int folder) {
 }
 
 std::string GetLogicalDriveList() {
-    const DWORD needed = GetLogicalDriveStringsA(0, nullptr);
-    if (needed == 0) return {};
-    std::string buffer(needed + 1, '\0');
-    const DWORD written = GetLogicalDriveStringsA(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (written == 0 || written >= buffer.size()) return {};
-    // Keep the NUL that ends the list, so that a walk in steps of four
-    // characters meets an entry that begins with NUL.
-    buffer.resize(written + 1);
-    return buffer;
+    DWORD needed = GetLogicalDriveStringsA(0, nullptr);
+    // A drive that appears between the two calls makes the list longer than
+    // asked for: ask again with the new size.
+    for (int attempt = 0; attempt < 3 && needed > 0; ++attempt) {
+        std::string buffer(needed + 1, '\0');
+        const DWORD written = GetLogicalDriveStringsA(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (written == 0) return {};
+        if (written < buffer.size()) {
+            // Keep the NUL that ends the list, so that a walk in steps of
+            // four characters meets an entry that begins with NUL.
+            buffer.resize(written + 1);
+            return buffer;
+        }
+        needed = written;
+    }
+    return {};
 }
 
 std::string DiskCapacity(const std::string& root) {
