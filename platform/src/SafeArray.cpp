@@ -354,6 +354,14 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy) {
     return S_OK;
 }
 
+HRESULT SafeArrayPtrOfIndex(SAFEARRAY* array, LONG* indices, void** element) {
+    if (!array || !indices || !element) return E_INVALIDARG;
+    std::size_t offset = 0;
+    if (!CellOffset(array, indices, &offset)) return DISP_E_BADINDEX;
+    *element = static_cast<char*>(array->pvData) + offset;
+    return S_OK;
+}
+
 namespace platform {
 
 BorrowedByteArray::BorrowedByteArray(BYTE* data, ULONG count, LONG lowerBound) {

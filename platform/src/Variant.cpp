@@ -35,6 +35,22 @@ bool IsScalar(VARTYPE vt) {
     }
 }
 
+std::size_t ScalarSize(VARTYPE vt) {
+    switch (vt) {
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_I8: return 8;
+    default: return 0;
+    }
+}
+
 bool IsKnownBase(VARTYPE vt) {
     return IsScalar(vt) || vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN || vt == VT_VARIANT;
 }
@@ -87,6 +103,44 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* source) {
         } else if (source->vt == VT_DISPATCH || source->vt == VT_UNKNOWN) {
             if (source->punkVal) source->punkVal->AddRef();
         }
+    }
+    *dest = result;
+    return S_OK;
+}
+
+HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* source) {
+    if (!dest || !source) return E_INVALIDARG;
+    if (!(source->vt & VT_BYREF)) return VariantCopy(dest, source);
+    if (!IsValid(source->vt)) return DISP_E_BADVARTYPE;
+    if (!source->byref) return E_INVALIDARG;
+    VARTYPE base = source->vt & VT_TYPEMASK;
+    if (base == VT_VARIANT && !(source->vt & VT_ARRAY)) {
+        if (source->pvarVal->vt & VT_BYREF) return E_INVALIDARG; // one level only, as Automation allows
+        if (source->pvarVal == dest) return S_OK;
+        return VariantCopy(dest, source->pvarVal);
+    }
+    // The value pointed at, as a Variant that does not own it.
+    VARIANT direct;
+    VariantInit(&direct);
+    direct.vt = static_cast<VARTYPE>(source->vt & ~VT_BYREF);
+    if (source->vt & VT_ARRAY) {
+        direct.parray = *source->pparray;
+    } else {
+        switch (base) {
+        case VT_BSTR: direct.bstrVal = *source->pbstrVal; break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN: direct.punkVal = *source->ppunkVal; break;
+        default: std::memcpy(&direct.llVal, source->byref, ScalarSize(base)); break;
+        }
+    }
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr = VariantCopy(&result, &direct);
+    if (FAILED(hr)) return hr;
+    hr = VariantClear(dest);
+    if (FAILED(hr)) {
+        VariantClear(&result);
+        return hr;
     }
     *dest = result;
     return S_OK;

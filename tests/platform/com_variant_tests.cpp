@@ -108,3 +108,36 @@ TEST(VariantChangeType, ConvertsTheScalarsInvokeNeeds) {
     EXPECT_EQ(out.lVal, 0);
     VariantClear(&out);
 }
+
+TEST(Variant, CopyIndGivesAnOwnedCopyOfWhatIsReferenced) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, 3);
+    static_cast<BYTE*>(array->pvData)[1] = 9;
+    VARIANT byRef;
+    VariantInit(&byRef);
+    byRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
+    byRef.pparray = &array;
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopyInd(&copy, &byRef), S_OK);
+    EXPECT_EQ(copy.vt, VT_ARRAY | VT_UI1);
+    EXPECT_NE(copy.parray, array);
+    EXPECT_EQ(static_cast<BYTE*>(copy.parray->pvData)[1], 9);
+    VariantClear(&copy);
+    SafeArrayDestroy(array);
+
+    LONG number = 77;
+    byRef.vt = VT_I4 | VT_BYREF;
+    byRef.plVal = &number;
+    ASSERT_EQ(VariantCopyInd(&copy, &byRef), S_OK);
+    EXPECT_EQ(copy.vt, VT_I4);
+    EXPECT_EQ(copy.lVal, 77);
+
+    VARIANT inner = Bstr("text");
+    byRef.vt = VT_VARIANT | VT_BYREF;
+    byRef.pvarVal = &inner;
+    ASSERT_EQ(VariantCopyInd(&copy, &byRef), S_OK);
+    EXPECT_EQ(copy.vt, VT_BSTR);
+    EXPECT_NE(copy.bstrVal, inner.bstrVal);
+    VariantClear(&copy);
+    VariantClear(&inner);
+}

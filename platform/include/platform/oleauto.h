@@ -122,6 +122,9 @@ void VariantInit(VARIANT* v);
 // leaves it empty.
 HRESULT VariantClear(VARIANT* v);
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
+// As VariantCopy, but a VT_BYREF source gives an owned copy of what it points
+// to (an array is copied whole: avoid it for large borrowed buffers).
+HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* source);
 // VariantChangeType flags.
 constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
 constexpr USHORT VARIANT_ALPHABOOL = 0x2; // Booleans become "True"/"False" rather than "-1"/"0"
@@ -152,6 +155,8 @@ HRESULT SafeArrayUnlock(SAFEARRAY* array);
 HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
 HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value);
 HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy);
+// The address of the element at indices (DISP_E_BADINDEX out of bounds).
+HRESULT SafeArrayPtrOfIndex(SAFEARRAY* array, LONG* indices, void** element);
 
 namespace platform {
 
