@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <cstdio>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -25,7 +26,13 @@ struct Library {
 std::mutex librariesMutex;
 std::map<std::string, Library> libraries; // by the path as registered
 thread_local int initialiseCount = 0;
-thread_local std::string lastActivationError;
+// A plain buffer: a thread_local with a destructor would keep a library that
+// links this runtime from being unloaded until the thread ends.
+thread_local char lastActivationError[512];
+
+void NoteFailure(const std::string& text) {
+    std::snprintf(lastActivationError, sizeof lastActivationError, "%s", text.c_str());
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -49,7 +56,7 @@ HRESULT LoadLibrary(const std::string& path, Library** out) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
-        lastActivationError = "cannot load " + path + ": " + (why ? why : "unknown error");
+        NoteFailure("cannot load " + path + ": " + (why ? why : "unknown error"));
         return CO_E_DLLNOTFOUND;
     }
     Library library;
@@ -57,7 +64,7 @@ HRESULT LoadLibrary(const std::string& path, Library** out) {
     library.getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
     library.canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
     if (!library.getClassObject) {
-        lastActivationError = path + " has no DllGetClassObject";
+        NoteFailure(path + " has no DllGetClassObject");
         dlclose(handle);
         return CO_E_ERRORINDLL;
     }
@@ -109,7 +116,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void*, REFIID riid, v
     if (!(clsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     std::string path = InprocServerPath(clsid);
     if (path.empty()) {
-        lastActivationError = "class " + FormatGuid(clsid) + " is not registered";
+        NoteFailure("class " + FormatGuid(clsid) + " is not registered");
         return REGDB_E_CLASSNOTREG;
     }
     DllGetClassObjectFn getClassObject = nullptr;
@@ -164,7 +171,7 @@ HRESULT RegisterServer(const std::string& libraryPath, bool unregister) {
     // Loaded by its absolute path, so that the library can register where it lies.
     std::string path = AbsolutePath(libraryPath);
     if (!FileExists(path)) {
-        lastActivationError = "no library at " + path;
+        NoteFailure("no library at " + path);
         return CO_E_DLLNOTFOUND;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
@@ -178,11 +185,11 @@ HRESULT RegisterServer(const std::string& libraryPath, bool unregister) {
         function = reinterpret_cast<DllRegisterServerFn>(dlsym(library->handle, entry));
     }
     if (!function) {
-        lastActivationError = path + " has no " + entry;
+        NoteFailure(path + " has no " + entry);
         return CO_E_ERRORINDLL;
     }
     HRESULT hr = function();
-    if (FAILED(hr)) lastActivationError = std::string(entry) + " in " + path + " failed";
+    if (FAILED(hr)) NoteFailure(std::string(entry) + " in " + path + " failed");
     return hr;
 }
 
@@ -193,7 +200,7 @@ HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath) {
     HRESULT hr = RegisterServer(libraryPath);
     if (FAILED(hr)) return hr;
     if (InprocServerPath(clsid).empty()) {
-        lastActivationError = libraryPath + " does not register class " + FormatGuid(clsid);
+        NoteFailure(libraryPath + " does not register class " + FormatGuid(clsid));
         return REGDB_E_CLASSNOTREG;
     }
     return S_OK;
