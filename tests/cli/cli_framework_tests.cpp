@@ -1,0 +1,128 @@
+// tranquo-cli's command line: global options, dispatch, usage errors and
+// the drives command.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "cli/Command.h"
+#include "platform/drives.h"
+#include "tests/platform/drives_test_support.h"
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int status = cli::RunCli(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::unsetenv("TRANQUO_ATTACH");
+        platform::ResetDrives();
+    }
+    void TearDown() override { platform::ResetDrives(); }
+    drivetest::TempFolder temp;
+};
+
+TEST_F(CliTest, BadUsageExitsWithTwoAndShowsTheUsage) {
+    CliRun none = Cli({});
+    EXPECT_EQ(none.status, cli::ExitUsage);
+    EXPECT_NE(none.err.find("usage: tranquo-cli"), std::string::npos);
+
+    CliRun unknown = Cli({"frobnicate"});
+    EXPECT_EQ(unknown.status, cli::ExitUsage);
+    EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
+    EXPECT_NE(unknown.err.find("drives"), std::string::npos); // the command list
+
+    EXPECT_EQ(Cli({"--bogus", "drives"}).status, cli::ExitUsage);
+    EXPECT_EQ(Cli({"drives", "--attach"}).status, cli::ExitUsage);
+    EXPECT_EQ(Cli({"drives", "extra"}).status, cli::ExitUsage);
+
+    CliRun help = Cli({"--help"});
+    EXPECT_EQ(help.status, cli::ExitSuccess);
+    EXPECT_NE(help.out.find("--attach IMAGE"), std::string::npos);
+    CliRun commandHelp = Cli({"help", "drives"});
+    EXPECT_EQ(commandHelp.status, cli::ExitSuccess);
+    EXPECT_NE(commandHelp.out.find("drives [--removable]"), std::string::npos);
+}
+
+TEST_F(CliTest, DrivesListsAttachedImagesWithTypeAndCapacity) {
+    std::string card = temp.File("card.img");
+    drivetest::MakeImage(card, 64 << 20, drivetest::FatBootSector());
+    std::string disk = temp.File("disk.img");
+    drivetest::MakeImage(disk, 4 << 20, drivetest::MbrSector({{0x0C, 2048, 4096}}));
+
+    // Global options are taken before and after the command.
+    CliRun run = Cli({"--attach", card, "drives", "--attach=" + disk});
+    ASSERT_EQ(run.status, cli::ExitSuccess) << run.err;
+    EXPECT_NE(run.out.find("C:     Fixed"), std::string::npos) << run.out;
+    std::string cardLine = run.out.substr(run.out.find("Removable  64.0 MiB"));
+    EXPECT_NE(cardLine.find("(67108864 bytes)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(std::filesystem::canonical(card).string()), std::string::npos);
+    EXPECT_NE(run.out.find("2.00 MiB (2097152 bytes)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("partition 1 at byte 1048576"), std::string::npos) << run.out;
+
+    CliRun removable = Cli({"drives", "--removable"});
+    EXPECT_EQ(removable.out.find("Fixed"), std::string::npos);
+}
+
+TEST_F(CliTest, AnImageThatCannotBeAttachedFails) {
+    CliRun run = Cli({"--attach", temp.File("missing.img"), "drives"});
+    EXPECT_EQ(run.status, cli::ExitFailure);
+    EXPECT_NE(run.err.find("cannot attach"), std::string::npos);
+    EXPECT_NE(run.err.find("missing.img"), std::string::npos);
+    EXPECT_TRUE(run.out.empty());
+}
+
+int RunProbe(const std::vector<std::string>& args, cli::Context& context) {
+    context.out << "args:";
+    for (const auto& arg : args) context.out << " " << arg;
+    context.out << "\n";
+    // The command's console is the process's user interface while it runs.
+    int answer = platform::MsgBox("Write to the card?", platform::vbYesNo | platform::vbQuestion, "probe");
+    context.out << (answer == platform::IDYES ? "yes" : "no") << (context.options.quiet ? " quiet" : "") << "\n";
+    bool stopped = false;
+    context.onInterrupt = [&] { stopped = true; };
+    std::raise(SIGINT);
+    platform::DoEvents();
+    platform::DoEvents();
+    context.out << (stopped ? "stopped" : "running") << "\n";
+    return 7;
+}
+
+cli::CommandRegistration probe({"probe", "a command for the tests", "probe ARGS", RunProbe});
+
+TEST_F(CliTest, CommandsGetTheirArgumentsTheOptionsAndCtrlC) {
+    cli::InstallInterruptHandler();
+    cli::ClearInterrupt();
+    CliRun run = Cli({"-q", "probe", "D:", "--yes", "--", "--literal"});
+    EXPECT_EQ(run.status, 7);
+    EXPECT_EQ(run.out, "args: D: -- --literal\nyes quiet\nstopped\n");
+    EXPECT_TRUE(cli::InterruptRequested());
+    cli::ClearInterrupt();
+    std::signal(SIGINT, SIG_DFL);
+}
+
+TEST(CliHelpers, DriveLettersAndSizes) {
+    EXPECT_EQ(cli::ParseDriveLetter("d:"), 'D');
+    EXPECT_EQ(cli::ParseDriveLetter("E"), 'E');
+    EXPECT_EQ(cli::ParseDriveLetter("F:\\"), 'F');
+    EXPECT_EQ(cli::ParseDriveLetter("card.img"), 0);
+    EXPECT_EQ(cli::ParseDriveLetter(""), 0);
+    EXPECT_EQ(cli::HumanSize(512), "512 bytes");
+    EXPECT_EQ(cli::HumanSize(64ull << 20), "64.0 MiB");
+    EXPECT_EQ(cli::HumanSize(2045440ull * 1024), "1.95 GiB");
+}
+
+} // namespace
