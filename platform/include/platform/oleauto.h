@@ -139,7 +139,13 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements);
 // For VT_DISPATCH or VT_UNKNOWN, extra is the element interface id.
 SAFEARRAY* SafeArrayCreateVectorEx(VARTYPE vt, LONG lowerBound, ULONG elements, void* extra);
+// Arrays made here have zeroed elements and a data pointer that is never
+// null, even for zero elements. VT_DISPATCH and VT_UNKNOWN arrays carry an
+// element interface id (IID_IDispatch/IID_IUnknown unless given).
+
 // Releases the elements (interfaces, texts, Variants) and the array.
+// DISP_E_ARRAYISLOCKED while locked; E_INVALIDARG, freeing nothing, for a
+// descriptor this runtime did not make (a BorrowedByteArray).
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
 UINT SafeArrayGetDim(SAFEARRAY* array);
 UINT SafeArrayGetElemsize(SAFEARRAY* array);
@@ -152,6 +158,9 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 HRESULT SafeArrayLock(SAFEARRAY* array);
 HRESULT SafeArrayUnlock(SAFEARRAY* array);
 // Index by the array's own bounds; interfaces are AddRef'd, texts copied.
+// For texts and interfaces PutElement takes the BSTR or interface pointer
+// itself, other types a pointer to the value. GetElement writes an owned
+// copy into value (a VARIANT out-parameter is not cleared first).
 HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
 HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value);
 HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy);
