@@ -62,7 +62,10 @@ bool ConsoleUi::ReadLine(std::string* line) const {
     std::fflush(Out());
     int c;
     while ((c = std::fgetc(In())) != EOF && c != '\n') *line += static_cast<char>(c);
-    if (c == EOF && line->empty()) return false;
+    if (c == EOF && line->empty()) {
+        std::clearerr(In()); // after Ctrl-C or the end of input the next prompt may read again
+        return false;
+    }
     while (!line->empty() && std::isspace(static_cast<unsigned char>(line->back()))) line->pop_back();
     while (!line->empty() && std::isspace(static_cast<unsigned char>(line->front()))) line->erase(0, 1);
     return true;
@@ -117,7 +120,7 @@ std::string ConsoleUi::FileDialog(const FileDialogRequest& request) {
         if (!fileAnswers_.empty()) {
             path = std::move(fileAnswers_.front());
             fileAnswers_.pop_front();
-        } else if (Interactive() && !options_.assumeYes) {
+        } else if (Interactive()) {
             std::fprintf(Out(), "%s (a path, or empty to cancel): ", WithoutCarriageReturns(request.prompt).c_str());
             if (!ReadLine(&path)) return "";
         } else {

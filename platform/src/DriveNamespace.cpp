@@ -206,6 +206,31 @@ std::vector<char> AttachImage(const std::string& path, std::string* error) {
     return AttachImageLocked(ns, path, error);
 }
 
+bool AttachFromArguments(std::vector<std::string>& args, std::string* error) {
+    std::vector<std::string> rest;
+    bool literal = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string path;
+        if (literal || (args[i] != "--attach" && args[i].rfind("--attach=", 0) != 0)) {
+            literal = literal || args[i] == "--";
+            rest.push_back(args[i]);
+            continue;
+        }
+        if (args[i] == "--attach") {
+            if (i + 1 >= args.size()) {
+                if (error) *error = "--attach needs an image path";
+                return false;
+            }
+            path = args[++i];
+        } else {
+            path = args[i].substr(9);
+        }
+        if (AttachImage(path, error).empty()) return false;
+    }
+    args = std::move(rest);
+    return true;
+}
+
 void AttachFromEnvironment() {
     Namespace& ns = TheNamespace();
     std::lock_guard lock(ns.mutex);

@@ -274,3 +274,25 @@ TEST(RemovableScan, SizesComeFromSysfs) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DriveNamespace, FrontEndsAttachFromTheirCommandLine) {
+    std::string a = temp.File("a.img");
+    MakeImage(a, 1 << 20, FatBootSector());
+    std::vector<std::string> args{"--attach", a, "--verbose", "--attach=" + a, "--", "--attach", "x"};
+    std::string error;
+    ASSERT_TRUE(platform::AttachFromArguments(args, &error)) << error;
+    EXPECT_EQ(args, (std::vector<std::string>{"--verbose", "--", "--attach", "x"}));
+    int attached = 0;
+    for (const auto& drive : platform::ListDrives()) attached += drive.attachedImage ? 1 : 0;
+    EXPECT_EQ(attached, 1);
+
+    std::vector<std::string> bad{"--attach", temp.File("missing.img")};
+    EXPECT_FALSE(platform::AttachFromArguments(bad, &error));
+    EXPECT_NE(error.find("missing.img"), std::string::npos);
+    std::vector<std::string> incomplete{"--attach"};
+    EXPECT_FALSE(platform::AttachFromArguments(incomplete, &error));
+}
+
+} // namespace

@@ -53,6 +53,10 @@ struct DriveInfo {
 // Attaches an image file: one drive per MBR partition, or one drive for a
 // bare volume. Returns the letters given, or an empty list with *error set.
 std::vector<char> AttachImage(const std::string& path, std::string* error);
+// Takes every "--attach PATH" and "--attach=PATH" out of args (up to a "--")
+// and attaches the images in order; false with *error at the first that
+// cannot be attached or lacks its path. For the front ends' command lines.
+bool AttachFromArguments(std::vector<std::string>& args, std::string* error);
 // Attaches every path of TRANQUO_ATTACH (separated by ':'), once per process.
 void AttachFromEnvironment();
 // Attaches a caller-made volume as a removable drive; returns its letter.
