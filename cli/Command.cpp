@@ -14,6 +14,7 @@ namespace cli {
 namespace {
 
 volatile std::sig_atomic_t interruptRequested = 0;
+volatile std::sig_atomic_t interruptArmed = 0; // a command has said what Ctrl-C does
 
 std::map<std::string, CommandInfo>& Registry() {
     static std::map<std::string, CommandInfo> commands;
@@ -21,8 +22,8 @@ std::map<std::string, CommandInfo>& Registry() {
 }
 
 void OnInterrupt(int) {
-    if (interruptRequested) {
-        // The second Ctrl-C: the user wants out now.
+    if (interruptRequested || !interruptArmed) {
+        // Nothing to stop gently, or the second Ctrl-C: the user wants out now.
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
         return;
@@ -104,10 +105,10 @@ public:
     void operator()() {
         if (handled_ || !InterruptRequested()) return;
         handled_ = true;
-        if (context_.onInterrupt) {
+        if (context_.interruptAction) {
             context_.err << "tranquo-cli: stopping (Ctrl-C again ends at once)\n";
             context_.err.flush();
-            context_.onInterrupt();
+            context_.interruptAction();
         } else {
             std::signal(SIGINT, SIG_DFL);
             std::raise(SIGINT);
@@ -120,6 +121,11 @@ private:
 };
 
 } // namespace
+
+void Context::OnInterrupt(std::function<void()> action) {
+    interruptAction = std::move(action);
+    interruptArmed = interruptAction ? 1 : 0;
+}
 
 CommandRegistration::CommandRegistration(CommandInfo info) {
     std::string name = info.name;
@@ -214,6 +220,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     std::vector<std::string> commandArgs(parsed.words.begin() + 1, parsed.words.end());
     int status = command->run(commandArgs, context);
+    interruptArmed = 0;
     out.flush();
     return status;
 }

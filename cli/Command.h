@@ -4,6 +4,7 @@
 //
 //     namespace {
 //     int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
+//         context.OnInterrupt([] { /* ask the operation to stop */ });
 //         ...
 //         return cli::ExitSuccess;
 //     }
@@ -42,11 +43,13 @@ struct Context {
     const GlobalOptions& options;
     std::ostream& out;
     std::ostream& err;
-    // What Ctrl-C does while the command runs (for example: ask the running
-    // scan to stop). Called once, at the next pump after the first Ctrl-C; a
-    // second Ctrl-C ends the program at once. Without an action the first
-    // Ctrl-C ends the program too.
-    std::function<void()> onInterrupt;
+    // Sets what Ctrl-C does while the command runs (for example: ask the
+    // running scan to stop). The action runs once, at the next pump after the
+    // first Ctrl-C; a second Ctrl-C ends the program at once. Until an action
+    // is set (and after it is cleared with an empty one) Ctrl-C ends the
+    // program at once.
+    void OnInterrupt(std::function<void()> action);
+    std::function<void()> interruptAction; // set through OnInterrupt
 };
 
 using CommandFunction = std::function<int(const std::vector<std::string>& args, Context& context)>;

@@ -93,7 +93,7 @@ int RunProbe(const std::vector<std::string>& args, cli::Context& context) {
     int answer = platform::MsgBox("Write to the card?", platform::vbYesNo | platform::vbQuestion, "probe");
     context.out << (answer == platform::IDYES ? "yes" : "no") << (context.options.quiet ? " quiet" : "") << "\n";
     bool stopped = false;
-    context.onInterrupt = [&] { stopped = true; };
+    context.OnInterrupt([&] { stopped = true; });
     std::raise(SIGINT);
     platform::DoEvents();
     platform::DoEvents();
@@ -112,6 +112,16 @@ TEST_F(CliTest, CommandsGetTheirArgumentsTheOptionsAndCtrlC) {
     EXPECT_TRUE(cli::InterruptRequested());
     cli::ClearInterrupt();
     std::signal(SIGINT, SIG_DFL);
+}
+
+TEST(CliInterrupt, CtrlCEndsAtOnceWhenNothingCanBeStoppedGently) {
+    EXPECT_EXIT(
+        {
+            cli::InstallInterruptHandler();
+            std::raise(SIGINT);
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
 }
 
 TEST(CliHelpers, DriveLettersAndSizes) {
