@@ -298,10 +298,13 @@ bool FindVolume(char letter, Volume* volume) {
     return true;
 }
 
-bool ParseVolumePath(const char* path, char* letter) {
-    if (!path) return false;
+bool IsDeviceNamespacePath(const char* path) {
     auto slash = [](char c) { return c == '\\' || c == '/'; };
-    if (!(slash(path[0]) && slash(path[1]) && path[2] == '.' && slash(path[3]))) return false;
+    return path && slash(path[0]) && slash(path[1]) && path[2] == '.' && slash(path[3]);
+}
+
+bool ParseVolumePath(const char* path, char* letter) {
+    if (!IsDeviceNamespacePath(path)) return false;
     if (!std::isalpha(static_cast<unsigned char>(path[4])) || path[5] != ':' || path[6] != '\0') return false;
     *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
     return true;

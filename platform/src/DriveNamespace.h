@@ -25,6 +25,8 @@ bool FindVolume(char letter, Volume* volume);
 
 // "\\.\X:" (either slash, either case) → 'X'.
 bool ParseVolumePath(const char* path, char* letter);
+// Any "\\.\..." device name (valid volume or not).
+bool IsDeviceNamespacePath(const char* path);
 // "X:", "X:\" or "X:/" → 'X'.
 bool ParseDriveRoot(const char* path, char* letter);
 

@@ -26,6 +26,12 @@ std::shared_ptr<KernelObject> OpenObject(const char* fileName, DWORD access, DWO
         }
         return platform::detail::OpenVolumeObject(letter, access, shareMode);
     }
+    if (platform::detail::IsDeviceNamespacePath(fileName)) {
+        // "\\.\PhysicalDrive0" and the like: no such device here, and never
+        // a file of that odd name in the current folder.
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
     return platform::detail::OpenFileObject(fileName, access, shareMode, disposition);
 }
 

@@ -250,6 +250,10 @@ TEST_F(VolumeApi, WritingIsRefusedForTheFixedDrive) {
     EXPECT_EQ(CreateFileA("\\\\.\\Q:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // Other device names are no files either, whatever the disposition.
+    EXPECT_EQ(CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(std::filesystem::exists("\\\\.\\PhysicalDrive0"));
 }
 
 TEST_F(VolumeApi, AnExclusiveWriterShutsOutOtherReadersAndWriters) {
