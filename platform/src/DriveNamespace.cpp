@@ -138,8 +138,10 @@ void EnsureInitialisedLocked(Namespace& ns) {
 std::vector<char> AttachImageLocked(Namespace& ns, const std::string& path, std::string* error) {
     EnsureInitialisedLocked(ns);
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    std::string source = ec ? path : absolute.lexically_normal().string();
+    // One name per file, so that the same image reached by two paths is
+    // attached once.
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    std::string source = ec ? path : resolved.string();
 
     std::vector<char> letters;
     std::string keyPrefix = "img:" + source + "@";

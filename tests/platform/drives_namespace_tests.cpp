@@ -63,8 +63,12 @@ TEST_F(DriveNamespace, BareVolumeImageIsOneRemovableDrive) {
     EXPECT_EQ(info.source, std::filesystem::canonical(image).string());
     EXPECT_EQ(GetDriveTypeA(RootPath(letters[0]).c_str()), DRIVE_REMOVABLE);
 
-    // Attaching the same image again gives the same drive, not a second one.
+    // Attaching the same image again, by any path, gives the same drive.
     EXPECT_EQ(platform::AttachImage(image, &error), letters);
+    std::filesystem::create_symlink(image, temp.File("link.img"));
+    EXPECT_EQ(platform::AttachImage(temp.File("link.img"), &error), letters);
+    std::filesystem::create_directory(temp.File("sub"));
+    EXPECT_EQ(platform::AttachImage(temp.File("sub/../card.img"), &error), letters);
 }
 
 TEST_F(DriveNamespace, MbrImageGivesOneDrivePerPartitionAtItsOffset) {
