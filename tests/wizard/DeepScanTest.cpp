@@ -1,0 +1,425 @@
+// The deep scan end to end: the library through COM activation (the shipped
+// database and databases made here), drives attached from memory, the
+// scripted user interface.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "JpegMaker.h"
+#include "RecordingHost.h"
+#include "TestVolume.h"
+#include "TypeBuilder.h"
+#include "engine/FileTypeTable.h"
+#include "engine/RawDevice.h"
+#include "platform/com.h"
+#include "platform/drives.h"
+#include "platform/registry.h"
+#include "platform/ui.h"
+#include "support/ProgramFolder.h"
+#include "wizard/DeepScan.h"
+#include "wizard/WizardState.h"
+
+namespace fs = std::filesystem;
+using namespace wizardtest;
+
+namespace {
+
+constexpr std::uint32_t Sector = 512;
+
+// A card's bytes, sector by sector.
+struct Card {
+    Card(std::size_t sectors, std::uint8_t fill = 0) : bytes(sectors * Sector, fill) {}
+    void Put(std::size_t sector, const std::vector<std::uint8_t>& data, std::size_t byteInSector = 0) {
+        std::copy(data.begin(), data.end(), bytes.begin() + static_cast<long>(sector * Sector + byteInSector));
+    }
+    std::vector<std::uint8_t> Range(std::size_t fromSector, std::size_t bytesLong) const {
+        auto first = bytes.begin() + static_cast<long>(fromSector * Sector);
+        return std::vector<std::uint8_t>(first, first + static_cast<long>(bytesLong));
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+std::vector<std::uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+    std::vector<std::uint8_t> out;
+    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
+    return out;
+}
+
+class DeepScanTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scratch_ = fs::temp_directory_path() / ("tranquo-deepscan-" + std::to_string(::getpid()));
+        fs::create_directories(scratch_);
+        setenv("TRANQUO_REGISTRY", (scratch_ / "registry").c_str(), 1);
+        platform::ReloadRegistry();
+        CoInitialize(nullptr);
+        ASSERT_TRUE(SUCCEEDED(platform::RegisterServer(support::ProgramFolder() + "/libTyphex.so")));
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(scratch_, ignored);
+    }
+
+    void SetUp() override {
+        platform::ResetDrives();
+        engine::ResetDriveTable();
+        wizard::Wizard().NextFileNumber = 0;
+        root_ = scratch_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        host.root = root_.string() + "/";
+        platform::SetUi(&ui);
+    }
+    void TearDown() override {
+        platform::SetUi(nullptr);
+        fs::current_path(scratch_);
+    }
+
+    void Attach(const Card& card, std::int32_t firstDataSector = 0) {
+        volume = std::make_shared<MemoryVolume>(card.bytes, Sector);
+        const char letter = platform::AttachVolume(volume, "deep scan test card");
+        host.drive = engine::DriveNumberFromLetter(letter);
+        host.geometry.BytesPerSector = Sector;
+        host.geometry.TotalSectors = static_cast<std::int32_t>(card.bytes.size() / Sector);
+        host.firstDataSector = firstDataSector;
+    }
+
+    static bool HaveShippedDatabase() { return fs::exists(support::ProgramFolder() + "/settings.zq4"); }
+    static ISupportedFileTypes* Shipped() {
+        engine::LoadFileTypeData();
+        return engine::FileTypes();
+    }
+
+    std::int32_t Run(ISupportedFileTypes* types) { return scan.Run(host, types); }
+
+    fs::path Folder() const { return root_ / "My Recovered Mobile Device" / "Deep Scan"; }
+    std::vector<std::string> CarvedNames() const {
+        std::vector<std::string> names;
+        if (fs::exists(Folder())) {
+            for (const auto& e : fs::directory_iterator(Folder())) names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<std::uint8_t> Carved(const std::string& name) const { return ReadAll(Folder() / name); }
+
+    static inline fs::path scratch_;
+    fs::path root_;
+    RecordingHost host;
+    platform::ScriptedUi ui;
+    std::shared_ptr<MemoryVolume> volume;
+    wizard::DeepScan scan;
+};
+
+// A test type with no end rule: it runs until the next start.
+platform::ComPtr<ISupportedFileTypes> OpenEndedTypes() {
+    auto types = NewFileTypes();
+    AddFileType(types.Get(), "raw", {0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
+    return types;
+}
+const std::vector<std::uint8_t> OpenEndedStart = Bytes({0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
+
+// ---- the shipped database ----
+
+TEST_F(DeepScanTest, CarvesRealJpegsWholeAcrossBlocksWithTheShippedDatabase) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    Card card(1200);
+    const auto first = MakeJpeg(320, 240, 1);
+    const auto second = MakeJpeg(640, 480, 2); // spans several 64-sector blocks
+    const auto third = MakeJpeg(200, 150, 3);
+    card.Put(10, first);
+    card.Put(100, second);
+    card.Put(1000, third);
+    ASSERT_LT(10 + first.size() / Sector, 100u);
+    ASSERT_LT(100 + second.size() / Sector, 1000u);
+    Attach(card);
+    host.sectorsAtOnce = 64;
+
+    EXPECT_EQ(Run(Shipped()), 3);
+    const auto names = CarvedNames();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].substr(0, 6), "00001.");
+    EXPECT_EQ(Carved(names[0]), first);
+    EXPECT_EQ(Carved(names[1]), second);
+    EXPECT_EQ(Carved(names[2]), third);
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Completed);
+    EXPECT_EQ(host.imagesFound, 3);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(DeepScanTest, AJpegWhoseSectorTailIsNotZeroRunsToTheNextStart) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    // On a used card the slack after a photo holds old bytes: its end
+    // pattern is not accepted and the file ends before the next photo.
+    Card card(400, 0x5A);
+    const auto photo = MakeJpeg(320, 240, 4);
+    card.Put(8, photo);
+    const auto next = MakeJpeg(100, 100, 5);
+    card.Put(200, next);
+    Attach(card);
+
+    EXPECT_EQ(Run(Shipped()), 2);
+    const auto names = CarvedNames();
+    ASSERT_EQ(names.size(), 2u);
+    const auto carved = Carved(names[0]);
+    EXPECT_EQ(carved, card.Range(8, (200 - 8) * Sector));
+    EXPECT_TRUE(std::equal(photo.begin(), photo.end(), carved.begin()));
+}
+
+// ---- blocks and reads ----
+
+TEST_F(DeepScanTest, BlocksStartAtTheFirstDataSectorAndTheLastIsShorter) {
+    Card card(10000);
+    Attach(card, 100);
+    host.sectorsAtOnce = 4000;
+
+    Run(OpenEndedTypes().Get());
+    ASSERT_EQ(volume->reads.size(), 3u);
+    EXPECT_EQ(volume->reads[0].sector, 100u);
+    EXPECT_EQ(volume->reads[0].sectors, 4000u);
+    EXPECT_EQ(volume->reads[1].sector, 4100u);
+    EXPECT_EQ(volume->reads[2].sector, 8100u);
+    EXPECT_EQ(volume->reads[2].sectors, 1900u);
+    EXPECT_EQ(volume->writes, 0);
+}
+
+TEST_F(DeepScanTest, SectorsAtOnceIsBoundByTheBuffer) {
+    Card card(9000);
+    Attach(card);
+    host.sectorsAtOnce = 30000; // would overrun the 2,048,001-byte buffer
+
+    Run(OpenEndedTypes().Get());
+    ASSERT_FALSE(volume->reads.empty());
+    EXPECT_EQ(volume->reads[0].sectors, 4000u);
+}
+
+TEST_F(DeepScanTest, AnUnreadableFirstSectorIsReported) {
+    Card card(100);
+    Attach(card, 20);
+    volume->failingSectors = {20};
+    host.retryLimit = 2;
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "T43");
+    EXPECT_EQ(ui.boxes[0].style, 48);
+    EXPECT_EQ(ui.boxes[0].title, "T27");
+    EXPECT_EQ(host.readErrors, 2);
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::FirstSectorUnreadable);
+}
+
+TEST_F(DeepScanTest, ALaterUnreadableSectorEndsTheScanSilentlyKeepingTheOpenFile) {
+    Card card(400, 0x11);
+    card.Put(250, OpenEndedStart);
+    Attach(card);
+    host.sectorsAtOnce = 64;
+    host.retryLimit = 2; // a limit of 1 would allow no single-sector retry
+    volume->failingSectors = {300};
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    EXPECT_TRUE(ui.boxes.empty());
+    // The block holding the bad sector shrinks to single sectors up to it.
+    EXPECT_EQ(Carved("00001.raw"), card.Range(250, 50 * Sector));
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::ReadFailure);
+    EXPECT_EQ(volume->reads.back().sector, 300u);
+}
+
+TEST_F(DeepScanTest, RetryLimitCountsEveryAttemptAndIsReadAgainEachTime) {
+    Card card(300);
+    Attach(card);
+    host.sectorsAtOnce = 100;
+    host.retryLimit = 3;
+    volume->failingSectors = {200}; // the first sector of the third block
+
+    Run(OpenEndedTypes().Get());
+    ASSERT_EQ(volume->reads.size(), 5u);
+    EXPECT_EQ(volume->reads[2].sector, 200u);
+    EXPECT_EQ(volume->reads[2].sectors, 100u);
+    EXPECT_EQ(volume->reads[3].sectors, 1u);
+    EXPECT_EQ(volume->reads[4].sectors, 1u);
+    EXPECT_EQ(volume->reads[4].sector, 200u);
+    EXPECT_EQ(host.readErrors, 3);
+    EXPECT_EQ(host.retryLimitReads, 3);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+// ---- where files end ----
+
+TEST_F(DeepScanTest, ANewStartEndsThePreviousFileAtTheSectorBefore) {
+    Card card(1000, 0x42);
+    card.Put(500, OpenEndedStart);
+    card.Put(530, OpenEndedStart);
+    Attach(card);
+    host.sectorsAtOnce = 16; // the second start lies in a later block
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 2);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(500, 30 * Sector));
+    // Without an end rule the last file runs to the end of the drive.
+    EXPECT_EQ(Carved("00002.raw"), card.Range(530, 470 * Sector));
+}
+
+TEST_F(DeepScanTest, AnEndFoundInTheStartSectorGivesAFileShorterThanASector) {
+    auto types = NewFileTypes();
+    AddFileType(types.Get(), "end", {0x45, 0x4E, 0x44, 0x21}, {{0xE0, 0xE1}});
+    Card card(50);
+    card.Put(7, Bytes({0x45, 0x4E, 0x44, 0x21, 1, 2, 3, 0xE0, 0xE1}));
+    // An end pattern with bytes after it in its sector is not an end.
+    card.Put(20, Bytes({0x45, 0x4E, 0x44, 0x21, 0xE0, 0xE1, 9}));
+    card.Put(22, Bytes({0xE0, 0xE1}), 100);
+    Attach(card);
+
+    EXPECT_EQ(Run(types.Get()), 2);
+    EXPECT_EQ(Carved("00001.end"), card.Range(7, 9));
+    EXPECT_EQ(Carved("00002.end"), card.Range(20, 2 * Sector + 102));
+}
+
+TEST_F(DeepScanTest, AFixedLengthFileIsItsSizeLongEvenAcrossBlocks) {
+    auto types = NewFileTypes();
+    AddFileType(types.Get(), "fix", {0x46, 0x49, 0x58, 0x44}, {}, true, 3000);
+    Card card(64, 0x77);
+    card.Put(2, Bytes({0x46, 0x49, 0x58, 0x44}));
+    card.Put(30, Bytes({0x46, 0x49, 0x58, 0x44}));
+    card.Put(33, Bytes({0x46, 0x49, 0x58, 0x44})); // cuts the second one short
+    Attach(card);
+    host.sectorsAtOnce = 4;
+
+    EXPECT_EQ(Run(types.Get()), 3);
+    EXPECT_EQ(Carved("00001.fix"), card.Range(2, 3000));
+    EXPECT_EQ(Carved("00002.fix"), card.Range(30, 3 * Sector));
+    EXPECT_EQ(Carved("00003.fix"), card.Range(33, 3000));
+}
+
+TEST_F(DeepScanTest, TheFirstTypeInListOrderWins) {
+    auto types = NewFileTypes();
+    AddFileType(types.Get(), "one", {0xAA, 0xBB}, {}, true, 100);
+    AddFileType(types.Get(), "two", {0xAA, 0xBB, 0xCC}, {}, true, 200);
+    Card card(8);
+    card.Put(1, Bytes({0xAA, 0xBB, 0xCC}));
+    Attach(card);
+
+    Run(types.Get());
+    EXPECT_EQ(CarvedNames(), std::vector<std::string>{"00001.one"});
+    EXPECT_EQ(Carved("00001.one").size(), 100u);
+}
+
+// ---- Stop ----
+
+TEST_F(DeepScanTest, StopDuringABlockKeepsTheSectorsAlreadyExamined) {
+    Card card(4000, 0x33);
+    card.Put(0, OpenEndedStart);
+    Attach(card);
+    host.sectorsAtOnce = 4000;
+    // Pump 1 is the scan's start; pump 2 comes at the 16th sector.
+    ui.AtPump(2, [this] { host.stop = true; });
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(0, 16 * Sector));
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Stopped);
+}
+
+TEST_F(DeepScanTest, TheScanClearsAnEarlierStop) {
+    Card card(20);
+    card.Put(3, OpenEndedStart);
+    Attach(card);
+    host.stop = true;
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Completed);
+}
+
+// ---- names and counters ----
+
+TEST_F(DeepScanTest, NamesSkipFilesThatAlreadyExistAndCarryThePrefix) {
+    fs::create_directories(Folder());
+    std::ofstream(Folder() / "card_00001.raw") << "earlier";
+    std::ofstream(Folder() / "card_00002.raw") << "earlier";
+    Card card(30);
+    card.Put(4, OpenEndedStart);
+    card.Put(9, OpenEndedStart);
+    Attach(card);
+    host.prefix = "card_";
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 2);
+    EXPECT_EQ(CarvedNames(),
+              (std::vector<std::string>{"card_00001.raw", "card_00002.raw", "card_00003.raw", "card_00004.raw"}));
+    EXPECT_EQ(ReadAll(Folder() / "card_00001.raw").size(), 7u); // untouched
+    EXPECT_EQ(wizard::Wizard().NextFileNumber, 4);
+}
+
+TEST_F(DeepScanTest, NextFileNumberCarriesOverFromAnEarlierScan) {
+    Card card(30);
+    card.Put(4, OpenEndedStart);
+    Attach(card);
+    wizard::Wizard().NextFileNumber = 57;
+
+    Run(OpenEndedTypes().Get());
+    EXPECT_EQ(CarvedNames(), std::vector<std::string>{"00058.raw"});
+
+    // A second scan in the same process goes on from there.
+    Run(OpenEndedTypes().Get());
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"00058.raw", "00059.raw"}));
+}
+
+TEST_F(DeepScanTest, NumbersGoPast32767WithMoreDigitsAsNeeded) {
+    Card card(30);
+    card.Put(4, OpenEndedStart);
+    card.Put(8, OpenEndedStart);
+    Attach(card);
+    wizard::Wizard().NextFileNumber = 32767;
+    Run(OpenEndedTypes().Get());
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"32768.raw", "32769.raw"}));
+
+    wizard::Wizard().NextFileNumber = 99999;
+    Run(OpenEndedTypes().Get());
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"100000.raw", "100001.raw", "32768.raw", "32769.raw"}));
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(DeepScanTest, CountersAndTextsReachTheHost) {
+    Card card(200);
+    card.Put(10, OpenEndedStart);
+    card.Put(150, OpenEndedStart);
+    Attach(card);
+    host.filesFoundShown = 7; // found by the turbo scan
+    host.barMaximum = 40;
+    host.sectorsAtOnce = 20;
+
+    Run(OpenEndedTypes().Get());
+    EXPECT_TRUE(host.scanningLook);
+    EXPECT_EQ(host.statuses, std::vector<std::string>{"T33"});
+    EXPECT_EQ(host.filesFound, 9);
+    EXPECT_EQ(host.imagesFound, 2);
+    EXPECT_EQ(host.readErrors, 0);
+    ASSERT_FALSE(host.progress.empty());
+    EXPECT_EQ(host.progress.front(), 0);
+    EXPECT_EQ(*std::max_element(host.progress.begin(), host.progress.end()), 40);
+    EXPECT_EQ(host.currentFiles.back(), "00002.raw");
+}
+
+// ---- failures ----
+
+TEST_F(DeepScanTest, AFileThatCannotBeCreatedIsARunTimeError) {
+    std::ofstream(root_ / "not-a-folder") << "x";
+    host.root = (root_ / "not-a-folder").string() + "/";
+    Card card(30);
+    card.Put(4, OpenEndedStart);
+    Attach(card);
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("T15 ", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(ui.boxes[0].style, platform::vbOKOnly);
+    EXPECT_TRUE(host.backEnabled);
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::RunTimeError);
+}
+
+} // namespace
