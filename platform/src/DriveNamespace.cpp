@@ -28,6 +28,8 @@ struct Namespace {
     bool initialised = false;
     bool environmentAttached = false;
     std::map<char, Volume> drives;
+    std::string sysBlock = "/sys/block";
+    std::string devFolder = "/dev";
 };
 
 Namespace& TheNamespace() {
@@ -74,7 +76,7 @@ void RefreshLength(Volume& volume) {
 // Devices that went away give up their letters; new ones take the lowest
 // free letters; the others keep theirs.
 void RescanDevicesLocked(Namespace& ns) {
-    std::vector<detail::DeviceVolume> found = detail::ScanRemovableDevices();
+    std::vector<detail::DeviceVolume> found = detail::ScanRemovableDevices(ns.sysBlock, ns.devFolder);
     std::set<std::string> present;
     for (const auto& device : found) present.insert("dev:" + device.name);
     for (auto it = ns.drives.begin(); it != ns.drives.end();) {
@@ -286,6 +288,13 @@ bool FindDrive(char letter, DriveInfo* info) {
 }
 
 namespace detail {
+
+void SetDeviceScanFolders(const std::string& sysBlock, const std::string& devFolder) {
+    Namespace& ns = TheNamespace();
+    std::lock_guard lock(ns.mutex);
+    ns.sysBlock = sysBlock.empty() ? "/sys/block" : sysBlock;
+    ns.devFolder = devFolder.empty() ? "/dev" : devFolder;
+}
 
 bool FindVolume(char letter, Volume* volume) {
     letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));

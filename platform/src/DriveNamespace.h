@@ -23,6 +23,10 @@ struct Volume {
 // The volume behind a letter, with its length brought up to date.
 bool FindVolume(char letter, Volume* volume);
 
+// Where the removable-device scan looks (tests give a made-up sysfs tree);
+// empty strings restore /sys/block and /dev.
+void SetDeviceScanFolders(const std::string& sysBlock, const std::string& devFolder);
+
 // "\\.\X:" (either slash, either case) → 'X'.
 bool ParseVolumePath(const char* path, char* letter);
 // Any "\\.\..." device name (valid volume or not).
