@@ -1,0 +1,324 @@
+// The directory walk: breadth first from the root, 32 bytes at a time, with
+// deleted entries, long names, realigned entries and the repair of deleted
+// short names. Everything read here comes from the card and is bounded by
+// the volume.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/FATEngine.h"
+#include "engine/FileTypeTable.h"
+#include "engine/NamePattern.h"
+#include "engine/TextEncoding.h"
+#include "platform/ui.h"
+
+namespace engine {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// A number as the messages write it: a blank before a non-negative value.
+std::string Num(std::int64_t value) { return (value >= 0 ? " " : "") + std::to_string(value); }
+
+std::string GetExtension(const std::string& name) {
+    const std::string trimmed = Trim(name);
+    const auto dot = trimmed.rfind('.');
+    return dot == std::string::npos ? "" : trimmed.substr(dot + 1);
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The deletion mark read through the code page: U+00E5.
+constexpr const char* DeletionMarkUtf8 = "\xC3\xA5";
+
+} // namespace
+
+support::Truth FATEngine::WalkDirectories() {
+    ReadDirectory(-1, rootCluster_, rootDirSector_);
+    if (stopRequested_) return support::False;
+    // The list grows while it is walked: breadth first. 32-bit index, so
+    // that cards with more than 32,767 folders are walked to the end.
+    for (std::size_t i = 0; i < directories_.size(); ++i) {
+        if (directories_[i].Visited) continue;
+        const DirRecord record = directories_[i];
+        ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
+        if (stopRequested_) return support::False;
+        directories_[i].Visited = support::True;
+    }
+    return support::True;
+}
+
+bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector) {
+    // A directory other than the fixed root starts at a cluster of the volume.
+    if (cluster != 0 && (cluster < 2 || cluster > std::int64_t(countOfClusters_) + 1)) return true;
+    if (cluster == 0 && parent != -1) return true;
+    DirectoryCursor cursor;
+    cursor.cluster = cluster;
+    cursor.sector = sector;
+    cursor.index = 0;
+    if (cluster != 0) {
+        cursor.seenClusters.insert(cluster);
+        cursor.clustersRead = 1;
+    }
+    for (;;) {
+        platform::DoEvents();
+        if (stopRequested_) return false;
+        NextEntry next;
+        if (!GetNextDirEntry(cursor, next)) return true;
+        const DirEntry& entry = next.entry;
+        const std::int64_t firstCluster = entry.FirstCluster();
+
+        if (entry.Attributes & AttrDirectory) {
+            if (next.name == "." || next.name == "..") continue;
+            if (entry.IsDeleted() && !IsLiveDeletedDirectory(firstCluster)) continue;
+            DirRecord record;
+            record.Name = next.name;
+            record.FirstCluster = static_cast<std::int32_t>(firstCluster);
+            record.FirstSector = 0;
+            record.ParentIndex = parent;
+            if (entry.IsDeleted()) {
+                record.Flags = 1;
+                record.Status = FileDataIsRecoverable(entry, firstCluster) ? 1 : 2;
+                if (!next.longName) record.Name = RepairDeletedName(record.Name, standardDirNames_);
+            }
+            AddDirectory(std::move(record));
+        } else if (!(entry.Attributes & AttrVolumeLabel)) {
+            if (!IsValidEntry(entry)) continue;
+            FileRecord record;
+            record.Attributes = entry.Attributes;
+            record.FirstCluster = static_cast<std::int32_t>(firstCluster);
+            record.WriteTime = entry.WriteTime;
+            record.WriteDate = entry.WriteDate;
+            record.Name = next.name;
+            record.Size = entry.FileSize;
+            record.Realigned = support::ToTruth(next.realigned);
+            record.ParentIndex = parent;
+            if (entry.IsDeleted()) {
+                record.Flags = 1;
+                record.Status = (FileDataIsRecoverable(entry, firstCluster) || entry.FileSize == 0) ? 1 : 2;
+                if (!next.longName) record.Name = RepairDeletedName(record.Name, standardFileNames_);
+            }
+            AddFile(std::move(record));
+        }
+        // Volume labels and long-name entries without a name are ignored.
+    }
+}
+
+// A deleted entry's data may still be there when the FAT entry of its first
+// cluster is free.
+bool FATEngine::FileDataIsRecoverable(const DirEntry&, std::int64_t firstCluster) {
+    return firstCluster >= 2 && ClassifyFATValue(fatType_, ReadFATEntry(firstCluster, 0)) == FatFree;
+}
+
+bool FATEngine::GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next) {
+    RawEntry raw{};
+    if (!GetNextFATRecord(cursor, raw)) return false;
+    next.entry = ParseDirEntry(raw);
+    if (next.entry.NameBytes[0] == 0) return false;
+    next.longName = false;
+    next.realigned = false;
+    if (next.entry.Attributes == AttrLongName) {
+        std::string longName;
+        if (AssembleLongName(cursor, raw, next.entry, longName)) {
+            next.name = longName;
+            next.longName = true;
+        }
+    } else {
+        next.name = BuildShortName(next.entry);
+    }
+    if (next.entry.NameBytes[0] != 0 && !IsValidEntry(next.entry) && next.name != "." && next.name != "..") {
+        if (RealignEntry(cursor, next.entry)) {
+            next.name = BuildShortName(next.entry);
+            next.longName = false;
+            next.realigned = true;
+        }
+    }
+    return true;
+}
+
+bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
+    const BootSectorRecord& boot = LastBootSector();
+    if (cursor.cluster > std::int64_t(countOfClusters_) + 1) return false;  // "invalid Cluster parameter"
+    if (boot.BytesPerSector < 32 || bytesPerCluster_ < 32) return false;
+    const std::int64_t bps = boot.BytesPerSector;
+    const std::int64_t entriesPerSector = bps / 32;
+    const std::int64_t entriesPerCluster = bytesPerCluster_ / 32;
+    std::int64_t sector = 0;
+    if (cursor.cluster == 0) {
+        if (cursor.index >= entriesPerSector) {
+            cursor.index = 0;
+            cursor.sector += 1;
+        }
+        sector = cursor.sector + (cursor.index * 32) / bps;
+        // The fixed root has no end but a zero name byte; the volume's end
+        // is the last place to look for one.
+        if (sector >= totalSectors_) return false;
+    } else {
+        if (cursor.index >= entriesPerCluster) {
+            const std::int64_t nextCluster =
+                fatCopyForChains_ == 0 ? cursor.cluster + 1 : ReadFATEntry(cursor.cluster, fatCopyForChains_ - 1);
+            if (IsEndOfChain(static_cast<std::uint32_t>(nextCluster))) return false;
+            // A free or reserved value leads nowhere, a cluster beyond the
+            // volume ends the directory, and a cluster read before means the
+            // chain loops.
+            if (nextCluster < 2 || nextCluster > std::int64_t(countOfClusters_) + 1) return false;
+            if (!cursor.seenClusters.insert(nextCluster).second) return false;
+            if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
+            cursor.cluster = nextCluster;
+            cursor.index = 0;
+        }
+        sector = ClusterToSector(cursor.cluster) + (cursor.index * 32) / bps;
+    }
+
+    if (sector != cachedDirSector_) {
+        const std::size_t deviceSector =
+            static_cast<std::size_t>(std::clamp<std::int32_t>(geometry_.BytesPerSector, 0, 2048));
+        bool read = ReadSectors(driveNumber_, static_cast<std::int32_t>(sector), 2, bootSectorBuffer_.data(),
+                                bootSectorBuffer_.size()) != support::False;
+        std::size_t got = 2 * deviceSector;
+        if (!read) {
+            // The volume's last sector has no second one behind it.
+            read = ReadSectors(driveNumber_, static_cast<std::int32_t>(sector), 1, bootSectorBuffer_.data(),
+                               bootSectorBuffer_.size()) != support::False;
+            got = deviceSector;
+        }
+        if (read) {
+            std::memcpy(directorySectorBuffer_.data(), bootSectorBuffer_.data(), got);
+            if (got < directorySectorBuffer_.size())
+                std::fill(directorySectorBuffer_.begin() + static_cast<std::ptrdiff_t>(got), directorySectorBuffer_.end(), 0);
+            cachedDirSector_ = sector;
+        }
+    }
+    const std::size_t at = static_cast<std::size_t>((cursor.index % entriesPerSector) * 32);
+    std::memcpy(out.data(), directorySectorBuffer_.data() + at, 32);
+    cursor.index += 1;
+    return true;
+}
+
+bool FATEngine::AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstRaw, DirEntry& entry,
+                                 std::string& name) {
+    LongNameEntry current = ParseLongNameEntry(firstRaw);
+    if (!(current.Sequence & 0x40) || current.Attributes != AttrLongName) return false;
+    std::array<char16_t, 256> units{};
+    std::size_t position = 234;
+    std::size_t gathered = 0;
+    int entriesLeft = 18;
+    const std::uint8_t checksum = current.Checksum;
+    while (current.Attributes == AttrLongName && entriesLeft != 0 && current.Checksum == checksum) {
+        if (position >= 13) position -= 13;
+        gathered += 13;
+        std::copy(current.Units.begin(), current.Units.end(), units.begin() + static_cast<std::ptrdiff_t>(position));
+        --entriesLeft;
+        if (entriesLeft != 0) {
+            RawEntry raw{};
+            if (!GetNextFATRecord(cursor, raw)) break;
+            current = ParseLongNameEntry(raw);
+            if (current.Attributes != AttrLongName) entry = ParseDirEntry(raw);
+        }
+    }
+    std::size_t end = position;
+    while (end < units.size() && end - position < gathered && units[end] != 0) ++end;
+    name = Utf8FromUtf16Units(units.data() + position, end - position);
+    return true;
+}
+
+bool FATEngine::IsValidEntry(const DirEntry& entry) const {
+    if (!HasValidNameBytes(entry)) return false;
+    const BootSectorRecord& boot = LastBootSector();
+    if (boot.BytesPerSector == 0) return false;
+    if (entry.FileSize / boot.BytesPerSector > static_cast<std::uint32_t>(std::max(dataSectors_, 0))) return false;
+    const std::int64_t firstCluster = entry.FirstCluster();
+    if (entry.Attributes & AttrVolumeLabel) return firstCluster == 0;
+    if (entry.FileSize != 0) return firstCluster >= 2 && firstCluster <= std::int64_t(countOfClusters_) + 1;
+    if (entry.Attributes & AttrDirectory) return true;
+    return firstCluster == 0;
+}
+
+bool FATEngine::RealignEntry(const DirectoryCursor& cursor, DirEntry& entry) {
+    const BootSectorRecord& boot = LastBootSector();
+    const std::int64_t entriesPerSector = boot.BytesPerSector / 32;
+    if (entriesPerSector <= 0) return false;
+    // The slot of the entry just read (the cursor has moved past it).
+    const std::int64_t slot = (cursor.index - 1) % entriesPerSector;
+    const std::size_t base = static_cast<std::size_t>(std::max<std::int64_t>(slot, 0) * 32);
+    for (std::size_t k = 0; k < 32; ++k) {
+        if (base + k + 32 > directorySectorBuffer_.size()) return false;
+        RawEntry raw{};
+        std::memcpy(raw.data(), directorySectorBuffer_.data() + base + k, 32);
+        if (raw[12] != 0) continue;
+        if (k == 0) return false;
+        entry = ParseDirEntry(raw);
+        return true;
+    }
+    return false;
+}
+
+bool FATEngine::IsLiveDeletedDirectory(std::int64_t cluster) {
+    if (cluster < 2 || cluster > std::int64_t(countOfClusters_) + 1) return false;
+    DirectoryCursor cursor;
+    cursor.cluster = cluster;
+    cursor.seenClusters.insert(cluster);
+    cursor.clustersRead = 1;
+    RawEntry first{}, second{};
+    if (!GetNextFATRecord(cursor, first) || !GetNextFATRecord(cursor, second)) return false;
+    const DirEntry dot = ParseDirEntry(first);
+    const DirEntry dotdot = ParseDirEntry(second);
+    return BuildShortName(dot) == "." && (dot.Attributes & AttrDirectory) && BuildShortName(dotdot) == ".." &&
+           (dotdot.Attributes & AttrDirectory);
+}
+
+std::string FATEngine::RepairDeletedName(const std::string& name, const std::vector<std::string>& list) const {
+    std::string repaired;
+    for (std::size_t i = 0; i < name.size();) {
+        if (name.compare(i, 2, DeletionMarkUtf8) == 0) {
+            repaired.push_back('_');
+            i += 2;
+        } else {
+            repaired.push_back(name[i++]);
+        }
+    }
+    if (Trim(repaired).empty()) return repaired;
+    const std::u32string text = CodePointsOf(repaired);
+    const std::u32string rest = text.substr(1);
+    for (const std::string& line : list) {
+        const std::u32string pattern = CodePointsOf(line);
+        if (pattern.empty()) continue;
+        if (MatchesNamePattern(rest, pattern.substr(1))) return Utf8FromCodePoints(pattern.substr(0, 1) + rest);
+    }
+    return repaired;
+}
+
+void FATEngine::AddDirectory(DirRecord record) {
+    const std::string key = record.Name + '\x01' + std::to_string(record.FirstCluster) + '\x01' +
+                            std::to_string(record.FirstSector);
+    if (!directoryKeys_.insert(key).second) return;
+    RaiseInfo("FAT Directory : " + Trim(record.Name) + " @ " + Num(record.FirstCluster) + " Cluster (Sector " +
+              Num(ClusterToSector(record.FirstCluster)) + ")");
+    directories_.push_back(std::move(record));
+}
+
+void FATEngine::AddFile(FileRecord record) {
+    if (record.Status == 2) return;
+    if (record.FirstCluster == 0 && record.Size != 0) return;
+    const std::string key =
+        record.Name + '\x01' + std::to_string(record.Size) + '\x01' + std::to_string(record.FirstCluster);
+    if (fileKeys_.count(key)) return;
+    const std::string extension = GetExtension(record.Name);
+    if (!IsSearchableExtension(extension)) {
+        if (!(UpperAscii(extension) == "THM" && IsSearchableExtension("JPG"))) return;
+    }
+    fileKeys_.insert(key);
+    RaiseInfo("FAT File : " + Trim(record.Name) + " @ " + Num(record.FirstCluster) + " Cluster (Sector " +
+              Num(ClusterToSector(record.FirstCluster)) + ") (Size " + Num(record.Size) + ")");
+    files_.push_back(std::move(record));
+}
+
+} // namespace engine

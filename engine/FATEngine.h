@@ -1,0 +1,202 @@
+// The recovery engine: one object per turbo scan. PreScan reads a FAT
+// card's boot sector and first FAT, walks every directory breadth first
+// (deleted ones too, with long names and repaired short names) and saves
+// every file whose type the signature database allows into the destination
+// folder, reporting through five events. Everything runs on the caller's
+// thread; the message pump runs at fixed points, where StopScan and
+// PauseScan take effect. The engine never prints.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/BootSector.h"
+#include "engine/DirEntry.h"
+#include "engine/RawDevice.h"
+#include "support/Truth.h"
+
+namespace engine {
+
+// Entry classes of a FAT value.
+constexpr std::uint8_t FatInUse = 1;
+constexpr std::uint8_t FatFree = 2;
+constexpr std::uint8_t FatBad = 4;
+constexpr std::uint8_t FatEndOfChain = 8;
+
+constexpr std::int32_t FatTypeFAT12 = 1;
+constexpr std::int32_t FatTypeFAT16 = 2;
+constexpr std::int32_t FatTypeFAT32 = 3;
+
+// Classifies a FAT value by its low 12, 16 or 28 bits (FAT type 1, 2, 3):
+// FF8 and above end a chain, FF1 to FF7 are bad; otherwise in use or free.
+std::uint8_t ClassifyFATValue(std::int32_t fatType, std::uint32_t value);
+
+// The events, raised synchronously in the order the scan meets them. Counts
+// are 32-bit so that cards with more than 32,767 files report them whole.
+struct FATEngineEvents {
+    std::function<void(const std::string& message)> LogInfoMessage;
+    std::function<void(const std::string& message)> LogErrorMessage;
+    std::function<void(std::int32_t processed)> OnProgress;
+    std::function<void(std::int32_t count)> OnFATFilesFound;
+    std::function<void(const std::string& folder, const std::string& fileName)> OnFoundFATFile;
+};
+
+struct DirRecord {
+    std::string Name;
+    std::int32_t FirstCluster = 0;
+    std::int32_t FirstSector = 0;
+    std::uint8_t Flags = 0;   // bit 0: deleted
+    std::uint8_t Status = 0;  // 0 live, 1 deleted and recoverable, 2 deleted, first cluster reused
+    support::Truth Visited = support::False;
+    std::int32_t ParentIndex = -1;
+};
+
+struct FileRecord {
+    std::uint8_t Attributes = 0;
+    std::int32_t FirstCluster = 0;
+    std::uint16_t WriteTime = 0;
+    std::uint16_t WriteDate = 0;
+    std::string Name;
+    std::uint32_t Size = 0;
+    std::uint8_t Flags = 0;
+    std::uint8_t Status = 0;
+    support::Truth Realigned = support::False;
+    std::int32_t ParentIndex = -1;
+};
+
+class FATEngine {
+public:
+    // Loads the standard name lists from the program folder (a missing list
+    // shows its message box and leaves name repair off).
+    FATEngine();
+
+    FATEngineEvents Events;
+
+    void SetSectorsAtOnce(std::int16_t sectors);
+    // The folder the files are saved into ("/" at the end or not).
+    void SetDestFolder(const std::string& folder);
+    void StopScan();
+    void PauseScan();
+    void ResumeScan();
+    // The structural scan of the drive with that letter. Raises
+    // support::RuntimeError: 50 on a CD-ROM drive, 10 when the boot sector
+    // is unusable, 70 when stopped during the directory walk.
+    void PreScan(const std::string& driveLetter, support::Truth keepFolderStructure);
+    // Reads and checks the drive's boot sector; the geometry then sits in
+    // LastBootSector() and FirstDataSector().
+    support::Truth ReadDeviceBootSector(DriveNumber drive);
+    // Creates a folder and its missing parents.
+    support::Truth ForceDirectories(const std::string& path);
+
+    // Read-only views for the callers that inspect a scan (tests, tools).
+    const std::vector<DirRecord>& Directories() const { return directories_; }
+    const std::vector<FileRecord>& Files() const { return files_; }
+    std::int32_t LastError() const { return lastError_; }
+    std::int32_t FATType() const { return fatType_; }
+    std::int32_t CountOfClusters() const { return countOfClusters_; }
+    std::int32_t BytesPerCluster() const { return bytesPerCluster_; }
+    std::int32_t RootDirSector() const { return rootDirSector_; }
+    std::int32_t RootCluster() const { return rootCluster_; }
+    std::uint8_t FATCopyForChains() const { return fatCopyForChains_; }
+    const std::vector<std::uint32_t>& FAT1Values() const { return fat1Values_; }
+    const std::vector<std::string>& StandardDirNames() const { return standardDirNames_; }
+    const std::vector<std::string>& StandardFileNames() const { return standardFileNames_; }
+    // What went to the trace hook (diagnostics that are never shown).
+    const std::vector<std::string>& TraceLog() const { return trace_; }
+
+    // The steps of PreScan, public so that each can be exercised alone.
+    support::Truth ReadBootSector();
+    std::uint32_t ReadFATEntry(std::int64_t cluster, std::int32_t copy);
+    support::Truth ReadClusterChains();
+    support::Truth ProbeFATEmpty();
+    support::Truth WalkDirectories();
+    support::Truth SaveAllFiles();
+    support::Truth SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder);
+    // Name repair of deleted short names from a list (directory or file).
+    std::string RepairDeletedName(const std::string& name, const std::vector<std::string>& list) const;
+    support::Truth HasFreeSpace(double byteCount) const;
+    // (cluster - 2) x SectorsPerCluster + FirstDataSector.
+    std::int64_t ClusterToSector(std::int64_t cluster) const;
+    void SetDriveForTests(DriveNumber drive);
+
+private:
+    // Where a directory is being read, and which of its clusters were read:
+    // a directory reads each cluster once and never more than the volume has.
+    struct DirectoryCursor {
+        std::int64_t cluster = 0;
+        std::int64_t sector = 0;
+        std::int64_t index = 0;
+        std::unordered_set<std::int64_t> seenClusters;
+        std::int64_t clustersRead = 0;
+    };
+    struct NextEntry {
+        DirEntry entry;
+        std::string name;
+        bool longName = false;
+        bool realigned = false;
+    };
+
+    support::Truth LoadStandardNameLists();
+    void TraceMessage(const std::string& text);
+    void RaiseInfo(const std::string& message);
+    void RaiseError(const std::string& message);
+    bool ReadBootSectorInto(std::int32_t sector);
+    bool DeriveGeometry();
+    bool IsEndOfChain(std::uint32_t value) const;
+
+    bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector);
+    bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
+    bool GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out);
+    bool AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstRaw, DirEntry& entry, std::string& name);
+    bool IsValidEntry(const DirEntry& entry) const;
+    bool RealignEntry(const DirectoryCursor& cursor, DirEntry& entry);
+    bool IsLiveDeletedDirectory(std::int64_t cluster);
+    void AddDirectory(DirRecord record);
+    void AddFile(FileRecord record);
+    std::string DirectoryPath(std::int32_t index) const;
+    bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
+
+    // Drive and settings.
+    DriveNumber driveNumber_ = 0;
+    DriveGeometry geometry_{};
+    std::int16_t sectorsAtOnce_ = 64;
+    support::Truth stopRequested_ = support::False;
+    support::Truth paused_ = support::False;
+    support::Truth keepFolderStructure_ = support::False;
+    std::string destFolder_;
+    std::int32_t lastError_ = 0;
+
+    // Volume geometry.
+    std::vector<std::uint8_t> bootSectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);
+    std::uint8_t fatCopyForChains_ = 1;
+    std::int32_t fatType_ = 0;
+    std::int32_t totalSectors_ = 0;
+    std::int32_t bytesPerCluster_ = 0;
+    std::int32_t rootCluster_ = 0;
+    std::int32_t rootDirSector_ = 0;
+    std::int32_t fatSize_ = 0;
+    std::int32_t dataSectors_ = 0;
+    std::int32_t countOfClusters_ = 0;
+
+    // FAT.
+    std::vector<std::uint32_t> fat1Values_ = std::vector<std::uint32_t>(1, 0);
+    std::vector<std::uint8_t> fatSectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);
+    std::int64_t cachedFATSector_ = -1;
+
+    // Directories.
+    std::vector<std::uint8_t> directorySectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);
+    std::int64_t cachedDirSector_ = -1;
+    std::vector<std::string> standardDirNames_;
+    std::vector<std::string> standardFileNames_;
+    std::vector<DirRecord> directories_;
+    std::vector<FileRecord> files_;
+    std::unordered_set<std::string> directoryKeys_;
+    std::unordered_set<std::string> fileKeys_;
+
+    std::vector<std::string> trace_;
+};
+
+} // namespace engine

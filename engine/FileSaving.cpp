@@ -1,0 +1,245 @@
+// Saving the files the walk found: each file's clusters from the first FAT
+// (consecutive clusters where a deleted file's chain was cleared), read in
+// runs of adjacent clusters, with retries and zeros for unreadable runs, and
+// written through the shared output file.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "engine/FATEngine.h"
+#include "engine/FileTypeTable.h"
+#include "engine/SafeName.h"
+#include "platform/ui.h"
+#include "support/RuntimeError.h"
+
+namespace engine {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string GetExtension(const std::string& name) {
+    const std::string trimmed = Trim(name);
+    const auto dot = trimmed.rfind('.');
+    return dot == std::string::npos ? "" : trimmed.substr(dot + 1);
+}
+
+std::string Num(std::int64_t value) { return (value >= 0 ? " " : "") + std::to_string(value); }
+
+// Joins folder parts with exactly one "/" between them.
+std::string JoinFolder(const std::string& folder, const std::string& relative) {
+    std::string out = folder;
+    std::size_t from = 0;
+    while (from < relative.size() && relative[from] == '/') ++from;
+    if (!out.empty() && out.back() != '/') out.push_back('/');
+    out += relative.substr(from);
+    if (!out.empty() && out.back() != '/') out.push_back('/');
+    return out;
+}
+
+// Makes a saved file read-only when its entry was (the other attribute
+// bits kept by the program, hidden, system and archive, have no meaning here).
+void ApplyAttributes(const std::string& path, std::uint8_t attributes) {
+    if (!((attributes & 0x27) & AttrReadOnly)) return;
+    std::error_code ec;
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove, ec);
+}
+
+constexpr int MaxReadFailuresBeforeZeros = 3;
+
+} // namespace
+
+std::string FATEngine::DirectoryPath(std::int32_t index) const {
+    // Parents always come before their children in the list, so the chain
+    // ends; the bound guards against a damaged list all the same.
+    std::string path;
+    std::size_t depth = 0;
+    while (index >= 0 && static_cast<std::size_t>(index) < directories_.size() && depth++ < directories_.size()) {
+        const DirRecord& dir = directories_[static_cast<std::size_t>(index)];
+        path = SafeFileName(Trim(dir.Name)) + "/" + path;
+        if (dir.ParentIndex >= index) break;
+        index = dir.ParentIndex;
+    }
+    return path;
+}
+
+support::Truth FATEngine::SaveAllFiles() {
+    if (Events.OnFATFilesFound) Events.OnFATFilesFound(static_cast<std::int32_t>(files_.size()));
+    std::string prefix;
+    std::vector<std::string> paths;
+    if (keepFolderStructure_) {
+        paths.reserve(directories_.size());
+        for (std::size_t i = 0; i < directories_.size(); ++i) {
+            paths.push_back(DirectoryPath(static_cast<std::int32_t>(i)));
+            if (!paths.back().empty()) ForceDirectories(JoinFolder(destFolder_, paths.back()));
+        }
+    } else {
+        prefix = "/";
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        if (stopRequested_) return support::False;
+        FileRecord& file = files_[i];
+        const bool room = file.Size == 0 || HasFreeSpace(static_cast<double>(file.Size));
+        if (room) {
+            std::string relative;
+            if (keepFolderStructure_ && file.ParentIndex >= 0 &&
+                static_cast<std::size_t>(file.ParentIndex) < paths.size())
+                relative = paths[static_cast<std::size_t>(file.ParentIndex)];
+            if (IsSearchableExtension(GetExtension(file.Name))) SaveFATFileEXT(file, prefix + relative);
+        }
+        platform::DoEvents();
+        if (Events.OnProgress) Events.OnProgress(static_cast<std::int32_t>(i + 1));
+    }
+    return support::True;
+}
+
+support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
+    const BootSectorRecord& boot = LastBootSector();
+    const std::int64_t spc = boot.SectorsPerCluster;
+    const std::int64_t bps = boot.BytesPerSector;
+    const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
+    const std::int64_t fatBound = std::min<std::int64_t>(static_cast<std::int64_t>(fat1Values_.size()) - 1, lastCluster);
+    std::int64_t current = file.FirstCluster;
+    bool outputOpen = false;
+    try {
+        auto fatValue = [&](std::int64_t cluster) -> std::uint32_t {
+            return cluster >= 0 && cluster < static_cast<std::int64_t>(fat1Values_.size())
+                       ? fat1Values_[static_cast<std::size_t>(cluster)]
+                       : 0;
+        };
+        // A realigned entry may point into the middle of its chain: step back
+        // while the cluster before leads here. Strictly decreasing, so bounded.
+        if (file.Realigned) {
+            std::int64_t c = file.FirstCluster;
+            while (c - 1 >= 2) {
+                const std::int64_t p = fatValue(c - 1);
+                if (!((p == c - 1 || p == c) && p != 0 && p <= fatBound)) break;
+                c = p - 1;
+            }
+            file.FirstCluster = static_cast<std::int32_t>(c);
+        }
+
+        std::vector<std::int64_t> clusters{file.FirstCluster};
+        const bool recoverable = file.Status == 1;
+        if (file.Size != 0 && spc > 0 && bps > 0) {
+            std::int64_t sectors = spc;
+            current = file.FirstCluster;
+            // Each pass adds a cluster until the size is covered, so the list
+            // never outgrows the file.
+            while (bps * sectors < std::int64_t(file.Size)) {
+                const std::int64_t next = fatValue(current);
+                if (ClassifyFATValue(fatType_, static_cast<std::uint32_t>(next)) == FatEndOfChain) break;
+                if (next > fatBound) break;
+                std::int64_t added;
+                bool last = false;
+                if (next == 0) {
+                    added = current + 1;  // a cleared entry: assume the next cluster
+                    if (added > lastCluster) break;
+                } else {
+                    added = next;
+                    last = recoverable;
+                }
+                clusters.push_back(added);
+                sectors += spc;
+                current = added;
+                if (last) break;
+            }
+        }
+
+        const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
+        if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
+
+        const std::string folder = JoinFolder(destFolder_, relativeFolder);
+        ForceDirectories(folder);
+        // The flat folder gathers files of many folders: a later file of the
+        // same name gets its own name instead of replacing the earlier one.
+        const std::string name = DistinctFileName(folder, SafeFileName(Trim(file.Name)));
+        const std::string path = folder + name;
+        if (!OpenOutputFile(path))
+            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
+        outputOpen = true;
+
+        const std::int64_t deviceSector = std::max<std::int32_t>(geometry_.BytesPerSector, 1);
+        std::int64_t remaining = file.Size;
+        std::size_t r = 0;
+        int failures = 0;
+        const std::size_t final = clusters.size() - 1;
+        std::vector<BYTE> buffer;
+        platform::DoEvents();
+        while (remaining >= 1) {
+            while (paused_ && !stopRequested_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                platform::DoEvents();
+            }
+            // A run of adjacent clusters of at most SectorsAtOnce sectors
+            // (rounded up to whole clusters).
+            std::int64_t n = 0;
+            std::size_t last = r;
+            enum class RunEnd { Limit, Break, Final } end = RunEnd::Limit;
+            while (n < sectorsAtOnce_) {
+                n += spc;
+                if (last == final) {
+                    end = RunEnd::Final;
+                    break;
+                }
+                if (clusters[last + 1] == clusters[last] + 1) {
+                    ++last;
+                } else {
+                    end = RunEnd::Break;
+                    break;
+                }
+            }
+            if (deviceSector * n > allocated) n = allocated / deviceSector + 1;
+            if (last == final && n == 0) break;
+            current = clusters[r];
+            std::int64_t start = ClusterToSector(clusters[r]);
+            if (remaining == bps * spc && n == 0) {
+                n = spc;
+                start = ClusterToSector(clusters[last] + 1);
+            }
+
+            const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
+            if (buffer.size() < bytes) buffer.resize(bytes);
+            while (!ReadSectors(driveNumber_, static_cast<std::int32_t>(start), static_cast<std::int16_t>(n),
+                                buffer.data(), bytes)) {
+                if (++failures > MaxReadFailuresBeforeZeros) {
+                    std::memset(buffer.data(), 0, bytes);
+                    break;
+                }
+            }
+            const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
+            const std::int32_t written = WriteOutputChunk(buffer.data(), buffer.size(), 0, count);
+            if (written != count)
+                throw support::RuntimeError(support::ErrDiskFull, "FATEngine", "Could not write " + path);
+            remaining -= written;
+
+            if (end == RunEnd::Limit) r = last;
+            else if (end == RunEnd::Break) r = last + 1;
+            else r = final;
+            platform::DoEvents();
+        }
+
+        outputOpen = false;
+        if (!CloseOutputFile())
+            throw support::RuntimeError(support::ErrDiskFull, "FATEngine", "Could not complete " + path);
+        ApplyAttributes(path, file.Attributes);
+        if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
+        return support::True;
+    } catch (const std::exception& error) {
+        if (outputOpen) CloseOutputFile();
+        RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
+                   Num(current));
+        return support::False;
+    }
+}
+
+} // namespace engine

@@ -1,0 +1,22 @@
+// Names from a card become file and folder names on this computer only
+// through these functions: a name read from a directory entry is untrusted.
+#pragma once
+
+#include <string>
+
+namespace engine {
+
+// The longest name made (in UTF-8 bytes), leaving room for " (n)".
+constexpr std::size_t MaxSafeNameBytes = 240;
+
+// One path component: no "/" or "\", no NUL or other control characters
+// (each becomes "_"), not "." or ".." or empty (those become "_", "__"),
+// no trailing blanks or dots left to vanish, at most MaxSafeNameBytes bytes
+// (cut at a character boundary, keeping a short extension).
+std::string SafeFileName(const std::string& name);
+
+// A name in folder that no existing file or folder has: the name itself, or
+// "base (2).ext", "base (3).ext", ... (folder ends in "/" or not).
+std::string DistinctFileName(const std::string& folder, const std::string& name);
+
+} // namespace engine
