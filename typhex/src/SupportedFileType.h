@@ -7,13 +7,9 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "StoredText.h"
 
 namespace typhex {
-
-// Texts are stored one byte per character, shifted down by this constant, so
-// that every printable character of a description survives (codes from
-// TextShift + 1 to 255).
-inline constexpr unsigned TextShift = 0x05;
 
 class SupportedFileType final : public DispatchObject<ISupportedFileType, IID_ISupportedFileType>,
                                 public Implementation {
