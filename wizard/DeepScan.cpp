@@ -165,10 +165,13 @@ DeepScanOutcome ScanRun::Run() {
 }
 
 void ScanRun::Start() {
-    const std::string folder = DeepScanFolder(host_.DestinationRoot());
+    // Absolute, since the folder becomes the current directory.
+    std::error_code ignored;
+    std::string folder = DeepScanFolder(host_.DestinationRoot());
+    const auto absolute = std::filesystem::absolute(folder, ignored);
+    if (!ignored) folder = absolute.string();
     // The folder may not exist yet (a first run, or earlier results that were
     // removed); without it not one file could be carved.
-    std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
     std::filesystem::current_path(folder, ignored);
     stem_ = folder + host_.FilenamePrefix();

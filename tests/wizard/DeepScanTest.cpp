@@ -405,6 +405,23 @@ TEST_F(DeepScanTest, CountersAndTextsReachTheHost) {
     EXPECT_EQ(host.currentFiles.back(), "00002.raw");
 }
 
+TEST_F(DeepScanTest, ARelativeRootStillReceivesEveryFile) {
+    // The scan makes its folder the current directory: a relative root
+    // must not then point somewhere else.
+    fs::current_path(root_);
+    host.root = "relative/";
+    Card card(30);
+    card.Put(4, OpenEndedStart);
+    card.Put(9, OpenEndedStart);
+    Attach(card);
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 2);
+    const auto folder = root_ / "relative" / "My Recovered Mobile Device" / "Deep Scan";
+    EXPECT_TRUE(fs::exists(folder / "00001.raw"));
+    EXPECT_TRUE(fs::exists(folder / "00002.raw"));
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 // ---- failures ----
 
 TEST_F(DeepScanTest, AFileThatCannotBeCreatedIsARunTimeError) {
