@@ -1,0 +1,135 @@
+#include "cli/DeviceToolSupport.h"
+
+#include <ostream>
+
+#include "engine/RawDevice.h"
+#include "platform/drives.h"
+#include "platform/fileapi.h"
+#include "shell/LanguageFile.h"
+
+namespace cli::devicetools {
+
+namespace {
+
+// The console has no window to grey out; the tools still hand input back.
+class ConsoleToolWindow : public tools::ToolWindow {
+public:
+    void StopTakingInput() override {}
+    void TakeInputAgain() override {}
+};
+
+bool TakeValue(const std::vector<std::string>& args, std::size_t* i, const std::string& name, std::string* value,
+               bool* matched) {
+    const std::string& arg = args[*i];
+    *matched = false;
+    if (arg == name) {
+        *matched = true;
+        if (*i + 1 >= args.size()) return false;
+        *value = args[++*i];
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        *matched = true;
+        *value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return true;
+}
+
+bool Usage(const std::string& problem, const CommandInfo& info, Context& context) {
+    context.err << "tranquo-cli " << info.name << ": " << problem << "\n"
+                << "usage: tranquo-cli [OPTIONS] " << info.usage << "\n";
+    return false;
+}
+
+std::string DriveName(char letter) { return std::string(1, letter) + ":"; }
+
+} // namespace
+
+bool ParseToolArguments(const std::vector<std::string>& args, const std::string& fileOption,
+                        const CommandInfo& info, Context& context, ToolArguments* parsed) {
+    std::string drive;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        bool matched = false;
+        if (!TakeValue(args, &i, "--drive", &drive, &matched)) return Usage("--drive needs a drive letter", info, context);
+        if (matched) continue;
+        if (!fileOption.empty()) {
+            if (!TakeValue(args, &i, fileOption, &parsed->file, &matched))
+                return Usage(fileOption + " needs a file name", info, context);
+            if (matched) continue;
+        }
+        return Usage("unexpected argument '" + args[i] + "'", info, context);
+    }
+    if (drive.empty()) return Usage("which drive? --drive D", info, context);
+    parsed->drive = ParseDriveLetter(drive);
+    if (!parsed->drive) return Usage("'" + drive + "' is not a drive letter", info, context);
+    if (!fileOption.empty() && parsed->file.empty()) return Usage("which file? " + fileOption + " FILE", info, context);
+    return true;
+}
+
+void LoadToolTexts() {
+    std::string language = shell::LanguageName();
+    shell::LoadFATMiscTexts(language);
+    shell::LoadAdvToolsMiscTexts(language);
+}
+
+bool CheckDriveExists(char letter, const std::string& command, Context& context) {
+    platform::DriveInfo info;
+    if (platform::FindDrive(letter, &info)) return true;
+    context.err << "tranquo-cli " << command << ": there is no drive " << DriveName(letter)
+                << " ('tranquo-cli drives' lists them)\n";
+    return false;
+}
+
+bool CheckDriveWritable(char letter, const std::string& command, Context& context) {
+    platform::DriveInfo info;
+    if (!platform::FindDrive(letter, &info)) return CheckDriveExists(letter, command, context);
+    std::string refusal;
+    if (info.kind != platform::DriveKind::Removable && !info.attachedImage)
+        refusal = DriveName(letter) + " is not a removable drive; only removable drives and attached images are "
+                                      "written to";
+    else if (!info.hasMedia)
+        refusal = DriveName(letter) + " has no media";
+
+    if (refusal.empty()) {
+        // The exclusive open the tool will make, tried first so that a refusal
+        // comes before the question, with its reason.
+        std::string path = engine::DevicePath(engine::DriveNumberFromLetter(letter));
+        HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_SHARING_VIOLATION)
+                refusal = DriveName(letter) + " is in use (its file system is mounted); unmount it first";
+            else if (error == ERROR_WRITE_PROTECT)
+                refusal = DriveName(letter) + " is write-protected";
+            else if (error == ERROR_ACCESS_DENIED)
+                refusal = DriveName(letter) + " may not be written to (access denied)";
+            else
+                refusal = DriveName(letter) + " cannot be opened for writing (error " + std::to_string(error) + ")";
+        } else {
+            CloseHandle(probe);
+        }
+    }
+    if (refusal.empty()) return true;
+    context.err << "tranquo-cli " << command << ": " << refusal << "; nothing was written\n";
+    return false;
+}
+
+int RunTool(const std::string& command, Context& context, const std::string& cancelledText,
+            const std::function<void()>& run) {
+    ConsoleToolWindow window;
+    tools::SetToolWindow(&window);
+    window.StopTakingInput();
+    run();
+    tools::SetToolWindow(nullptr);
+    switch (tools::LastToolOutcome()) {
+    case tools::ToolOutcome::Succeeded: return ExitSuccess;
+    case tools::ToolOutcome::Cancelled:
+        context.err << "tranquo-cli " << command << ": " << cancelledText << "\n";
+        return ExitFailure;
+    case tools::ToolOutcome::Failed: break;
+    }
+    return ExitFailure;
+}
+
+} // namespace cli::devicetools

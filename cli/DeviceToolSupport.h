@@ -1,0 +1,39 @@
+// What the backup, restore and erase commands share: their options, the
+// texts the tools speak with, the checks before anything is written, and
+// the exit status from the tool's outcome.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/Command.h"
+#include "tools/AdvTools.h"
+
+namespace cli::devicetools {
+
+struct ToolArguments {
+    char drive = 0;   // --drive D
+    std::string file; // --to FILE (backup) or --from FILE (restore)
+};
+
+// Parses "--drive D" and, when fileOption is not empty, "FILEOPTION FILE"
+// (both also as --name=value). Prints the problem and the usage and returns
+// false on bad usage.
+bool ParseToolArguments(const std::vector<std::string>& args, const std::string& fileOption,
+                        const CommandInfo& info, Context& context, ToolArguments* parsed);
+
+// Loads the tools' and the raw device's message texts in the user's language.
+void LoadToolTexts();
+
+// The drive must exist; for writing it must be a removable drive or an
+// attached image that can be opened exclusively (not mounted). Says why not.
+bool CheckDriveExists(char letter, const std::string& command, Context& context);
+bool CheckDriveWritable(char letter, const std::string& command, Context& context);
+
+// Runs the tool between the window-state calls and turns its outcome into
+// the exit status; a declined or cancelled run says that nothing was written.
+int RunTool(const std::string& command, Context& context, const std::string& cancelledText,
+            const std::function<void()>& run);
+
+} // namespace cli::devicetools

@@ -1,0 +1,150 @@
+// The frame the device tools share: device check, capacity, block size, the
+// file dialog, message conventions and the window hand-back.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "engine/BootSector.h"
+#include "engine/FATEngine.h"
+#include "Typhex.h"
+#include "engine/FileHelpers.h"
+#include "engine/RawDevice.h"
+#include "platform/ui.h"
+#include "shell/frmPasser.h"
+#include "support/RuntimeError.h"
+#include "tools/AdvTools.h"
+#include "tools/ToolFrame.h"
+
+namespace tools {
+
+namespace {
+
+ToolWindow* toolWindow = nullptr;
+support::Truth deviceValid = support::False;
+ToolOutcome lastOutcome = ToolOutcome::Succeeded;
+
+constexpr double kLargestBlock = 1048576.0;
+
+} // namespace
+
+void SetToolWindow(ToolWindow* window) { toolWindow = window; }
+ToolWindow* CurrentToolWindow() { return toolWindow; }
+ToolOutcome LastToolOutcome() { return lastOutcome; }
+
+void CheckDevice(engine::DriveNumber drive) {
+    // The check comes before any error trap of the operations: a run-time
+    // error inside it (a geometry too large for 32-bit sector numbers) makes
+    // the device unusable for the tools instead of ending the program.
+    try {
+        auto checker = std::make_unique<engine::FATEngine>();
+        deviceValid = support::ToTruth(checker->ReadDeviceBootSector(drive) != 0);
+    } catch (const support::RuntimeError&) {
+        deviceValid = support::False;
+    }
+}
+
+support::Truth DeviceValid() { return deviceValid; }
+
+std::int16_t BootBytesPerSector() { return static_cast<std::int16_t>(engine::LastBootSector().BytesPerSector); }
+std::int16_t BootReservedSectors() { return static_cast<std::int16_t>(engine::LastBootSector().ReservedSectors); }
+
+double GetDeviceCapacity(engine::DriveNumber drive) {
+    std::string root;
+    root += static_cast<char>('A' + drive - 1);
+    root += ':';
+    std::string text = engine::DiskCapacity(root);
+    // Like Val: the leading number, 0 when there is none.
+    char* end = nullptr;
+    double capacity = std::strtod(text.c_str(), &end);
+    return end == text.c_str() ? 0.0 : capacity;
+}
+
+std::int32_t GetBlockSize(double size) {
+    if (size > kLargestBlock) return static_cast<std::int32_t>(kLargestBlock);
+    if (!(size > 0)) return 0;
+    // nearbyint follows the current rounding mode: to nearest, halves to even.
+    auto block = static_cast<std::int32_t>(std::nearbyint(size));
+    std::int32_t bytesPerSector = BootBytesPerSector();
+    // A boot sector without a sector size gives no usable block.
+    if (bytesPerSector <= 0) return 0;
+    if (block % bytesPerSector != 0) block = block / bytesPerSector * bytesPerSector;
+    return block;
+}
+
+std::string ShowFileDialog(const std::string& prompt, std::uint32_t options, support::Truth save) {
+    platform::FileDialogRequest request;
+    request.prompt = prompt;
+    request.flags = options;
+    request.save = save != 0;
+    return platform::Ui().FileDialog(request);
+}
+
+std::string FormatPercent(double fraction) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", fraction * 100.0);
+    std::string number = text;
+    // "##0.##": the decimals only as far as they are not zero.
+    while (!number.empty() && number.back() == '0') number.pop_back();
+    if (!number.empty() && number.back() == '.') number.pop_back();
+    if (number == "-0") number = "0";
+    return number + "%";
+}
+
+namespace frame {
+
+const std::string& Text(int number) { return shell::frmPasser().LANG.at(static_cast<std::size_t>(number)); }
+
+int Message(const std::string& text, int style) { return platform::MsgBox(text, style, Text(232)); }
+
+void Finish(ToolOutcome outcome) {
+    lastOutcome = outcome;
+    if (toolWindow) toolWindow->TakeInputAgain();
+}
+
+std::string TrapText(const std::string& description) { return Text(241) + " " + description; }
+
+namespace {
+
+void CheckCall(HRESULT hr, const char* method) {
+    if (FAILED(hr))
+        throw support::RuntimeError(support::ErrObjectRequired, "AdvTools", std::string("Method '") + method + "' failed");
+}
+
+} // namespace
+
+std::int32_t CompareDiff(double capacity, const Position& position, std::int32_t compareTo) {
+    LONG low = position.low, high = position.high, result = 0;
+    CheckCall(engine::SharedExtraLong().CompareDiff(capacity, &low, &high, compareTo, &result), "CompareDiff");
+    return result;
+}
+
+std::int32_t SubInt64FromDouble(double capacity, const Position& position) {
+    LONG low = position.low, high = position.high, result = 0;
+    CheckCall(engine::SharedExtraLong().SubInt64FromDouble(capacity, &low, &high, &result), "SubInt64FromDouble");
+    return result;
+}
+
+Position AddLongToInt64(std::int32_t count, const Position& position) {
+    LONG low = position.low, high = position.high, resultLow = 0, resultHigh = 0;
+    CheckCall(engine::SharedExtraLong().AddLongToInt64(count, &low, &high, &resultLow, &resultHigh), "AddLongToInt64");
+    return Position{resultLow, resultHigh};
+}
+
+double Int64ToDouble(const Position& position) {
+    LONG low = position.low, high = position.high;
+    double result = 0;
+    CheckCall(engine::SharedExtraLong().Int64ToDouble(&low, &high, &result), "Int64ToDouble");
+    return result;
+}
+
+std::string Decimal(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+} // namespace frame
+
+} // namespace tools
