@@ -479,9 +479,15 @@ void FatImageBuilder::MakeDirectoryLoop(DirHandle handle) {
 void FatImageBuilder::DamagePrimaryBootSector() { bootDamaged_ = true; }
 
 void FatImageBuilder::PatchBootSector(std::uint32_t offset, const std::vector<std::uint8_t>& bytes, bool backupToo) {
-    Image();
-    image_->Write(SectorOffset(0) + offset, bytes.data(), bytes.size());
-    if (backupToo && options_.kind == FatKind::Fat32) image_->Write(SectorOffset(6) + offset, bytes.data(), bytes.size());
+    patches_.push_back({offset, bytes, backupToo});
+}
+
+void FatImageBuilder::ApplyPatches() {
+    for (const auto& patch : patches_) {
+        image_->Write(SectorOffset(0) + patch.offset, patch.bytes.data(), patch.bytes.size());
+        if (patch.backupToo && options_.kind == FatKind::Fat32)
+            image_->Write(SectorOffset(6) + patch.offset, patch.bytes.data(), patch.bytes.size());
+    }
 }
 
 void FatImageBuilder::WriteBootSector() {
@@ -577,6 +583,7 @@ void FatImageBuilder::WriteFats() {
 std::shared_ptr<SparseImage> FatImageBuilder::Image() {
     WriteFats();
     WriteBootSector();
+    ApplyPatches();
     if (options_.mbrPartitionStart) {
         const std::uint8_t type = options_.kind == FatKind::Fat12 ? 0x01 : options_.kind == FatKind::Fat16 ? 0x06 : 0x0C;
         const std::uint64_t sectors512 = std::uint64_t(options_.totalSectors) * options_.bytesPerSector / 512;

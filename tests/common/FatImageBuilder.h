@@ -117,7 +117,8 @@ public:
     // Makes the primary boot sector unusable (bytes per sector 0, the jump
     // and signature gone). The FAT32 backup at sector 6 stays.
     void DamagePrimaryBootSector();
-    // Overwrites bytes of the boot sector (after building: fuzzing).
+    // Overwrites bytes of the boot sector whenever the image is made
+    // (fields a test wants wrong; fuzzing).
     void PatchBootSector(std::uint32_t offset, const std::vector<std::uint8_t>& bytes, bool backupToo = false);
 
     // Geometry.
@@ -154,6 +155,7 @@ private:
     };
 
     void WriteBootSector();
+    void ApplyPatches();
     void WriteFats();
     std::uint32_t Allocate();
     std::vector<std::uint32_t> AllocateClusters(std::uint32_t count, const FileOptions& options);
@@ -176,6 +178,12 @@ private:
     std::uint32_t firstDataSector_ = 0;
     std::uint32_t nextFree_ = 2;
     bool bootDamaged_ = false;
+    struct Patch {
+        std::uint32_t offset;
+        std::vector<std::uint8_t> bytes;
+        bool backupToo;
+    };
+    std::vector<Patch> patches_;
 };
 
 // Builds an MBR (partition table at 446, signature 55 AA) with one partition.
