@@ -11,3 +11,7 @@ if(TARGET tests_tools)
     target_link_libraries(tests_tools PRIVATE test_common)
   endif()
 endif()
+if(TARGET tests_tools AND TARGET tranquo_cli_commands)
+  # The backup, restore and erase commands, run through the command line.
+  target_link_libraries(tests_tools PRIVATE tranquo_cli_commands)
+endif()
