@@ -33,7 +33,7 @@ std::string SafeFileName(const std::string& name) {
     }
     // Trailing blanks and dots would be dropped by some file systems, which
     // could merge two names; make them visible.
-    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.back() = '_';
+    for (std::size_t i = out.size(); i > 0 && (out[i - 1] == ' ' || out[i - 1] == '.'); --i) out[i - 1] = '_';
     if (out.empty()) return "_";
     if (out.size() > MaxSafeNameBytes) {
         const auto dot = out.rfind('.');
