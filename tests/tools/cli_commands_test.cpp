@@ -82,6 +82,16 @@ TEST_F(ToolCommandsTest, TheSystemDriveIsRefusedBeforeAnyQuestion) {
     EXPECT_EQ(erase.err.find(T(231)), std::string::npos);
 }
 
+TEST_F(ToolCommandsTest, AMountedCardIsRefusedWithItsReason) {
+    auto mounted = MemoryCard(3000);
+    mounted->refuseWrites = true;
+    std::string letter(1, platform::AttachVolume(mounted, "mounted card"));
+    CliRun erase = Cli({"--yes", "erase", "--drive", letter});
+    EXPECT_EQ(erase.status, cli::ExitFailure);
+    EXPECT_NE(erase.err.find("is in use (its file system is mounted)"), std::string::npos) << erase.err;
+    EXPECT_EQ(mounted->writes, 0);
+}
+
 TEST_F(ToolCommandsTest, BadUsageExitsWithTwo) {
     EXPECT_EQ(Cli({"backup", "--drive", "D"}).status, cli::ExitUsage);
     EXPECT_EQ(Cli({"backup", "--to", "x.img"}).status, cli::ExitUsage);

@@ -233,6 +233,16 @@ TEST_F(RawDeviceTest, WritesReachOffsetsBeyondFourGiB) {
     EXPECT_GT(volume->reads, readsBefore);
 }
 
+TEST_F(RawDeviceTest, SectorSizesBeyondSixteenBitsAreReported) {
+    REQUIRE_EXTRA_LONG();
+    DriveNumber drive = AttachMemory(std::make_shared<MemoryVolume>(64 * 65536, 65536));
+    std::vector<std::uint8_t> buffer(65536);
+    EXPECT_EQ(engine::ReadSectors(drive, 1, 1, buffer), support::False);
+    ASSERT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_NE(ui_.boxes[0].text.find(" - dwStartSector=1; BytesPerSector=65536"), std::string::npos)
+        << ui_.boxes[0].text;
+}
+
 TEST_F(RawDeviceTest, ReleaseAllDrivesClosesEverythingAndSaysFalse) {
     REQUIRE_EXTRA_LONG();
     DriveNumber first = AttachMemory(std::make_shared<MemoryVolume>(64 * 512));
