@@ -107,6 +107,8 @@ void BackupDevice(engine::DriveNumber drive) {
         std::int32_t blockNumber = 0;
         while (sectorsCopied < totalSectors) {
             auto n = static_cast<std::int32_t>(std::min<std::int64_t>(blockSectors, totalSectors - sectorsCopied));
+            if (n > std::numeric_limits<std::int16_t>::max())
+                throw support::RuntimeError(support::ErrOverflow, "AdvTools", "Overflow");
             std::size_t bytes = static_cast<std::size_t>(n) * static_cast<std::size_t>(sectorSize);
             if (buffer.size() != bytes) buffer.resize(bytes);
             if (!engine::ReadSectors(drive, sectorsCopied, static_cast<std::int16_t>(n), buffer)) {
