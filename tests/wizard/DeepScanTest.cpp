@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -173,6 +174,33 @@ TEST_F(DeepScanTest, AJpegWhoseSectorTailIsNotZeroRunsToTheNextStart) {
     const auto carved = Carved(names[0]);
     EXPECT_EQ(carved, card.Range(8, (200 - 8) * Sector));
     EXPECT_TRUE(std::equal(photo.begin(), photo.end(), carved.begin()));
+}
+
+TEST_F(DeepScanTest, CarvesAGifByItsEndAndAWaveUpToTheNextStart) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    // A WAVE file has no end pattern: it runs until the next start.
+    std::vector<std::uint8_t> wave = Bytes({'R', 'I', 'F', 'F', 0x24, 0x10, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                                            16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0,
+                                            'd', 'a', 't', 'a', 0, 0x10, 0, 0});
+    for (int i = 0; i < 2048; ++i) {
+        const auto sample = static_cast<std::int16_t>(8000.0 * std::sin(i * 0.05));
+        wave.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+        wave.push_back(static_cast<std::uint8_t>((sample >> 8) & 0xFF));
+    }
+    // The smallest complete GIF: one transparent pixel.
+    const auto gif = Bytes({0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0xFF, 0xFF,
+                            0xFF, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00,
+                            0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
+    Card card(64);
+    card.Put(3, wave);
+    card.Put(20, gif);
+    Attach(card);
+    host.sectorsAtOnce = 8;
+
+    EXPECT_EQ(Run(Shipped()), 2);
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"00001.WAV", "00002.GIF"}));
+    EXPECT_EQ(Carved("00001.WAV"), card.Range(3, 17 * Sector));
+    EXPECT_EQ(Carved("00002.GIF"), gif);
 }
 
 // ---- blocks and reads ----
