@@ -161,6 +161,20 @@ TEST_F(FileTypesTest, SearchPositionsEverywhereInTheBuffer) {
     EXPECT_EQ(Find(set.Get(), Hex("00D8"), -4).extension, "EMP");
 }
 
+TEST_F(FileTypesTest, ListOrderHoldsBetweenPatternsWithAndWithoutAFirstByte) {
+    const std::vector<BYTE> box = Hex("00000018 66747970 6D703432 00000000 00000000");
+    auto genericFirst = NewSet();
+    genericFirst->AddFileType(TypeWith("ISO", {"xxxxxxxx66747970"}).Get());
+    genericFirst->AddFileType(TypeWith("MP4", {"00000018667479706D7034"}).Get());
+    EXPECT_EQ(Find(genericFirst.Get(), box).extension, "ISO");
+    auto specificFirst = NewSet();
+    specificFirst->AddFileType(TypeWith("MP4", {"00000018667479706D7034"}).Get());
+    specificFirst->AddFileType(TypeWith("ISO", {"xxxxxxxx66747970"}).Get());
+    EXPECT_EQ(Find(specificFirst.Get(), box).extension, "MP4");
+    EXPECT_EQ(Find(specificFirst.Get(), Hex("00000020 66747970 71742020 0000")).extension, "ISO");
+    EXPECT_EQ(Find(specificFirst.Get(), Hex("00000018 66757970 6D703432 0000")).match, 0);
+}
+
 TEST_F(FileTypesTest, SearchFollowsEditsOfHeldSignatures) {
     auto set = NewSet();
     auto type = TypeWith("JPG", {"FFD8FF"});

@@ -55,7 +55,7 @@ public:
         return PatternMatches(start_.data(), startLength_, bytes.data + startAt, bytes.size - startAt);
     }
     std::size_t StartLength() const { return startLength_; }
-    PatternEntry FirstStartEntry() const { return start_[0]; }
+    PatternEntry StartEntry(std::size_t position) const { return start_[position]; }
 
 protected:
     void* ImplementationPointer() override { return static_cast<Implementation*>(this); }

@@ -27,47 +27,84 @@ struct Candidate {
     SupportedFileType* type = nullptr;
 };
 
-// The signatures that can match where the first byte is b, for every b, in
-// the order in which the search must try them. Rebuilt whenever a set, a
-// type's signature list or a start pattern has changed.
+// The candidates that can match at a position, in the order in which the
+// search must try them, found by the bytes at the position and four bytes
+// on (where the ftyp box's name begins), so that a sector of card data is
+// tested against a handful of signatures at most. Near the buffer's end the
+// first byte alone selects them. Rebuilt whenever a set, a type's signature
+// list or a start pattern has changed.
 class StartIndex {
 public:
+    static constexpr std::int64_t SecondProbe = 4;
+
     void Rebuild(const std::vector<platform::ComPtr<ISupportedFileType>>& types) {
-        for (auto& list : byFirstByte_) list.clear();
-        outsideBuffer_.clear();
+        std::vector<Candidate> all;
         for (const auto& held : types) {
             SupportedFileType* type = ImplementationOf<SupportedFileType>(held.Get());
             if (!type) {
-                AddEverywhere(Candidate{nullptr, nullptr, held.Get(), nullptr});
+                all.push_back(Candidate{nullptr, nullptr, held.Get(), nullptr});
                 continue;
             }
             for (const auto& heldSignature : type->Signatures()) {
                 FileSignature* signature = ImplementationOf<FileSignature>(heldSignature.Get());
-                if (!signature) {
-                    AddEverywhere(Candidate{nullptr, heldSignature.Get(), nullptr, type});
-                } else if (signature->StartLength() == 0) {
-                    AddEverywhere(Candidate{signature, nullptr, nullptr, type});
-                } else if (signature->FirstStartEntry() >= 256) {
-                    for (auto& list : byFirstByte_) list.push_back(Candidate{signature, nullptr, nullptr, type});
-                } else {
-                    byFirstByte_[signature->FirstStartEntry()].push_back(Candidate{signature, nullptr, nullptr, type});
-                }
+                all.push_back(Candidate{signature, signature ? nullptr : heldSignature.Get(), nullptr, type});
             }
         }
+        for (auto& list : byFirstByte_) list.clear();
+        outsideBuffer_.clear();
+        for (const Candidate& candidate : all) {
+            const int first = Literal(candidate, 0);
+            for (int b = 0; b < 256; ++b)
+                if (first < 0 || first == b) byFirstByte_[b].push_back(candidate);
+            if (!candidate.signature || candidate.signature->StartLength() == 0) outsideBuffer_.push_back(candidate);
+        }
+        // Keys (first byte, fifth byte) in one flat table: count, then place.
+        std::fill(offsets_.begin(), offsets_.end(), 0);
+        ForEachKey(all, [&](std::size_t key, const Candidate&) { ++offsets_[key + 1]; });
+        for (std::size_t key = 0; key < KeyCount; ++key) offsets_[key + 1] += offsets_[key];
+        byPair_.assign(offsets_[KeyCount], Candidate{});
+        std::vector<std::uint32_t> next(offsets_.begin(), offsets_.end() - 1);
+        ForEachKey(all, [&](std::size_t key, const Candidate& candidate) { byPair_[next[key]++] = candidate; });
     }
-    const std::vector<Candidate>& At(const ByteSpan& bytes, std::int64_t startAt) const {
-        if (startAt >= 0 && startAt < bytes.size) return byFirstByte_[bytes.data[startAt]];
-        return outsideBuffer_;
+
+    struct Range {
+        const Candidate* begin;
+        const Candidate* end;
+    };
+    Range At(const ByteSpan& bytes, std::int64_t startAt) const {
+        if (startAt >= 0 && startAt + SecondProbe < bytes.size) {
+            const std::size_t key = (std::size_t{bytes.data[startAt]} << 8) | bytes.data[startAt + SecondProbe];
+            return {byPair_.data() + offsets_[key], byPair_.data() + offsets_[key + 1]};
+        }
+        const auto& list = (startAt >= 0 && startAt < bytes.size) ? byFirstByte_[bytes.data[startAt]] : outsideBuffer_;
+        return {list.data(), list.data() + list.size()};
     }
 
 private:
-    void AddEverywhere(const Candidate& candidate) {
-        for (auto& list : byFirstByte_) list.push_back(candidate);
-        outsideBuffer_.push_back(candidate);
+    static constexpr std::size_t KeyCount = 65536;
+
+    // The literal byte a candidate requires at a position, or -1 for any.
+    static int Literal(const Candidate& candidate, std::size_t position) {
+        if (!candidate.signature || candidate.signature->StartLength() <= position) return -1;
+        const PatternEntry entry = candidate.signature->StartEntry(position);
+        return entry < 256 ? entry : -1;
+    }
+
+    template <class F>
+    static void ForEachKey(const std::vector<Candidate>& all, F&& visit) {
+        for (const Candidate& candidate : all) {
+            const int first = Literal(candidate, 0);
+            const int fifth = Literal(candidate, SecondProbe);
+            for (int a = first < 0 ? 0 : first; a <= (first < 0 ? 255 : first); ++a)
+                for (int b = fifth < 0 ? 0 : fifth; b <= (fifth < 0 ? 255 : fifth); ++b)
+                    visit((static_cast<std::size_t>(a) << 8) | static_cast<std::size_t>(b), candidate);
+        }
     }
 
     std::array<std::vector<Candidate>, 256> byFirstByte_;
     std::vector<Candidate> outsideBuffer_; // positions with no byte under them
+    std::vector<std::uint32_t> offsets_ = std::vector<std::uint32_t>(KeyCount + 1);
+    std::vector<Candidate> byPair_;
 };
 
 std::u16string TypeExtension(ISupportedFileType* held) {
@@ -163,8 +200,9 @@ public:
                 index_.Rebuild(types_);
                 indexGeneration_ = EditGeneration();
             }
-            for (const Candidate& candidate : index_.At(bytes, lngStartAt)) {
-                HRESULT hr = Try(candidate, varSeq, bytes, lngStartAt, objSig, strFileExt, blnMatch);
+            const StartIndex::Range candidates = index_.At(bytes, lngStartAt);
+            for (const Candidate* candidate = candidates.begin; candidate != candidates.end; ++candidate) {
+                HRESULT hr = Try(*candidate, varSeq, bytes, lngStartAt, objSig, strFileExt, blnMatch);
                 if (FAILED(hr) || *blnMatch) return hr;
             }
             return S_OK;
