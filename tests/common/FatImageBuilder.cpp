@@ -215,6 +215,15 @@ FatImageBuilder::FatImageBuilder(FatImageOptions options) : options_(std::move(o
         if (o.rootCluster == nextFree_) ++nextFree_;
         dirs_[0].clusters.push_back(o.rootCluster);
     }
+    // The volume label's entry, first in the root, as a format writes it.
+    if (!o.volumeLabel.empty()) {
+        std::vector<std::uint8_t> label(32, 0);
+        PutText(label, 0, o.volumeLabel.substr(0, 11), 11);
+        label[11] = 0x08;
+        Put16(label, 22, 0x6000);
+        Put16(label, 24, 0x5A21);
+        image_->Write(NextSlot(dirs_[0]), label.data(), 32);
+    }
 }
 
 std::uint64_t FatImageBuilder::VolumeOffset() const { return std::uint64_t(options_.mbrPartitionStart) * 512; }

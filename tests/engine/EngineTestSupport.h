@@ -66,8 +66,7 @@ protected:
         fs::create_directories(scratch_);
         setenv("TRANQUO_REGISTRY", (scratch_ / "registry").c_str(), 1);
         platform::ReloadRegistry();
-        CoInitialize(nullptr);
-        platform::RegisterServer(support::ProgramFolder() + "/libTyphex.so");
+        CoInitialize(nullptr);  // the engine registers the library beside the program on first use
     }
     static void TearDownTestSuite() {
         std::error_code ignored;
