@@ -41,10 +41,12 @@ constexpr int EventInterval = 16;
 
 // A failing HRESULT from the library reaches the scan as a run-time error of
 // the call, with the HRESULT as its number.
-void ThrowIfFailed(HRESULT hr, const char* member) {
-    if (FAILED(hr)) {
-        throw support::RuntimeError(hr, "Typhex", std::string("Automation error in ") + member);
-    }
+[[noreturn]] [[gnu::noinline]] void ThrowCallFailed(HRESULT hr, const char* member) {
+    throw support::RuntimeError(hr, "Typhex", std::string("Automation error in ") + member);
+}
+
+inline void ThrowIfFailed(HRESULT hr, const char* member) {
+    if (FAILED(hr)) [[unlikely]] ThrowCallFailed(hr, member);
 }
 
 class Bstr {
@@ -64,7 +66,8 @@ private:
 class ScanRun {
 public:
     ScanRun(DeepScanHost& host, ISupportedFileTypes* types, std::vector<BYTE>& buffer)
-        : host_(host), types_(types), buffer_(buffer), array_(buffer.data(), static_cast<ULONG>(buffer.size())) {}
+        : host_(host), types_(types), buffer_(buffer), array_(buffer.data(), static_cast<ULONG>(buffer.size())),
+          bufferVariant_(array_.ByRefVariant()) {}
     ScanRun(const ScanRun&) = delete;
     ScanRun& operator=(const ScanRun&) = delete;
     ~ScanRun() { DropSignature(); }
@@ -94,13 +97,15 @@ private:
     void DropSignature();
     void CloseFile();
 
-    VARIANT BufferVariant() { return array_.ByRefVariant(); }
+    // The whole buffer, by reference: the library reads it in place.
+    const VARIANT& BufferVariant() const { return bufferVariant_; }
     bool Stopping() { return abort_ || host_.StopRequested(); }
 
     DeepScanHost& host_;
     ISupportedFileTypes* types_;
     std::vector<BYTE>& buffer_;
     platform::BorrowedByteArray array_;
+    VARIANT bufferVariant_;
     platform::ComPtr<IExtraLong> extraLong_;
 
     // Inputs.
