@@ -23,6 +23,12 @@
 //   matches any byte (any value with a non-zero high byte reads as that).
 // - Out texts are new BSTRs the caller frees; an in/out text or interface
 //   pointer that is replaced has its previous value freed/released first.
+// - Out Variants must be initialised (VariantInit): what they hold is
+//   cleared before the result is stored. Arrays of objects come back as
+//   VT_ARRAY|VT_DISPATCH, lower bound 0, holding the only references.
+// - Late-binding clients reach every member through IDispatch by name; a
+//   member's own failure comes back from Invoke as DISP_E_EXCEPTION with the
+//   member's HRESULT in EXCEPINFO::scode.
 #pragma once
 
 #include "platform/com.h"
