@@ -1,7 +1,9 @@
 // `recover`: the recovery wizard's run without its window. The turbo scan
 // rebuilds the card's FAT file system and saves every file it can reach into
-// DEST/My Recovered Mobile Device/Turbo Scan/; --deep-only carves by
-// signature instead. On a terminal a progress bar shows the file count,
+// DEST/My Recovered Mobile Device/Turbo Scan/; then, when the user agrees
+// (--yes or the terminal), the deep scan carves by signature into
+// DEST/My Recovered Mobile Device/Deep Scan/. --turbo-only and --deep-only
+// run one of them. On a terminal a progress bar shows the file count,
 // otherwise each saved file gets one line; a summary ends the run.
 #include <algorithm>
 #include <chrono>
@@ -29,7 +31,7 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context);
 
 cli::CommandRegistration recover({"recover", "bring back the photos and videos of a card",
                                   "recover [--drive D] [--dest DIR] [--turbo-only | --deep-only] "
-                                  "[--sectors-at-once N] [--delete-earlier]",
+                                  "[--sectors-at-once N] [--retries N] [--prefix TEXT] [--delete-earlier]",
                                   RunRecover});
 
 struct RecoverOptions {
@@ -39,6 +41,8 @@ struct RecoverOptions {
     bool deepOnly = false;
     long sectorsAtOnce = 0;  // 0: the wizard's proposal for the drive
     bool deleteEarlier = false;
+    long retries = 1;        // deep scan: read attempts for a failing block
+    std::string prefix;      // deep scan: put before every carved file's number
 };
 
 int Usage(cli::Context& context, const std::string& problem) {
@@ -78,6 +82,20 @@ int ParseOptions(const std::vector<std::string>& args, cli::Context& context, Re
             if (value.empty() || *end != '\0' || n < 1 || n > 32767)
                 return Usage(context, "--sectors-at-once takes a number from 1 to 32767");
             options.sectorsAtOnce = n;
+        } else if (arg == "--retries") {
+            if (!takeValue()) return Usage(context, "--retries needs a number");
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > 1000)
+                return Usage(context, "--retries takes a number from 1 to 1000");
+            options.retries = n;
+        } else if (arg == "--prefix") {
+            if (!takeValue()) return Usage(context, "--prefix needs a text");
+            // The prefix becomes part of a file name in the Deep Scan folder.
+            if (std::any_of(value.begin(), value.end(),
+                            [](char c) { return c == '/' || static_cast<unsigned char>(c) < 0x20; }))
+                return Usage(context, "--prefix may not contain '/' or control characters");
+            options.prefix = value;
         } else if (arg == "--turbo-only" && !hasValue) {
             options.turboOnly = true;
         } else if (arg == "--deep-only" && !hasValue) {
@@ -179,12 +197,12 @@ private:
 };
 
 int RunTurboScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                 cli::Context& context) {
+                 cli::Context& context, std::int64_t& filesFound, bool& stopped) {
     const std::string folder = root + shell::TurboScanSubfolder;
     const bool quiet = context.options.quiet;
     TurboScanConsole console(context, quiet);
     const auto started = std::chrono::steady_clock::now();
-    bool stopped = false;
+    stopped = false;
     int status = cli::ExitSuccess;
     {
         engine::FATEngine engine;
@@ -221,7 +239,36 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
         if (console.errors_) context.out << ", " << console.errors_ << " errors";
         context.out << ", into " << folder << "\n" << std::flush;
     }
+    filesFound = console.found_;
     return status;
+}
+
+int RunDeepScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
+                std::int32_t firstDataSector, std::int64_t filesFoundBefore, cli::Context& context) {
+    cli::DeepScanStageOptions deep;
+    deep.drive = engine::DriveNumberFromLetter(options.drive);
+    deep.geometry = geometry;
+    deep.firstDataSector = firstDataSector;
+    deep.sectorsAtOnce = static_cast<std::int32_t>(options.sectorsAtOnce);
+    deep.retries = static_cast<std::int32_t>(options.retries);
+    deep.prefix = options.prefix;
+    deep.destinationRoot = root;
+    deep.filesFoundBefore = filesFoundBefore;
+    deep.quiet = context.options.quiet;
+    deep.progressBar = isatty(STDOUT_FILENO) != 0;
+    return cli::RunDeepScanStage(deep, context).exitStatus;
+}
+
+// The wizard's question after the turbo scan (or after it failed).
+bool DeepScanWanted(bool turboFailed, std::int64_t filesFound) {
+    const auto text = [](int n) {
+        const auto& texts = cli::RecoveryWizardTexts();
+        return n <= static_cast<int>(texts.size()) ? texts[static_cast<std::size_t>(n - 1)] : std::string();
+    };
+    const int style = platform::vbYesNo | platform::vbQuestion;
+    if (turboFailed) return platform::MsgBox(text(40) + "\r\n\r\n" + text(41), style, text(42)) == platform::IDYES;
+    return platform::MsgBox(text(37) + " " + std::to_string(filesFound) + "!\r\n\r\n" + text(38), style, text(39)) ==
+           platform::IDYES;
 }
 
 int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
@@ -274,17 +321,16 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         engine::FATEngine probe;  // the data area starts where the boot sector says
         std::int32_t firstDataSector = 0;
         if (probe.ReadDeviceBootSector(drive)) firstDataSector = engine::FirstDataSector();
-        cli::DeepScanStageOptions deep;
-        deep.drive = drive;
-        deep.geometry = geometry;
-        deep.firstDataSector = firstDataSector;
-        deep.sectorsAtOnce = static_cast<std::int32_t>(options.sectorsAtOnce);
-        deep.destinationRoot = root;
-        deep.quiet = context.options.quiet;
-        deep.progressBar = isatty(STDOUT_FILENO) != 0;
-        return cli::RunDeepScanStage(deep, context).exitStatus;
+        return RunDeepScan(options, root, geometry, firstDataSector, 0, context);
     }
-    return RunTurboScan(options, root, geometry, context);
+    std::int64_t filesFound = 0;
+    bool stopped = false;
+    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped);
+    // A stopped turbo scan never offers the deep scan.
+    if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
+    // The deep scan starts at the data area of the boot sector just read.
+    const int deep = RunDeepScan(options, root, geometry, engine::FirstDataSector(), filesFound, context);
+    return turbo != cli::ExitSuccess ? turbo : deep;
 }
 
 } // namespace
