@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Typhex.h"
@@ -54,7 +55,7 @@ std::vector<BYTE> CardData() {
 
 struct Library {
     Library() {
-        const auto folder = std::filesystem::temp_directory_path() / ("typhex-bench-" + std::to_string(::getpid()));
+        folder = std::filesystem::temp_directory_path() / ("typhex-bench-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         ::setenv("TRANQUO_REGISTRY", (folder / "registry").c_str(), 1);
         platform::ReloadRegistry();
@@ -68,6 +69,12 @@ struct Library {
         if (!loaded) std::abort();
         types->put_SectorSize(SectorSize);
     }
+    ~Library() {
+        types.Reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    std::filesystem::path folder;
     platform::ComPtr<ISupportedFileTypes> types;
 };
 
