@@ -8,3 +8,7 @@ if(TARGET tests_engine)
     add_dependencies(tests_engine settings_database)
   endif()
 endif()
+if(TARGET tests_engine)
+  # The command-line test runs the real tools.
+  add_dependencies(tests_engine tranquo-cli make-sample-card)
+endif()
