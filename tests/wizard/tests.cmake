@@ -1,7 +1,9 @@
 find_package(JPEG REQUIRED)
 tranquo_test_folder(wizard)
 if(TARGET tests_wizard)
-  target_link_libraries(tests_wizard PRIVATE tranquo_core JPEG::JPEG)
+  target_link_libraries(tests_wizard PRIVATE tranquo_core test_common JPEG::JPEG)
+  # The command-line tests run the program itself.
+  add_dependencies(tests_wizard tranquo-cli)
   if(TARGET typhex)
     add_dependencies(tests_wizard typhex)
   endif()
