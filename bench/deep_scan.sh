@@ -24,7 +24,7 @@ size_mib=${3:-1024}
 "$repo/scripts/setup"
 cmake -S "$repo" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target tranquo-cli typhex tranquo-regsvr make-deep-scan-card >/dev/null
-if cmake --build "$build" --target help | grep -q settings_database; then
+if cmake --build "$build" --target help | grep settings_database >/dev/null; then
   cmake --build "$build" --target settings_database >/dev/null
 fi
 bin=$build/bin
