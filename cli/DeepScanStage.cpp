@@ -138,13 +138,14 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     case wizard::DeepScanEnd::FirstSectorUnreadable:
     case wizard::DeepScanEnd::WriteFailure:
     case wizard::DeepScanEnd::RunTimeError:
-        result.exitStatus = 1;
+        result.exitStatus = ExitFailure;
         break;
     default:
-        result.exitStatus = 0;
+        result.exitStatus = ExitSuccess;
         break;
     }
-    if (!options.quiet || result.exitStatus != 0) {
+    // An unreadable block ends the scan early: worth a word even when quiet.
+    if (!options.quiet || result.exitStatus != ExitSuccess || o.end == wizard::DeepScanEnd::ReadFailure) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
         context.out << "Deep scan " << EndText(o.end) << ": " << o.found << " files carved ("
