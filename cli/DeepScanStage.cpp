@@ -148,7 +148,7 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     if (!options.quiet || result.exitStatus != ExitSuccess || o.end == wizard::DeepScanEnd::ReadFailure) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
-        context.out << "Deep scan " << EndText(o.end) << ": " << o.found << " files carved ("
+        context.out << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved ("
                     << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << "), " << o.readErrors
                     << " read errors, " << seconds << " s, in " << wizard::DeepScanFolder(options.destinationRoot)
                     << "\n" << std::flush;
