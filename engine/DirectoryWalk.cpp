@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/FATEngine.h"
+#include "engine/EngineText.h"
 #include "engine/FileTypeTable.h"
 #include "engine/NamePattern.h"
 #include "engine/TextEncoding.h"
@@ -14,21 +15,6 @@
 namespace engine {
 
 namespace {
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// A number as the messages write it: a blank before a non-negative value.
-std::string Num(std::int64_t value) { return (value >= 0 ? " " : "") + std::to_string(value); }
-
-std::string GetExtension(const std::string& name) {
-    const std::string trimmed = Trim(name);
-    const auto dot = trimmed.rfind('.');
-    return dot == std::string::npos ? "" : trimmed.substr(dot + 1);
-}
 
 std::string UpperAscii(std::string text) {
     for (char& c : text)
@@ -285,7 +271,7 @@ std::string FATEngine::RepairDeletedName(const std::string& name, const std::vec
             repaired.push_back(name[i++]);
         }
     }
-    if (Trim(repaired).empty()) return repaired;
+    if (TrimBlanks(repaired).empty()) return repaired;
     const std::u32string text = CodePointsOf(repaired);
     const std::u32string rest = text.substr(1);
     for (const std::string& line : list) {
@@ -300,8 +286,8 @@ void FATEngine::AddDirectory(DirRecord record) {
     const std::string key = record.Name + '\x01' + std::to_string(record.FirstCluster) + '\x01' +
                             std::to_string(record.FirstSector);
     if (!directoryKeys_.insert(key).second) return;
-    RaiseInfo("FAT Directory : " + Trim(record.Name) + " @ " + Num(record.FirstCluster) + " Cluster (Sector " +
-              Num(ClusterToSector(record.FirstCluster)) + ")");
+    RaiseInfo("FAT Directory : " + TrimBlanks(record.Name) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
+              MessageNumber(ClusterToSector(record.FirstCluster)) + ")");
     directories_.push_back(std::move(record));
 }
 
@@ -316,8 +302,8 @@ void FATEngine::AddFile(FileRecord record) {
         if (!(UpperAscii(extension) == "THM" && IsSearchableExtension("JPG"))) return;
     }
     fileKeys_.insert(key);
-    RaiseInfo("FAT File : " + Trim(record.Name) + " @ " + Num(record.FirstCluster) + " Cluster (Sector " +
-              Num(ClusterToSector(record.FirstCluster)) + ") (Size " + Num(record.Size) + ")");
+    RaiseInfo("FAT File : " + TrimBlanks(record.Name) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
+              MessageNumber(ClusterToSector(record.FirstCluster)) + ") (Size " + MessageNumber(record.Size) + ")");
     files_.push_back(std::move(record));
 }
 

@@ -1,4 +1,5 @@
 #include "engine/FATEngine.h"
+#include "engine/EngineText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,12 +37,6 @@ std::string FatMiscText(int lang) {
     }
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // Reads the trimmed, non-empty lines of a program-folder list; false when
 // the file cannot be opened.
 bool ReadNameList(const std::string& fileName, std::vector<std::string>& lines) {
@@ -51,7 +46,7 @@ bool ReadNameList(const std::string& fileName, std::vector<std::string>& lines) 
     bool isUnicode = false;
     // Bounded by the file: every call consumes at least one byte.
     while (!EndOfTextFile(file.get())) {
-        std::string line = Trim(ReadTextLine(file.get(), isUnicode));
+        std::string line = TrimBlanks(ReadTextLine(file.get(), isUnicode));
         if (!line.empty()) lines.push_back(std::move(line));
     }
     return true;
@@ -149,7 +144,7 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
 support::Truth FATEngine::ForceDirectories(const std::string& path) {
     std::string folder = path;
     if (!folder.empty() && folder.back() == '/') folder.pop_back();
-    const std::string trimmed = Trim(folder);
+    const std::string trimmed = TrimBlanks(folder);
     const auto slash = trimmed.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : trimmed.substr(0, slash);
     // The shortest folder is the root: "/" is empty once its slash is gone.

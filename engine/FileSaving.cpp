@@ -4,11 +4,15 @@
 // written through the shared output file.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "engine/FATEngine.h"
+#include "engine/EngineText.h"
 #include "engine/FileTypeTable.h"
 #include "engine/SafeName.h"
 #include "platform/ui.h"
@@ -17,20 +21,6 @@
 namespace engine {
 
 namespace {
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-std::string GetExtension(const std::string& name) {
-    const std::string trimmed = Trim(name);
-    const auto dot = trimmed.rfind('.');
-    return dot == std::string::npos ? "" : trimmed.substr(dot + 1);
-}
-
-std::string Num(std::int64_t value) { return (value >= 0 ? " " : "") + std::to_string(value); }
 
 // Joins folder parts with exactly one "/" between them.
 std::string JoinFolder(const std::string& folder, const std::string& relative) {
@@ -54,6 +44,26 @@ void ApplyAttributes(const std::string& path, std::uint8_t attributes) {
                                  std::filesystem::perm_options::remove, ec);
 }
 
+// Gives a saved file the write time of its entry (local time, as cameras
+// write it), so that photos keep their dates; an impossible date is left out.
+void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
+    std::tm when{};
+    when.tm_year = 80 + (date >> 9);
+    when.tm_mon = ((date >> 5) & 15) - 1;
+    when.tm_mday = date & 31;
+    when.tm_hour = time >> 11;
+    when.tm_min = (time >> 5) & 63;
+    when.tm_sec = (time & 31) * 2;
+    when.tm_isdst = -1;
+    if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_hour > 23 || when.tm_min > 59 ||
+        when.tm_sec > 59)
+        return;
+    const std::time_t seconds = std::mktime(&when);
+    if (seconds == static_cast<std::time_t>(-1)) return;
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
 constexpr int MaxReadFailuresBeforeZeros = 3;
 
 } // namespace
@@ -65,7 +75,7 @@ std::string FATEngine::DirectoryPath(std::int32_t index) const {
     std::size_t depth = 0;
     while (index >= 0 && static_cast<std::size_t>(index) < directories_.size() && depth++ < directories_.size()) {
         const DirRecord& dir = directories_[static_cast<std::size_t>(index)];
-        path = SafeFileName(Trim(dir.Name)) + "/" + path;
+        path = SafeFileName(TrimBlanks(dir.Name)) + "/" + path;
         if (dir.ParentIndex >= index) break;
         index = dir.ParentIndex;
     }
@@ -162,7 +172,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         ForceDirectories(folder);
         // The flat folder gathers files of many folders: a later file of the
         // same name gets its own name instead of replacing the earlier one.
-        const std::string name = DistinctFileName(folder, SafeFileName(Trim(file.Name)));
+        const std::string name = DistinctFileName(folder, SafeFileName(TrimBlanks(file.Name)));
         const std::string path = folder + name;
         if (!OpenOutputFile(path))
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
@@ -231,13 +241,14 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         outputOpen = false;
         if (!CloseOutputFile())
             throw support::RuntimeError(support::ErrDiskFull, "FATEngine", "Could not complete " + path);
+        ApplyWriteTime(path, file.WriteDate, file.WriteTime);
         ApplyAttributes(path, file.Attributes);
         if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
         return support::True;
     } catch (const std::exception& error) {
         if (outputOpen) CloseOutputFile();
         RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
-                   Num(current));
+                   MessageNumber(current));
         return support::False;
     }
 }

@@ -2,6 +2,9 @@
 // which names, in which order the events arrive, and how stop works.
 #include "EngineTestSupport.h"
 
+#include <ctime>
+#include <sys/stat.h>
+
 namespace enginetest {
 namespace {
 
@@ -163,7 +166,7 @@ TEST_F(TurboScanTest, UnsearchableTypesAreNeitherListedNorSavedButThumbnailsAreL
     EXPECT_TRUE(scan.files.count("IMG_0001.JPG"));
 }
 
-TEST_F(TurboScanTest, ReadOnlyEntriesGiveReadOnlyFiles) {
+TEST_F(TurboScanTest, SavedFilesKeepTheirDateAndReadOnlyFlag) {
     FatImageBuilder card(FatImageOptions::Fat16(32));
     FileOptions ro;
     ro.attributes = 0x21;
@@ -173,6 +176,15 @@ TEST_F(TurboScanTest, ReadOnlyEntriesGiveReadOnlyFiles) {
     ASSERT_TRUE(scan.files.count("LOCKED.JPG"));
     EXPECT_TRUE(scan.files.count("EMPTY.JPG"));
     EXPECT_TRUE(scan.files.at("EMPTY.JPG").empty());
+    // The entry's write time, 2025-01-01 12:00:00 local time.
+    std::tm when{};
+    when.tm_year = 125;
+    when.tm_mday = 1;
+    when.tm_hour = 12;
+    when.tm_isdst = -1;
+    struct stat info{};
+    ASSERT_EQ(::stat((Dest() / "LOCKED.JPG").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, std::mktime(&when));
     const auto perms = fs::status(Dest() / "LOCKED.JPG").permissions();
     EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
     fs::permissions(Dest() / "LOCKED.JPG", fs::perms::owner_write, fs::perm_options::add);
