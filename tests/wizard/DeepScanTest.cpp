@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -451,6 +453,55 @@ TEST_F(DeepScanTest, ARelativeRootStillReceivesEveryFile) {
 }
 
 // ---- failures ----
+
+// Writes beyond this many bytes fail while it is in force.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST_F(DeepScanTest, AFailedWriteEndsTheScanWithTheMessageOfItsStep) {
+    Card card(4000, 0x21);
+    card.Put(0, OpenEndedStart);
+    card.Put(3000, OpenEndedStart); // in the same block: written when this start is found
+    Attach(card);
+    {
+        FileSizeLimit limit(600000);
+        Run(OpenEndedTypes().Get());
+    }
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "T44 " + (Folder() / "00001.raw").string());
+    EXPECT_EQ(ui.boxes[0].title, "T27");
+    EXPECT_EQ(ui.boxes[0].style, platform::vbOKOnly);
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::WriteFailure);
+
+    // At the end of a block the message is the other one.
+    ui.boxes.clear();
+    Card single(4000, 0x21);
+    single.Put(0, OpenEndedStart);
+    Attach(single);
+    {
+        FileSizeLimit limit(600000);
+        Run(OpenEndedTypes().Get());
+    }
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("T47 ", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::WriteFailure);
+}
 
 TEST_F(DeepScanTest, AFileThatCannotBeCreatedIsARunTimeError) {
     std::ofstream(root_ / "not-a-folder") << "x";
