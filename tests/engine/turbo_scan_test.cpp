@@ -192,3 +192,26 @@ TEST_F(TurboScanTest, SavedFilesKeepTheirDateAndReadOnlyFlag) {
 
 } // namespace
 } // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(TurboScanTest, ACardWithAPartitionTableIsScannedThroughItsPartition) {
+    FatImageOptions o = FatImageOptions::Fat32(64);
+    o.mbrPartitionStart = 2048;
+    FatImageBuilder card(o);
+    const auto dcim = card.AddFolder(card.Root(), "DCIM");
+    const auto photo = PatternBytes(77777, 7);
+    card.AddFile(dcim, "IMG_0001.JPG", photo);
+    const fs::path image = root_ / "partitioned.img";
+    card.WriteFile(image.string());
+    std::string error;
+    const std::vector<char> letters = platform::AttachImage(image.string(), &error);
+    ASSERT_EQ(letters.size(), 1u) << error;
+    const ScanResult scan = Scan(letters[0]);
+    ASSERT_FALSE(scan.raised) << scan.errorText;
+    EXPECT_EQ(scan.files.at("IMG_0001.JPG"), photo);
+}
+
+} // namespace
+} // namespace enginetest
