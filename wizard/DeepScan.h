@@ -71,15 +71,13 @@ public:
     // Runs the whole scan on the host's drive and returns the number of files
     // found (carved or, when the user declined to replace a file, skipped).
     // types is the signature database to use; null means the process-wide
-    // one that LoadFileTypeData loaded. Run-time errors are shown and end the
-    // scan; nothing is thrown to the caller.
+    // one (engine::FileTypes(), loaded by LoadFileTypeData if it is not yet).
+    // Run-time errors are shown and end the scan; nothing is thrown to the
+    // caller.
     std::int32_t Run(DeepScanHost& host, ISupportedFileTypes* types = nullptr);
 
     // How the last Run ended, with its counters.
     const DeepScanOutcome& LastOutcome() const { return outcome_; }
-
-    // The read buffer (tests look at what the last block left in it).
-    const std::vector<BYTE>& Buffer() const { return buffer_; }
 
 private:
     std::vector<BYTE> buffer_;
