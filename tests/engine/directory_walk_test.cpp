@@ -214,5 +214,14 @@ TEST_F(DirectoryWalkTest, HostileLongNamesAreSavedInsideTheDestination) {
     EXPECT_FALSE(fs::exists(root_.parent_path() / "escape.jpg"));
 }
 
+TEST_F(DirectoryWalkTest, HostileFolderNamesStayInsideWhenTheTreeIsKept) {
+    FatImageBuilder card(FatImageOptions::Fat32(64));
+    const auto up = card.AddFolder(card.Root(), "../../up");
+    card.AddFile(up, "IMG_0001.JPG", PatternBytes(100, 1));
+    const ScanResult scan = Scan(card, 64, /*keepFolders=*/true);
+    EXPECT_TRUE(scan.files.count(".._.._up/IMG_0001.JPG"));
+    EXPECT_FALSE(fs::exists(root_.parent_path() / "up"));
+}
+
 } // namespace
 } // namespace enginetest
