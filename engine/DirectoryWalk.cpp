@@ -165,15 +165,12 @@ bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
     }
 
     if (sector != cachedDirSector_) {
-        const std::size_t deviceSector =
-            static_cast<std::size_t>(std::clamp<std::int32_t>(geometry_.BytesPerSector, 0, 2048));
-        bool read = ReadSectors(driveNumber_, static_cast<std::int32_t>(sector), 2, bootSectorBuffer_.data(),
-                                bootSectorBuffer_.size()) != support::False;
+        const std::size_t deviceSector = static_cast<std::size_t>(std::clamp<std::int64_t>(SectorBytes(), 0, 2048));
+        bool read = ReadVolumeSectors(sector, 2, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
         std::size_t got = 2 * deviceSector;
         if (!read) {
             // The volume's last sector has no second one behind it.
-            read = ReadSectors(driveNumber_, static_cast<std::int32_t>(sector), 1, bootSectorBuffer_.data(),
-                               bootSectorBuffer_.size()) != support::False;
+            read = ReadVolumeSectors(sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
             got = deviceSector;
         }
         if (read) {

@@ -144,6 +144,12 @@ private:
     void RaiseInfo(const std::string& message);
     void RaiseError(const std::string& message);
     bool ReadBootSectorInto(std::int32_t sector);
+    // Reads volume sectors (in the boot sector's unit) from the drive; a
+    // drive that reports smaller sectors than the volume uses (an image
+    // file of a 2048-byte-sector card) is read in as many of its own.
+    support::Truth ReadVolumeSectors(std::int64_t sector, std::int64_t count, std::uint8_t* buffer, std::size_t size);
+    // The bytes of one volume sector as the drive delivers it.
+    std::int64_t SectorBytes() const { return std::int64_t(geometry_.BytesPerSector) * sectorRatio_; }
     bool DeriveGeometry();
     bool IsEndOfChain(std::uint32_t value) const;
 
@@ -168,6 +174,7 @@ private:
     support::Truth keepFolderStructure_ = support::False;
     std::string destFolder_;
     std::int32_t lastError_ = 0;
+    std::int32_t sectorRatio_ = 1;  // volume sector / drive sector
 
     // Volume geometry.
     std::vector<std::uint8_t> bootSectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);

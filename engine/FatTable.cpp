@@ -38,19 +38,16 @@ std::uint32_t FATEngine::ReadFATEntry(std::int64_t cluster, std::int32_t copy) {
     default: offset = cluster * 4; break;
     }
     const std::int64_t sector = std::int64_t(fatSize_) * copy + boot.ReservedSectors + offset / bps;
-    const std::size_t deviceSector =
-        static_cast<std::size_t>(std::clamp<std::int32_t>(geometry_.BytesPerSector, 0, 2048));
+    const std::size_t deviceSector = static_cast<std::size_t>(std::clamp<std::int64_t>(SectorBytes(), 0, 2048));
     if (sector != cachedFATSector_) {
-        if (!ReadSectors(driveNumber_, static_cast<std::int32_t>(sector), 1, bootSectorBuffer_.data(),
-                         bootSectorBuffer_.size()))
+        if (!ReadVolumeSectors(sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()))
             std::fill(bootSectorBuffer_.begin(), bootSectorBuffer_.begin() + 2048, 0);
         std::memcpy(fatSectorBuffer_.data(), bootSectorBuffer_.data(), deviceSector);
         cachedFATSector_ = sector;
     }
     const std::size_t p = static_cast<std::size_t>(offset % bps);
     if (fatType_ == FatTypeFAT12 && p == static_cast<std::size_t>(bps) - 1) {
-        if (ReadSectors(driveNumber_, static_cast<std::int32_t>(sector + 1), 1, bootSectorBuffer_.data(),
-                        bootSectorBuffer_.size()))
+        if (ReadVolumeSectors(sector + 1, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()))
             std::memcpy(fatSectorBuffer_.data() + bps, bootSectorBuffer_.data(), deviceSector);
     }
     auto byteAt = [&](std::size_t i) -> std::uint32_t { return i < fatSectorBuffer_.size() ? fatSectorBuffer_[i] : 0; };

@@ -178,7 +178,10 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
         outputOpen = true;
 
-        const std::int64_t deviceSector = std::max<std::int32_t>(geometry_.BytesPerSector, 1);
+        const std::int64_t deviceSector = std::max<std::int64_t>(SectorBytes(), 1);
+        // One read call holds at most 32767 drive sectors.
+        const std::int64_t runLimit = std::max<std::int64_t>(
+            1, std::min<std::int64_t>(sectorsAtOnce_, 32767 / sectorRatio_ - spc));
         std::int64_t remaining = file.Size;
         std::size_t r = 0;
         int failures = 0;
@@ -195,7 +198,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
             std::int64_t n = 0;
             std::size_t last = r;
             enum class RunEnd { Limit, Break, Final } end = RunEnd::Limit;
-            while (n < sectorsAtOnce_) {
+            while (n < runLimit) {
                 n += spc;
                 if (last == final) {
                     end = RunEnd::Final;
@@ -219,8 +222,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
 
             const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
             if (buffer.size() < bytes) buffer.resize(bytes);
-            while (!ReadSectors(driveNumber_, static_cast<std::int32_t>(start), static_cast<std::int16_t>(n),
-                                buffer.data(), bytes)) {
+            while (!ReadVolumeSectors(start, n, buffer.data(), bytes)) {
                 if (++failures > MaxReadFailuresBeforeZeros) {
                     std::memset(buffer.data(), 0, bytes);
                     break;

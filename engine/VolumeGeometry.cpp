@@ -21,7 +21,7 @@ bool FitsInt32(std::int64_t v) {
 
 bool FATEngine::ReadBootSectorInto(std::int32_t sector) {
     for (int attempt = 0; attempt < ReadAttempts; ++attempt)
-        if (ReadSectors(driveNumber_, sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size())) return true;
+        if (ReadVolumeSectors(sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size())) return true;
     return false;
 }
 
@@ -29,6 +29,7 @@ support::Truth FATEngine::ReadBootSector() {
     BootSectorRecord& boot = LastBootSector();
     std::fill(bootSectorBuffer_.begin(), bootSectorBuffer_.end(), 0);
     boot = BootSectorRecord{};
+    sectorRatio_ = 1;
     try {
         // A drive whose sector is larger than the buffer cannot be read into it.
         if (geometry_.BytesPerSector > 2048) throw support::RuntimeError(support::ErrSubscriptOutOfRange, "FATEngine",
@@ -56,6 +57,9 @@ support::Truth FATEngine::ReadBootSector() {
             lastError_ = 10;
             return support::False;
         }
+        if (HasValidSectorSize(boot) && geometry_.BytesPerSector > 0 && boot.BytesPerSector > geometry_.BytesPerSector &&
+            boot.BytesPerSector % geometry_.BytesPerSector == 0)
+            sectorRatio_ = boot.BytesPerSector / geometry_.BytesPerSector;
     } catch (const std::exception&) {
         lastError_ = 10;
         return support::False;
@@ -80,6 +84,14 @@ support::Truth FATEngine::ReadBootSector() {
     fatCopyForChains_ = 1;
     if (ProbeFATEmpty()) fatCopyForChains_ = 0;
     return support::True;
+}
+
+support::Truth FATEngine::ReadVolumeSectors(std::int64_t sector, std::int64_t count, std::uint8_t* buffer,
+                                           std::size_t size) {
+    const std::int64_t first = sector * sectorRatio_;
+    const std::int64_t sectors = count * sectorRatio_;
+    if (sector < 0 || first > std::numeric_limits<std::int32_t>::max() || sectors > 32767) return support::False;
+    return ReadSectors(driveNumber_, static_cast<std::int32_t>(first), static_cast<std::int16_t>(sectors), buffer, size);
 }
 
 // Derives the volume geometry from the record; false where the program's

@@ -215,3 +215,23 @@ TEST_F(TurboScanTest, ACardWithAPartitionTableIsScannedThroughItsPartition) {
 
 } // namespace
 } // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(TurboScanTest, A2048ByteSectorCardOnADriveOf512ByteSectorsIsReadInItsOwnUnits) {
+    FatImageBuilder card(FatImageOptions::Fat16(64, 2048));
+    const auto dcim = card.AddFolder(card.Root(), "DCIM");
+    const auto photo = PatternBytes(100000, 1);
+    FileOptions fragments;
+    fragments.fragmentEvery = 5;
+    card.AddFile(dcim, "IMG_0001.JPG", photo, fragments);
+    // As an image file is attached: the drive reports 512-byte sectors.
+    auto v = std::make_shared<testcommon::SparseVolume>(card.Image(), 512);
+    const ScanResult scan = Scan(Attach(v));
+    ASSERT_FALSE(scan.raised) << scan.errorText;
+    EXPECT_EQ(scan.files.at("IMG_0001.JPG"), photo);
+}
+
+} // namespace
+} // namespace enginetest
