@@ -2,8 +2,11 @@
 // entries, duplicates, loops and the counts of very full cards.
 #include "EngineTestSupport.h"
 
+#include <cstring>
+
 #include "engine/NamePattern.h"
 #include "engine/SafeName.h"
+#include "engine/TextEncoding.h"
 
 namespace enginetest {
 namespace {
@@ -221,6 +224,25 @@ TEST_F(DirectoryWalkTest, HostileFolderNamesStayInsideWhenTheTreeIsKept) {
     const ScanResult scan = Scan(card, 64, /*keepFolders=*/true);
     EXPECT_TRUE(scan.files.count(".._.._up/IMG_0001.JPG"));
     EXPECT_FALSE(fs::exists(root_.parent_path() / "up"));
+}
+
+} // namespace
+} // namespace enginetest
+
+
+namespace enginetest {
+namespace {
+
+TEST(ShortNames, BytesAreWindows1252AndLongNamesUtf16) {
+    const std::uint8_t bytes[] = {0xE5, 0x80, 'A', 0x81};
+    EXPECT_EQ(engine::Utf8FromCp1252(bytes, 4), "\xC3\xA5\xE2\x82\xAC" "A\xC2\x81");
+    const char16_t units[] = {u'K', 0x00F6, 0xD83D, 0xDCF7, 0xD800, u'x'};
+    EXPECT_EQ(engine::Utf8FromUtf16Units(units, 6), "K\xC3\xB6\xF0\x9F\x93\xB7\xEF\xBF\xBDx");
+    engine::RawEntry raw{};
+    std::memcpy(raw.data(), "\x05" "BC     TXT", 11);
+    EXPECT_EQ(engine::BuildShortName(engine::ParseDirEntry(raw)), "\xC3\xA5" "BC.TXT");
+    std::memcpy(raw.data(), "README     ", 11);
+    EXPECT_EQ(engine::BuildShortName(engine::ParseDirEntry(raw)), "README");
 }
 
 } // namespace
