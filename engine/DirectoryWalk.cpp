@@ -145,8 +145,9 @@ bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
         }
         sector = cursor.sector + (cursor.index * 32) / bps;
         // The fixed root has no end but a zero name byte; the volume's end
-        // is the last place to look for one.
-        if (sector >= totalSectors_) return false;
+        // (or the drive's, when the boot sector claims more) is the last
+        // place to look for one.
+        if (sector >= readableSectors_) return false;
     } else {
         if (cursor.index >= entriesPerCluster) {
             const std::int64_t nextCluster =

@@ -181,6 +181,7 @@ private:
     std::uint8_t fatCopyForChains_ = 1;
     std::int32_t fatType_ = 0;
     std::int32_t totalSectors_ = 0;
+    std::int64_t readableSectors_ = 0;  // of the volume that the drive holds
     std::int32_t bytesPerCluster_ = 0;
     std::int32_t rootCluster_ = 0;
     std::int32_t rootDirSector_ = 0;

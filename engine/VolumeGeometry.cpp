@@ -121,8 +121,10 @@ bool FATEngine::DeriveGeometry() {
     // A boot sector may claim more clusters than the drive holds; only those
     // the drive can hold are tracked, so that a damaged record cannot make
     // the FAT read or the walk run through billions of clusters.
+    readableSectors_ = total;
     if (geometry_.TotalSectors > 0 && geometry_.BytesPerSector > 0) {
         const std::int64_t deviceBytes = std::int64_t(geometry_.TotalSectors) * geometry_.BytesPerSector;
+        readableSectors_ = std::min<std::int64_t>(total, deviceBytes / boot.BytesPerSector);
         const std::int64_t deviceClusters = (deviceBytes / boot.BytesPerSector - firstData) / boot.SectorsPerCluster;
         clusters = std::clamp<std::int64_t>(deviceClusters, 0, clusters);
     }

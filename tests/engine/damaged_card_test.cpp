@@ -80,3 +80,24 @@ TEST_F(EngineTest, HostileBootSectorValuesAreRefusedOrBounded) {
 
 } // namespace
 } // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(EngineTest, AFullRootOfACardThatClaimsToBeHugeEndsAtTheDrivesEnd) {
+    FatImageBuilder card(FatImageOptions::Fat12());
+    // Every root slot used (no zero entry), and no zero byte after it.
+    for (std::uint32_t i = card.EntryCount(card.Root()); i < 224; ++i)
+        card.AddFile(card.Root(), "F" + std::to_string(i) + ".JPG", {});
+    auto image = card.Image();
+    const std::uint64_t dataStart = std::uint64_t(card.FirstDataSector()) * card.BytesPerSector();
+    image->Fill(dataStart, 0x41, image->Size() - dataStart);
+    card.PatchBootSector(19, {0, 0});
+    card.PatchBootSector(32, {0x40, 0x0D, 0x03, 0x00});  // 200,000 sectors, still FAT16 by count
+    const ScanResult scan = Scan(Attach(card.Volume()));
+    EXPECT_FALSE(scan.raised) << scan.errorText;
+    EXPECT_EQ(scan.filesFound, 223);
+}
+
+} // namespace
+} // namespace enginetest
