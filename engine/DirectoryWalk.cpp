@@ -28,6 +28,10 @@ constexpr const char* DeletionMarkUtf8 = "\xC3\xA5";
 } // namespace
 
 support::Truth FATEngine::WalkDirectories() {
+    // Each directory start is read once: entries of other names that point
+    // at a folder already read (a damaged card's aliases and loops) add no
+    // work beyond their own record.
+    std::unordered_set<std::int64_t> readStarts{rootCluster_};
     ReadDirectory(-1, rootCluster_, rootDirSector_);
     if (stopRequested_) return support::False;
     // The list grows while it is walked: breadth first. 32-bit index, so
@@ -35,7 +39,8 @@ support::Truth FATEngine::WalkDirectories() {
     for (std::size_t i = 0; i < directories_.size(); ++i) {
         if (directories_[i].Visited) continue;
         const DirRecord record = directories_[i];
-        ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
+        if (readStarts.insert(record.FirstCluster).second)
+            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
         if (stopRequested_) return support::False;
         directories_[i].Visited = support::True;
     }
