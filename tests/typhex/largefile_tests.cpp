@@ -63,6 +63,27 @@ TEST_F(LargeFileTest, DataReachesTheFileInMillionByteBlocks) {
     EXPECT_EQ(static_cast<BYTE>(contents[2499999]), static_cast<BYTE>(2499999));
 }
 
+TEST_F(LargeFileTest, LargeWritesKeepOrderAndBlocksWithOrWithoutPendingBytes) {
+    const std::string path = (PrivateFolder() / "large-writes.bin").string();
+    ASSERT_EQ(Open(path, true), 1);
+    std::vector<BYTE> source(3600000);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<BYTE>(i * 7 + i / 251);
+    // Bytes pending, then a write spanning a block; then whole blocks with
+    // nothing pending, taken from an offset into the caller's array.
+    ASSERT_EQ(Write(source, 0, 300), 300);
+    ASSERT_EQ(Write(source, 300, 1200000), 1200000);
+    EXPECT_EQ(SizeOnDisk(path), 1000000);
+    ASSERT_EQ(Write(source, 1200300, 799700), 799700);
+    EXPECT_EQ(SizeOnDisk(path), 2000000);
+    ASSERT_EQ(Write(source, 2000000, 1600000), 1600000);
+    EXPECT_EQ(SizeOnDisk(path), 3000000);
+    EXPECT_EQ(Close(), 1);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> contents((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(contents.size(), source.size());
+    EXPECT_TRUE(std::equal(source.begin(), source.end(), reinterpret_cast<const BYTE*>(contents.data())));
+}
+
 TEST_F(LargeFileTest, WritesOfNothingAndEmptyNames) {
     const std::string path = (PrivateFolder() / "nothing.bin").string();
     ASSERT_EQ(Open(path, true), 1);

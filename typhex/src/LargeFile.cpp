@@ -62,6 +62,20 @@ public:
         }
         std::int64_t copied = 0;
         while (copied < count) {
+            // Whole blocks with nothing pending go straight from the caller's
+            // array: the file still grows one 1,000,000-byte block at a time,
+            // without the copy into our buffer.
+            if (pending_ == 0 && std::int64_t{count} - copied >= BufferSize) {
+                const bool written =
+                    std::fwrite(bytes.data + bufpos + copied, 1, BufferSize, file_) == BufferSize;
+                copied += BufferSize;
+                if (!written) {
+                    writeFailed_ = true;
+                    *result = -1;
+                    return S_OK;
+                }
+                continue;
+            }
             const std::int64_t piece = std::min(BufferSize - pending_, std::int64_t{count} - copied);
             std::memcpy(buffer_.get() + pending_, bytes.data + bufpos + copied, static_cast<std::size_t>(piece));
             pending_ += piece;
