@@ -2,12 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
+#include "engine/TextEncoding.h"
 #include "platform/fileapi.h"
 #include "platform/shell.h"
 
@@ -17,39 +18,6 @@ namespace {
 
 constexpr unsigned kCarriageReturn = 13;
 constexpr unsigned kLineFeed = 10;
-
-// Windows-1252 gives 0x80..0x9F their own characters; the five codes it
-// leaves undefined keep their value, as the system conversion does.
-constexpr std::array<char32_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char32_t FromWindows1252(unsigned char byte) {
-    if (byte >= 0x80 && byte <= 0x9F) return kWindows1252High[byte - 0x80];
-    return byte;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // One UTF-16 LE code unit; false at the end of the file (an odd last byte
 // is no character and is dropped).
@@ -61,7 +29,7 @@ bool ReadUnit(std::FILE* file, char16_t& unit) {
 }
 
 std::string ReadUnicodeLine(std::FILE* file) {
-    std::string line;
+    std::u32string line;
     char16_t unit;
     while (ReadUnit(file, unit)) {
         if (unit == kCarriageReturn) break;
@@ -81,9 +49,9 @@ std::string ReadUnicodeLine(std::FILE* file) {
                 cp = 0xFFFD;
             }
         }
-        AppendUtf8(line, cp);
+        line.push_back(cp);
     }
-    return line;
+    return Utf8FromCodePoints(line);
 }
 
 std::string ReadSingleByteLine(std::FILE* file) {
@@ -92,9 +60,9 @@ std::string ReadSingleByteLine(std::FILE* file) {
     while ((c = std::fgetc(file)) != EOF) {
         if (c == static_cast<int>(kCarriageReturn)) break;
         if (c == static_cast<int>(kLineFeed)) continue;
-        AppendUtf8(line, FromWindows1252(static_cast<unsigned char>(c)));
+        line.push_back(static_cast<char>(c));
     }
-    return line;
+    return Utf8FromCp1252(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
 }
 
 bool IsDriveRoot(const std::string& text) {

@@ -1,5 +1,9 @@
 #include "engine/TextEncoding.h"
 
+#include <string_view>
+
+#include "platform/oleauto.h"
+
 namespace engine {
 
 namespace {
@@ -46,16 +50,7 @@ std::string Utf8FromCp1252(const std::uint8_t* bytes, std::size_t count) {
 }
 
 std::string Utf8FromUtf16Units(const char16_t* units, std::size_t count) {
-    std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        char32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, u);
-    }
-    return out;
+    return platform::Utf8FromUtf16(std::u16string_view(units, count));
 }
 
 std::u32string CodePointsOf(const std::string& text) {
