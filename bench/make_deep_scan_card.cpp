@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
+#include "tests/common/JpegPhoto.h"
 
 namespace {
 
@@ -33,24 +33,10 @@ constexpr int PhotoCount = 24;
 constexpr std::uint64_t Alignment = 4096;
 
 std::vector<std::uint8_t> EncodePhoto(int width, int height, std::uint32_t seed) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 80 + static_cast<int>(seed % 15), TRUE);
-    jpeg_start_compress(&info, TRUE);
     std::mt19937 random(seed);
-    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
-    while (info.next_scanline < info.image_height) {
-        const int y = static_cast<int>(info.next_scanline);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        auto* row = &pixels[static_cast<std::size_t>(y) * width * 3];
         for (int x = 0; x < width; ++x) {
             // Smooth light with fine grain, roughly what a camera sees.
             const int grain = static_cast<int>(random() % 40);
@@ -58,14 +44,8 @@ std::vector<std::uint8_t> EncodePhoto(int width, int height, std::uint32_t seed)
             row[x * 3 + 1] = static_cast<unsigned char>((y / 5 + grain * 2) & 0xFF);
             row[x * 3 + 2] = static_cast<unsigned char>(((x ^ y) / 9 + grain) & 0xFF);
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
     }
-    jpeg_finish_compress(&info);
-    std::vector<std::uint8_t> bytes(out, out + size);
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return bytes;
+    return testcommon::EncodeJpeg(pixels, width, height, 80 + static_cast<int>(seed % 15));
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {

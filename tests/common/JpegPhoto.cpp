@@ -10,6 +10,35 @@
 
 namespace testcommon {
 
+std::vector<std::uint8_t> EncodeJpeg(const std::vector<std::uint8_t>& rgb, int width, int height, int quality) {
+    if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height * 3)
+        throw std::invalid_argument("EncodeJpeg: fewer pixels than width x height");
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // libjpeg takes rows as non-const pointers but only reads them.
+        auto* row = const_cast<JSAMPLE*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> jpeg(out, out + outSize);
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+    return jpeg;
+}
+
 std::vector<std::uint8_t> MakeJpegPhoto(int width, int height, std::uint32_t seed, int quality) {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
     std::uint32_t x = seed * 2654435761u + 12345u;
@@ -52,29 +81,7 @@ std::vector<std::uint8_t> MakeJpegPhoto(int width, int height, std::uint32_t see
         }
     }
 
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = &pixels[static_cast<std::size_t>(cinfo.next_scanline) * width * 3];
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> jpeg(out, out + outSize);
-    jpeg_destroy_compress(&cinfo);
-    std::free(out);
-    return jpeg;
+    return EncodeJpeg(pixels, width, height, quality);
 }
 
 } // namespace testcommon
