@@ -13,23 +13,13 @@
 
 #include "BootSectorImage.h"
 #include "MemoryVolume.h"
+#include "RequireExtraLong.h"
 #include "engine/RawDevice.h"
 #include "platform/drives.h"
 #include "platform/ui.h"
 #include "shell/frmPasser.h"
 #include "support/RuntimeError.h"
 #include "tools/AdvTools.h"
-
-// Transfers need the library's 64-bit arithmetic; until the library can be
-// activated those tests are skipped rather than failed.
-#define REQUIRE_EXTRA_LONG()                                                             \
-    do {                                                                                 \
-        try {                                                                            \
-            engine::SharedExtraLong();                                                   \
-        } catch (const support::RuntimeError& error) {                                   \
-            GTEST_SKIP() << "the library's ExtraLong is not available: " << error.what(); \
-        }                                                                                \
-    } while (0)
 
 namespace testing_tools {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MemoryVolume.h"
+#include "RequireExtraLong.h"
 #include "engine/RawDevice.h"
 #include "platform/drives.h"
 #include "platform/fileapi.h"
@@ -21,17 +22,6 @@ namespace {
 
 using engine::DriveNumber;
 using testing_tools::MemoryVolume;
-
-// Sector reads need the library's 64-bit arithmetic; until the library can
-// be activated those tests are skipped rather than failed.
-#define REQUIRE_EXTRA_LONG()                                                      \
-    do {                                                                          \
-        try {                                                                     \
-            engine::SharedExtraLong();                                            \
-        } catch (const support::RuntimeError& error) {                            \
-            GTEST_SKIP() << "the library's ExtraLong is not available: " << error.what(); \
-        }                                                                         \
-    } while (0)
 
 std::vector<std::uint8_t> Pattern(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
