@@ -32,6 +32,16 @@ std::string RegistryStorePath() {
 
 void ReloadRegistry() { registry::Store::Instance().Forget(); }
 
+RegistryBatch::RegistryBatch() { registry::Store::Instance().BeginBatch(); }
+
+RegistryBatch::~RegistryBatch() { Commit(); }
+
+LONG RegistryBatch::Commit() {
+    if (!open_) return ERROR_SUCCESS;
+    open_ = false;
+    return registry::Store::Instance().EndBatch();
+}
+
 } // namespace platform
 
 namespace platform::registry {
@@ -358,6 +368,27 @@ void Parse(std::string_view text, Tree* tree, int* badLines) {
 Store& Store::Instance() {
     static Store store;
     return store;
+}
+
+void Store::BeginBatch() {
+    std::lock_guard lock(mutex_);
+    if (batchDepth_++ > 0) return;
+    batchLock_.emplace(LockFile());
+    batchDirty_ = false;
+    Refresh();
+}
+
+LONG Store::EndBatch() {
+    std::lock_guard lock(mutex_);
+    if (batchDepth_ == 0 || --batchDepth_ > 0) return ERROR_SUCCESS;
+    LONG saved = ERROR_SUCCESS;
+    if (batchDirty_) {
+        saved = Save();
+        if (saved != ERROR_SUCCESS) stale_ = true;
+    }
+    batchDirty_ = false;
+    batchLock_.reset();
+    return saved;
 }
 
 void Store::Forget() {

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,15 +68,24 @@ public:
     // Runs fn under the store's file lock on a fresh copy of the tree; when
     // fn reports a change the whole tree is written atomically. A failed
     // write leaves the file as it was and the change is dropped.
+    // Inside a batch the lock is already held and the change waits for
+    // EndBatch to be written.
     template <class Fn>
     LONG Modify(Fn fn) {
         std::lock_guard lock(mutex_);
-        FileLock fileLock = LockFile();
-        Refresh();
+        std::optional<FileLock> fileLock;
+        if (batchDepth_ == 0) {
+            fileLock.emplace(LockFile());
+            Refresh();
+        }
         if (!writable_) return ERROR_ACCESS_DENIED;
         Outcome outcome = Outcome::Unchanged;
         LONG status = fn(tree_, outcome);
         if (outcome == Outcome::Changed) {
+            if (batchDepth_ > 0) {
+                batchDirty_ = true;
+                return status;
+            }
             LONG saved = Save();
             if (saved != ERROR_SUCCESS) {
                 stale_ = true;
@@ -84,6 +94,12 @@ public:
         }
         return status;
     }
+
+    // A batch holds the file lock from its start and writes the store once,
+    // at its end, for all the changes made meanwhile (batches nest; the
+    // outermost end writes). EndBatch returns the status of that write.
+    void BeginBatch();
+    LONG EndBatch();
 
     void Forget();
 
@@ -121,6 +137,9 @@ private:
     bool stale_ = false;
     bool writable_ = true;
     bool hadBadLines_ = false;
+    int batchDepth_ = 0;
+    bool batchDirty_ = false;
+    std::optional<FileLock> batchLock_;
 };
 
 // The text form of a whole tree, and back (malformed lines are skipped and

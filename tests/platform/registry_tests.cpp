@@ -221,3 +221,36 @@ TEST_F(RegistryTest, StorePathFollowsTheEnvironment) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\First", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
 }
+
+TEST_F(RegistryTest, ABatchWritesItsChangesOnceAtItsEnd) {
+    HKEY key = Create("Software\\Before");
+    RegCloseKey(key);
+    const std::string before = StoreText();
+    {
+        platform::RegistryBatch batch;
+        key = Create("Software\\Batched");
+        SetText(key, "One", "1");
+        SetText(key, "Two", "2");
+        RegCloseKey(key);
+        // Seen by this process at once, on disk only when the batch ends.
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Batched", 0, KEY_READ, &key), ERROR_SUCCESS);
+        RegCloseKey(key);
+        EXPECT_EQ(StoreText(), before);
+        {
+            platform::RegistryBatch inner;
+            key = Create("Software\\Inner");
+            RegCloseKey(key);
+        }
+        EXPECT_EQ(StoreText(), before);
+        EXPECT_EQ(batch.Commit(), ERROR_SUCCESS);
+    }
+    platform::ReloadRegistry();
+    char text[8] = {};
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Batched", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "Two", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(text, "2");
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Inner", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}

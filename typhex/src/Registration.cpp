@@ -115,6 +115,8 @@ LONG UnregisterTypeLibrary() {
 
 HRESULT RegisterLibrary(const std::string& libraryPath) {
     if (libraryPath.empty()) return SELFREG_E_CLASS;
+    // One write of the store for all the keys, not one per value.
+    platform::RegistryBatch batch;
     LONG error = RegisterAppId();
     if (error != ERROR_SUCCESS) return FromWin32(error);
     std::size_t count = 0;
@@ -123,10 +125,13 @@ HRESULT RegisterLibrary(const std::string& libraryPath) {
         HRESULT hr = RegisterClass(coclasses[i], libraryPath);
         if (FAILED(hr)) return hr;
     }
-    return RegisterTypeLibrary(libraryPath) == ERROR_SUCCESS ? S_OK : SELFREG_E_TYPELIB;
+    if (RegisterTypeLibrary(libraryPath) != ERROR_SUCCESS) return SELFREG_E_TYPELIB;
+    // The classes are in the store only once the batch is written.
+    return batch.Commit() == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT UnregisterLibrary() {
+    platform::RegistryBatch batch;
     LONG error = DeleteTree("AppID\\" + AppIdText());
     if (error == ERROR_SUCCESS) error = DeleteTree("AppID\\Typhex.DLL");
     if (error != ERROR_SUCCESS) return FromWin32(error);
@@ -139,7 +144,8 @@ HRESULT UnregisterLibrary() {
         if (error == ERROR_SUCCESS) error = DeleteTree(progId);
         if (error != ERROR_SUCCESS) return SELFREG_E_CLASS;
     }
-    return UnregisterTypeLibrary() == ERROR_SUCCESS ? S_OK : SELFREG_E_TYPELIB;
+    if (UnregisterTypeLibrary() != ERROR_SUCCESS) return SELFREG_E_TYPELIB;
+    return batch.Commit() == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 
 } // namespace typhex

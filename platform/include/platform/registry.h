@@ -69,4 +69,21 @@ std::string RegistryStorePath();
 // (tests that change TRANQUO_REGISTRY).
 void ReloadRegistry();
 
+// Gathers the changes made while it lives (a registration's hundred values)
+// into one write of the store, under one lock held from construction: each
+// change is otherwise written, and flushed to disk, on its own. Commit
+// writes and returns ERROR_SUCCESS or the write's error; the destructor
+// commits when Commit was not called. Batches nest.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+    LONG Commit();
+
+private:
+    bool open_ = true;
+};
+
 } // namespace platform
