@@ -69,6 +69,14 @@ support::Truth SecureEraseDevice(engine::DriveNumber drive, support::Truth confi
         std::int32_t step = WholeNumber(blockCount / 20.0);
         platform::DoEvents();
 
+        // A reserved area that reaches past the card comes from a damaged boot
+        // sector: nothing would be erased, so it must not be reported as done.
+        if (CompareDiff(capacity, position, 0) != 1) {
+            Message(Text(233), platform::vbExclamation);
+            Finish(ToolOutcome::Failed);
+            return support::False;
+        }
+
         engine::CloseDrive(drive);
         if (engine::PrepareDriveForWrite(drive, errorText)) {
             driveOpen = true;

@@ -101,6 +101,24 @@ TEST_F(EraseTest, RefusalsWriteNothing) {
     }
 }
 
+TEST_F(EraseTest, AReservedAreaBeyondTheCardIsRefusedNotReportedAsErased) {
+    REQUIRE_EXTRA_LONG();
+    // A damaged boot sector: 4000 reserved sectors on a card of 3000.
+    auto card = std::make_shared<MemoryVolume>(3000 * 512);
+    card->Bytes().assign(3000 * 512, 0xAB);
+    const auto boot = BootSector(60000, 4000);
+    std::copy(boot.begin(), boot.end(), card->Bytes().begin());
+    engine::DriveNumber drive = Attach(card);
+
+    EXPECT_EQ(tools::SecureEraseDevice(drive, support::True), support::False);
+
+    ASSERT_FALSE(ui.boxes.empty());
+    EXPECT_EQ(LastBox().text, T(233));
+    EXPECT_EQ(card->writes, 0);
+    EXPECT_EQ(tools::LastToolOutcome(), tools::ToolOutcome::Failed);
+    EXPECT_EQ(window.handedBack, 1);
+}
+
 TEST_F(EraseTest, CardsBeyondFourGiBAreErasedToTheEnd) {
     REQUIRE_EXTRA_LONG();
     constexpr std::uint64_t size = (5ull << 30) + 4096;
