@@ -16,25 +16,6 @@ constexpr char32_t Cp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 } // namespace
 
 std::string Utf8FromCp1252(const std::uint8_t* bytes, std::size_t count) {
@@ -44,7 +25,7 @@ std::string Utf8FromCp1252(const std::uint8_t* bytes, std::size_t count) {
         const std::uint8_t b = bytes[i];
         char32_t cp = b;
         if (b >= 0x80 && b <= 0x9F && Cp1252High[b - 0x80] != 0) cp = Cp1252High[b - 0x80];
-        AppendUtf8(out, cp);
+        platform::AppendUtf8(out, cp);
     }
     return out;
 }
@@ -81,7 +62,7 @@ std::u32string CodePointsOf(const std::string& text) {
 
 std::string Utf8FromCodePoints(const std::u32string& text) {
     std::string out;
-    for (char32_t cp : text) AppendUtf8(out, cp);
+    for (char32_t cp : text) platform::AppendUtf8(out, cp);
     return out;
 }
 

@@ -34,6 +34,8 @@ BSTR BstrFromUtf8(std::string_view text);
 std::string Utf8FromBstr(const OLECHAR* text); // null gives ""
 std::u16string Utf16FromUtf8(std::string_view text);
 std::string Utf8FromUtf16(std::u16string_view text);
+// Appends one code point; surrogates and values past U+10FFFF become U+FFFD.
+void AppendUtf8(std::string& out, char32_t codePoint);
 } // namespace platform
 
 enum VARENUM : VARTYPE {
