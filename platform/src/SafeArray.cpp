@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/oleauto.h"
+#include "platform/src/VarTypeSize.h"
 
 // An array made here is one block: a hidden header (element type, element
 // interface id), then the SAFEARRAY with one bound per dimension. The data
@@ -34,26 +35,6 @@ HiddenHeader* HeaderOf(SAFEARRAY* array) {
     if (!(array->fFeatures & (FADF_HAVEVARTYPE | FADF_HAVEIID))) return nullptr;
     auto* header = reinterpret_cast<HiddenHeader*>(reinterpret_cast<char*>(array) - sizeof(HiddenHeader));
     return header->magic == kMagic ? header : nullptr;
-}
-
-ULONG ElementSize(VARTYPE vt) {
-    switch (vt) {
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_ERROR: return 4;
-    case VT_R8:
-    case VT_I8: return 8;
-    case VT_BSTR: return sizeof(BSTR);
-    case VT_DISPATCH:
-    case VT_UNKNOWN: return sizeof(IUnknown*);
-    case VT_VARIANT: return sizeof(VARIANT);
-    default: return 0;
-    }
 }
 
 USHORT TypeFeatures(VARTYPE vt) {
@@ -167,7 +148,7 @@ bool VartypeOf(SAFEARRAY* array, VARTYPE* vt) {
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
     GUID iid = vt == VT_DISPATCH ? IID_IDispatch : vt == VT_UNKNOWN ? IID_IUnknown : IID_NULL;
-    return Allocate(vt, ElementSize(vt), TypeFeatures(vt), dims, bounds, iid);
+    return Allocate(vt, platform::detail::VarTypeSize(vt), TypeFeatures(vt), dims, bounds, iid);
 }
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements) {
@@ -179,7 +160,7 @@ SAFEARRAY* SafeArrayCreateVectorEx(VARTYPE vt, LONG lowerBound, ULONG elements, 
     SAFEARRAYBOUND bound{elements, lowerBound};
     GUID iid = vt == VT_DISPATCH ? IID_IDispatch : vt == VT_UNKNOWN ? IID_IUnknown : IID_NULL;
     if (extra && (vt == VT_DISPATCH || vt == VT_UNKNOWN)) iid = *static_cast<const GUID*>(extra);
-    return Allocate(vt, ElementSize(vt), TypeFeatures(vt), 1, &bound, iid);
+    return Allocate(vt, platform::detail::VarTypeSize(vt), TypeFeatures(vt), 1, &bound, iid);
 }
 
 HRESULT SafeArrayDestroy(SAFEARRAY* array) {

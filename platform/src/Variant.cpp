@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/oleauto.h"
+#include "platform/src/VarTypeSize.h"
 
 void VariantInit(VARIANT* v) {
     if (!v) return;
@@ -32,22 +33,6 @@ bool IsScalar(VARTYPE vt) {
     case VT_I8:
     case VT_INT: return true;
     default: return false;
-    }
-}
-
-std::size_t ScalarSize(VARTYPE vt) {
-    switch (vt) {
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_ERROR: return 4;
-    case VT_R8:
-    case VT_I8: return 8;
-    default: return 0;
     }
 }
 
@@ -130,7 +115,7 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* source) {
         case VT_BSTR: direct.bstrVal = *source->pbstrVal; break;
         case VT_DISPATCH:
         case VT_UNKNOWN: direct.punkVal = *source->ppunkVal; break;
-        default: std::memcpy(&direct.llVal, source->byref, ScalarSize(base)); break;
+        default: std::memcpy(&direct.llVal, source->byref, platform::detail::VarTypeSize(base)); break;
         }
     }
     VARIANT result;
