@@ -1,20 +1,40 @@
-// The desktop program. Its windows are not built yet: until they are, it
-// takes its drive options (so that a script calling it behaves as it will),
-// says so and points to tranquo-cli, which does the same work.
+// The desktop program: the splash window, then the main menu, on Qt Widgets.
+// Takes the drive options of tranquo-cli (--attach IMAGE) and Qt's own.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QIcon>
+
+#include "platform/desktop/DesktopUi.h"
+#include "platform/desktop/Forms.h"
 #include "platform/drives.h"
+#include "shell/LanguageFile.h"
 
 int main(int argc, char** argv) {
+    QApplication application(argc, argv); // takes out Qt's options
+    QApplication::setApplicationName("Tranquo");
+    QApplication::setApplicationDisplayName("Tranquo");
+    QApplication::setWindowIcon(QIcon(":/shell/icon.svg"));
+
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     if (!platform::AttachFromArguments(args, &error)) {
         std::fprintf(stderr, "Tranquo: %s\n", error.c_str());
         return 2;
     }
-    std::fprintf(stderr, "Tranquo: the windows of the desktop program are not available yet; "
-                         "use tranquo-cli for recovery and the device tools.\n");
-    return 1;
+
+    platform::desktop::DesktopUi ui;
+    platform::ScopedUi installed(ui);
+    // A refused second copy or a missing language file ends the program at
+    // once, from wherever the message was shown.
+    shell::SetEndProgramHook([] {
+        std::fflush(nullptr);
+        std::_Exit(1);
+    });
+    // The main menu ends the program by closing its last window.
+    if (!platform::desktop::ShowForm("frmStartup")) return 1;
+    return application.exec();
 }

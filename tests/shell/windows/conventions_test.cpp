@@ -1,0 +1,114 @@
+// The conventions every window follows, on plain widgets.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QtTest>
+
+#include "platform/desktop/Forms.h"
+#include "platform/desktop/WindowConventions.h"
+
+using namespace platform::desktop;
+
+namespace {
+
+bool SendClose(QWidget* window) {
+    QCloseEvent close;
+    QApplication::sendEvent(window, &close);
+    return close.isAccepted();
+}
+
+TEST(WindowConventions, CaptionsComeFromTheirEntryAndNameTheControlForScreenReaders) {
+    QWidget window;
+    window.setObjectName("frmTest");
+    auto* button = NewControl<QPushButton>(&window, "butNext");
+    auto* frame = NewControl<QGroupBox>(&window, "XPFrame201");
+    const std::vector<std::string> texts{"Window", "Next >", "Options"};
+    SetCaption(&window, texts, 1);
+    SetCaption(button, texts, 2);
+    SetCaption(frame, texts, 3);
+    EXPECT_EQ(window.windowTitle(), "Window");
+    EXPECT_EQ(button->text(), "Next >");
+    EXPECT_EQ(button->accessibleName(), "Next >");
+    EXPECT_EQ(frame->title(), "Options");
+    EXPECT_EQ(window.findChild<QPushButton*>("butNext"), button);
+    // An entry the section does not have leaves the design caption.
+    SetCaption(button, texts, 4);
+    EXPECT_EQ(button->text(), "Next >");
+}
+
+TEST(WindowConventions, WithoutACloseItemOnlyTheProgramClosesTheWindow) {
+    QWidget window;
+    RemoveCloseItem(&window);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    window.show();
+    EXPECT_FALSE(SendClose(&window)); // Alt+F4, the window manager's Close
+    EXPECT_TRUE(window.isVisible());
+
+    QPointer<QWidget> unloaded = new QWidget;
+    RemoveCloseItem(unloaded);
+    unloaded->show();
+    Unload(unloaded);
+    QTRY_VERIFY(unloaded.isNull()); // unloading deletes it
+}
+
+TEST(WindowConventions, FixedSizeFitsTheLayoutAndCannotBeChanged) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* label = new QLabel(QString(60, 'W') + " " + QString(60, 'W'));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    SetFixedDesignSize(&window, 200);
+    const QSize design = window.size();
+    EXPECT_GE(design.width(), 200);
+    EXPECT_GE(design.height(), label->heightForWidth(design.width() - 30)); // the wrapped text fits
+    window.show();
+    window.resize(design * 2);
+    EXPECT_EQ(window.size(), design);
+}
+
+class KeyedPicture : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(0, 0, 255));
+        painter.fillRect(10, 10, 20, 20, QColor(1, 0, 254)); // near the key, not the key
+    }
+};
+
+TEST(WindowConventions, OnlyPixelsOfExactlyTheColourKeyBecomeSeeThrough) {
+    KeyedPicture window;
+    window.setFixedSize(40, 40);
+    SetTranslucent(&window, QColor(0, 0, 255), 255, LWA_COLORKEY);
+    EXPECT_FALSE(window.mask().contains(QPoint(2, 2)));
+    EXPECT_TRUE(window.mask().contains(QPoint(15, 15)));
+    EXPECT_DOUBLE_EQ(window.windowOpacity(), 1.0);
+    SetTranslucent(&window, QColor(0, 0, 255), 400, LWA_ALPHA);
+    EXPECT_TRUE(window.mask().isEmpty());
+    EXPECT_DOUBLE_EQ(window.windowOpacity(), 1.0); // 400 is taken as 255
+}
+
+TEST(Forms, AWindowIsLoadedOnceAndFoundByName) {
+    static int made = 0;
+    static FormRegistration registration("frmConventionsTest", [] {
+        ++made;
+        return new QWidget;
+    });
+    EXPECT_EQ(ShowForm("frmNoSuchWindow"), nullptr);
+    QPointer<QWidget> first = ShowForm("frmConventionsTest");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(LoadForm("frmConventionsTest"), first);
+    EXPECT_EQ(FindForm("frmConventionsTest"), first);
+    EXPECT_EQ(made, 1);
+    Unload(first);
+    QTRY_VERIFY(first.isNull());
+    EXPECT_EQ(FindForm("frmConventionsTest"), nullptr);
+}
+
+} // namespace
