@@ -9,6 +9,10 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("Tranquo " TRANQUO_VERSION "\n");
+        return 0;
+    }
     std::string error;
     if (!platform::AttachFromArguments(args, &error)) {
         std::fprintf(stderr, "Tranquo: %s\n", error.c_str());
