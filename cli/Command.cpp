@@ -49,7 +49,8 @@ void PrintUsage(std::ostream& out) {
            "  --attach IMAGE  attach a card image as a drive (repeatable)\n"
            "  --yes           answer Yes to every question (needed to write without a terminal)\n"
            "  -q, --quiet     print only warnings, errors and results\n"
-           "  --help          this text; 'tranquo-cli help COMMAND' for one command\n";
+           "  --help          this text; 'tranquo-cli help COMMAND' for one command\n"
+           "  --version       print the version\n";
 }
 
 void PrintCommandUsage(const CommandInfo& command, std::ostream& out) {

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -101,6 +102,14 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
+// Whether two paths name the same file (by identity when both exist).
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    return AbsolutePath(a) == AbsolutePath(b);
+}
+
 } // namespace
 
 HRESULT CoInitialize(void*) { return initialiseCount++ == 0 ? S_OK : S_FALSE; }
@@ -195,11 +204,22 @@ HRESULT RegisterServer(const std::string& libraryPath, bool unregister) {
 
 HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath) {
     std::string registered = InprocServerPath(clsid);
-    // A registration that names a library no longer there counts as none.
-    if (!registered.empty() && FileExists(registered)) return S_FALSE;
-    HRESULT hr = RegisterServer(libraryPath);
+    std::string shipped = AbsolutePath(libraryPath);
+    if (!registered.empty()) {
+        if (SameFile(registered, shipped)) return S_FALSE;
+        // Without a library of its own the program uses what is registered.
+        if (!FileExists(shipped)) return S_FALSE;
+        // The store is shared by every copy of the program (an older
+        // installation, a build made with other options): the program uses
+        // the library it was shipped with, never loading the other one, which
+        // might not even load into this process.
+        std::fprintf(stderr, "%s: note: class %s was registered to %s (%s); registering %s, the library beside the program\n",
+                     program_invocation_short_name, FormatGuid(clsid).c_str(), registered.c_str(),
+                     FileExists(registered) ? "another library" : "missing", shipped.c_str());
+    }
+    HRESULT hr = RegisterServer(shipped);
     if (FAILED(hr)) return hr;
-    if (InprocServerPath(clsid).empty()) {
+    if (!SameFile(InprocServerPath(clsid), shipped)) {
         NoteFailure(libraryPath + " does not register class " + FormatGuid(clsid));
         return REGDB_E_CLASSNOTREG;
     }

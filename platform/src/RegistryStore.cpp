@@ -15,8 +15,34 @@
 
 namespace platform {
 
+namespace {
+
+constexpr const char* kProgramFolderStoreName = "registry";
+
+// A store file beside the running executable, when there is one: a build
+// tree's program folder has one (the build registers its library there), so
+// that programs run from a build never read or write the user's own store.
+// Decided once per process; an installed program folder has none.
+const std::string& ProgramFolderStore() {
+    static const std::string path = [] {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) return std::string();
+        std::string folder(exe, static_cast<std::size_t>(n));
+        std::size_t slash = folder.find_last_of('/');
+        if (slash == std::string::npos) return std::string();
+        std::string store = folder.substr(0, slash) + "/" + kProgramFolderStoreName;
+        struct stat st {};
+        return stat(store.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? store : std::string();
+    }();
+    return path;
+}
+
+} // namespace
+
 std::string RegistryStorePath() {
     if (const char* explicitPath = std::getenv("TRANQUO_REGISTRY"); explicitPath && *explicitPath) return explicitPath;
+    if (const std::string& local = ProgramFolderStore(); !local.empty()) return local;
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
         return std::string(config) + "/tranquo/registry";
     std::string home;

@@ -1,5 +1,5 @@
 // The registry calls the program and the library use, over one file-backed
-// store per user ($XDG_CONFIG_HOME/tranquo/registry, or TRANQUO_REGISTRY).
+// store per user ($XDG_CONFIG_HOME/tranquo/registry; see RegistryStorePath).
 // Every change is written at once, atomically (temporary file, then rename).
 #pragma once
 
@@ -62,8 +62,9 @@ LONG RegCloseKey(HKEY key);
 
 namespace platform {
 
-// The store's file: TRANQUO_REGISTRY, else $XDG_CONFIG_HOME/tranquo/registry,
-// else ~/.config/tranquo/registry.
+// The store's file: TRANQUO_REGISTRY; else a file named "registry" beside
+// the running executable, when there is one (a build tree's program folder);
+// else $XDG_CONFIG_HOME/tranquo/registry, else ~/.config/tranquo/registry.
 std::string RegistryStorePath();
 // Drops the in-memory copy so that the next call reads the store afresh
 // (tests that change TRANQUO_REGISTRY).
