@@ -81,11 +81,10 @@ struct VolumeLayout {
     }
 };
 
-// Whether a layout fits the drive: its data area must begin within a small
-// fraction of the drive (real FAT volumes keep their reserved sectors, FATs
-// and root directory to a few percent of it). driveSectors counts the
-// drive in the layout's own sector size; 0 when unknown (then only the
-// volume's own size is used).
+// Whether a layout fits: its data area must begin within a small fraction
+// of the volume (real FAT volumes keep their reserved sectors, FATs and
+// root directory to a few percent of it) and on the drive. driveSectors
+// counts the drive in the layout's own sector size; 0 when unknown.
 bool DataAreaFitsDrive(std::int64_t firstDataSector, std::int64_t totalSectors, std::int64_t driveSectors);
 
 } // namespace engine
