@@ -196,14 +196,30 @@ private:
     bool barShown_ = false;
 };
 
+// The turbo scan's summary after "N of M files saved": the files that were
+// not saved whole, and why.
+std::string UnsavedFilesText(const engine::SaveSummary& summary) {
+    std::string text;
+    if (summary.NotWritten > 0) {
+        text += ", " + std::to_string(summary.NotWritten) + " could not be written";
+        if (summary.DestinationFull) text += ": no space left on the destination";
+    }
+    if (summary.Incomplete > 0)
+        text += ", " + std::to_string(summary.Incomplete) + " incomplete (the drive ends before the rest of their data)";
+    return text;
+}
+
+// Runs the turbo scan; layout receives the volume layout its boot-sector
+// parse gave (for the deep scan's start).
 int RunTurboScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                 cli::Context& context, std::int64_t& filesFound, bool& stopped) {
+                 cli::Context& context, std::int64_t& filesFound, bool& stopped, engine::VolumeLayout& layout) {
     const std::string folder = root + shell::TurboScanSubfolder;
     const bool quiet = context.options.quiet;
     TurboScanConsole console(context, quiet);
     const auto started = std::chrono::steady_clock::now();
     stopped = false;
     int status = cli::ExitSuccess;
+    engine::SaveSummary summary;
     {
         engine::FATEngine engine;
         console.Connect(engine);
@@ -226,16 +242,20 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
         context.OnInterrupt({});
         console.EndBar();
         engine::CloseDrive(engine::DriveNumberFromLetter(options.drive));
+        layout = engine.Layout();
+        summary = engine.SaveResults();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (status == cli::ExitSuccess && console.errors_ > 0) status = cli::ExitFailure;
+    // A file not saved whole is a failure of the run, whatever else went well.
+    if (status == cli::ExitSuccess && (console.errors_ > 0 || summary.NotWritten > 0 || summary.Incomplete > 0))
+        status = cli::ExitFailure;
     if (!quiet || status != cli::ExitSuccess) {
         char line[160];
-        std::snprintf(line, sizeof line, "%lld of %lld files saved, %.1f MiB, %.1f s", static_cast<long long>(console.saved_),
-                      static_cast<long long>(console.found_), static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
+        std::snprintf(line, sizeof line, ", %.1f MiB, %.1f s", static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
                       seconds);
         context.out << "Turbo scan " << (stopped ? "stopped" : status == cli::ExitSuccess ? "completed" : "failed")
-                    << ": " << line;
+                    << ": " << console.saved_ << " of " << console.found_ << " files saved" << UnsavedFilesText(summary)
+                    << line;
         if (console.errors_) context.out << ", " << console.errors_ << " errors";
         context.out << ", into " << folder << "\n" << std::flush;
     }
@@ -294,6 +314,12 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         context.err << "tranquo-cli recover: drive " << options.drive << ": has no card in it\n";
         return cli::ExitFailure;
     }
+    // A card that cannot be read is said once, for both stages, with the
+    // device and the reason.
+    if (std::string openError; !engine::OpenDriveForReading(drive, openError)) {
+        context.err << "tranquo-cli recover: " << openError << "\n";
+        return cli::ExitFailure;
+    }
 
     std::string root;
     if (!options.dest.empty()) {
@@ -318,18 +344,20 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     }
 
     if (options.deepOnly) {
-        engine::FATEngine probe;  // the data area starts where the boot sector says
-        std::int32_t firstDataSector = 0;
-        if (probe.ReadDeviceBootSector(drive)) firstDataSector = engine::FirstDataSector();
-        return RunDeepScan(options, root, geometry, firstDataSector, 0, context);
+        // The data area starts where this card's boot sector says, if it
+        // says something usable; otherwise the whole drive is scanned.
+        engine::FATEngine probe;
+        probe.ReadDeviceBootSector(drive);
+        return RunDeepScan(options, root, geometry, probe.Layout().DeepScanStart(), 0, context);
     }
     std::int64_t filesFound = 0;
     bool stopped = false;
-    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped);
+    engine::VolumeLayout layout;
+    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped, layout);
     // A stopped turbo scan never offers the deep scan.
     if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
     // The deep scan starts at the data area of the boot sector just read.
-    const int deep = RunDeepScan(options, root, geometry, engine::FirstDataSector(), filesFound, context);
+    const int deep = RunDeepScan(options, root, geometry, layout.DeepScanStart(), filesFound, context);
     return turbo != cli::ExitSuccess ? turbo : deep;
 }
 

@@ -23,6 +23,7 @@ namespace {
 
 ToolWindow* toolWindow = nullptr;
 support::Truth deviceValid = support::False;
+engine::VolumeLayout deviceLayout;  // of the device last checked
 ToolOutcome lastOutcome = ToolOutcome::Succeeded;
 
 constexpr double kLargestBlock = 1048576.0;
@@ -37,9 +38,11 @@ void CheckDevice(engine::DriveNumber drive) {
     // The check comes before any error trap of the operations: a run-time
     // error inside it (a geometry too large for 32-bit sector numbers) makes
     // the device unusable for the tools instead of ending the program.
+    deviceLayout = engine::VolumeLayout{};
     try {
         auto checker = std::make_unique<engine::FATEngine>();
         deviceValid = support::ToTruth(checker->ReadDeviceBootSector(drive) != 0);
+        deviceLayout = checker->Layout();
     } catch (const support::RuntimeError&) {
         deviceValid = support::False;
     }
@@ -47,8 +50,8 @@ void CheckDevice(engine::DriveNumber drive) {
 
 support::Truth DeviceValid() { return deviceValid; }
 
-std::int16_t BootBytesPerSector() { return static_cast<std::int16_t>(engine::LastBootSector().BytesPerSector); }
-std::int16_t BootReservedSectors() { return static_cast<std::int16_t>(engine::LastBootSector().ReservedSectors); }
+std::int16_t BootBytesPerSector() { return static_cast<std::int16_t>(deviceLayout.Boot.BytesPerSector); }
+std::int16_t BootReservedSectors() { return static_cast<std::int16_t>(deviceLayout.Boot.ReservedSectors); }
 
 double GetDeviceCapacity(engine::DriveNumber drive) {
     std::string root;

@@ -215,6 +215,14 @@ void ScanRun::MainLoop() {
         end_ = DeepScanEnd::FirstSectorUnreadable;
         return;
     }
+    // A drive that cannot be opened: one message that names it and the
+    // reason, instead of one at every read attempt.
+    std::string openError;
+    if (!engine::OpenDriveForReading(drive_, openError)) {
+        platform::MsgBox(openError, platform::vbExclamation, host_.WizardText(TextTitle));
+        end_ = DeepScanEnd::FirstSectorUnreadable;
+        return;
+    }
     while (scanSector_ < endSector_ && !Stopping()) {
         ShowProgress();
         std::int32_t count = sectorsAtOnce_;

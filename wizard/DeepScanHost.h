@@ -20,8 +20,8 @@ public:
     virtual engine::DriveNumber Drive() = 0;
     // BytesPerSector is the sector size; TotalSectors is where the scan stops.
     virtual engine::DriveGeometry Geometry() = 0;
-    // First sector scanned: the first data sector of the last boot-sector
-    // parse in this process, 0 when there was none.
+    // First sector scanned: the DeepScanStart() of the layout that the
+    // boot-sector parse of this drive gave (0 when there was none).
     virtual std::int32_t FirstDataSector() = 0;
     virtual std::int32_t SectorsAtOnce() = 0;
     // Read attempts for a failing block.
