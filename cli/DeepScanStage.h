@@ -30,8 +30,9 @@ struct DeepScanStageOptions {
 struct DeepScanStageResult {
     wizard::DeepScanOutcome outcome;
     double seconds = 0;
-    // The exit status this stage asks for: 0 success (also after Stop or a
-    // later unreadable block, with what was carved kept), 1 failure.
+    // The exit status this stage asks for: 0 success (also past unreadable
+    // sectors, with what could be read carved), 1 failure (among them any
+    // carved file not written whole), 130 stopped.
     int exitStatus = 0;
 };
 
