@@ -135,6 +135,17 @@ const char* EndText(wizard::DeepScanEnd end) {
 
 } // namespace
 
+int DeepScanUi::MessageBox(const std::string& text, int style, const std::string& title) {
+    constexpr int ButtonsMask = 0x7;
+    constexpr int DefaultButtonMask = 0x300;
+    const bool replaceQuestion =
+        (style & ButtonsMask) == platform::vbYesNo && (style & DefaultButtonMask) == platform::vbDefaultButton2;
+    if (!assumeYes_ || !replaceQuestion) return console_.MessageBox(text, style, title);
+    err_ << (title.empty() ? "tranquo" : title) << ": " << text << "\n  -> No (--yes never replaces a file)\n"
+         << std::flush;
+    return platform::IDNO;
+}
+
 std::int32_t ProposedSectorsAtOnce(const engine::DriveGeometry& geometry) {
     const std::int32_t bound = wizard::MaxSectorsAtOnce(geometry.BytesPerSector);
     if (bound == 0) return 1;
@@ -154,8 +165,12 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     auto previousInterrupt = context.interruptAction;
     context.OnInterrupt([&host] { host.SetStopRequested(true); });
     const auto started = std::chrono::steady_clock::now();
+    platform::UiServices& console = platform::Ui();
+    DeepScanUi ui(console, context.options.assumeYes, context.err);
+    platform::SetUi(&ui);
     wizard::DeepScan scan;
-    scan.Run(host);
+    scan.Run(host); // reports every failure itself, throws nothing
+    platform::SetUi(&console);
     context.OnInterrupt(previousInterrupt);
     host.EndBar();
     result.outcome = scan.LastOutcome();
