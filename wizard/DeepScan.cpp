@@ -85,6 +85,7 @@ private:
     void ScanFailedBlock(std::int32_t blockCount, bool firstSectorRead, bool firstSectorTriedAlone);
     void SectorUnreadable();
     void SkipAhead();
+    bool ComeBackToSkippedSectors();
     void ScanPartialLastSector();
     void ScanSector();
     void TestForEnd(bool match, bool& endFound);
@@ -139,6 +140,7 @@ private:
     bool anySectorRead_ = false;
     std::int64_t badRun_ = 0;   // unreadable sectors in a row
     std::int64_t skipStep_ = 0; // the next skip ahead, in sectors
+    std::int64_t skippedFrom_ = -1; // first sector of the last skip, until a read after it
 
     // The file being carved.
     bool carving_ = false;
@@ -261,6 +263,7 @@ void ScanRun::MainLoop() {
         const std::int32_t blockCount = count;
         bool triedAlone = false;
         const bool read = ReadBlock(count, triedAlone);
+        if (read && ComeBackToSkippedSectors()) continue;
         if (read && count == blockCount) {
             ScanBlock(count);
         } else {
@@ -304,7 +307,7 @@ void ScanRun::ScanFailedBlock(std::int32_t blockCount, bool firstSectorRead, boo
         }
         std::memset(buffer_.data(), 1, static_cast<std::size_t>(bytesPerSector_));
         if (engine::ReadSectors(drive_, scanSector_, 1, buffer_.data(), buffer_.size()) != support::False) {
-            ScanBlock(1);
+            if (!ComeBackToSkippedSectors()) ScanBlock(1);
             continue;
         }
         ++readErrors_;
@@ -335,10 +338,12 @@ void ScanRun::SectorUnreadable() {
 // A drive that fails in one place often fails around it, and each failed
 // read can take long: after a run of unreadable sectors the scan jumps ahead
 // in growing steps (up to a hundredth of the drive) rather than trying each
-// one, and counts the sectors it jumped over as unread. A good read makes
-// the steps small again. A jump may go past the block being narrowed; the
-// next block read then starts where it lands.
+// one, and counts the sectors it jumped over as unread until a read works
+// again (see ComeBackToSkippedSectors). A good read makes the steps small
+// again. A jump may go past the block being narrowed; the next block read
+// then starts where it lands.
 void ScanRun::SkipAhead() {
+    skippedFrom_ = scanSector_;
     const std::int64_t step = std::min<std::int64_t>(skipStep_, endSector_ - scanSector_);
     scanSector_ += static_cast<std::int32_t>(step);
     unreadableSectors_ += step;
@@ -346,6 +351,36 @@ void ScanRun::SkipAhead() {
     const std::int64_t largest = std::max<std::int64_t>(DeepScanSkipAfterBadSectors, endSector_ / 100);
     skipStep_ = std::min(skipStep_ * 2, largest);
     ShowProgress();
+}
+
+// A read after a skip worked: the drive is readable again somewhere in the
+// sectors jumped over. Their readable end is found by halving (the sector
+// before the jump is known unreadable, the one read is readable), and the
+// scan goes back to it. Returns true when scanSector_ moved back (the buffer
+// no longer holds it).
+bool ScanRun::ComeBackToSkippedSectors() {
+    if (skippedFrom_ < 0) return false;
+    std::int64_t unreadable = skippedFrom_ - 1;
+    std::int64_t readable = scanSector_;
+    skippedFrom_ = -1;
+    while (readable - unreadable > 1 && !Stopping()) {
+        const std::int64_t middle = unreadable + (readable - unreadable) / 2;
+        if (engine::ReadSectors(drive_, static_cast<std::int32_t>(middle), 1, buffer_.data(), buffer_.size()) !=
+            support::False) {
+            readable = middle;
+        } else {
+            unreadable = middle;
+            ++readErrors_;
+            host_.ShowReadErrors(readErrors_);
+            platform::DoEvents();
+        }
+    }
+    if (readable == scanSector_) return false;
+    const std::int64_t regained = scanSector_ - readable;
+    unreadableSectors_ -= regained;
+    skippedSectors_ -= regained;
+    scanSector_ = static_cast<std::int32_t>(readable);
+    return true;
 }
 
 // A drive (or an image) whose size is no multiple of the sector size ends in
