@@ -37,10 +37,10 @@ struct CandidateRange {
 // position and four bytes on (where the ftyp box's name begins), so that a
 // sector of card data is tested against a handful of signatures at most.
 // Only candidates with a literal byte at both places go into that table;
-// one with a literal first byte alone is listed under that byte, and one
-// without (a don't-care first byte, another maker's object) is tried at
-// every position: each candidate is stored once or twice, whatever its
-// pattern. Near the buffer's end the first byte alone selects them. The
+// one with a literal byte at one place only is listed under that byte (the
+// ftyp brands: any box size, then "ftyp"), and one with neither (or another
+// maker's object) is tried at every position: each candidate is stored at
+// most three times, whatever its pattern. Near the buffer's end the first byte alone selects them. The
 // lists are merged by order, so that the first match is the one a plain
 // search in list order would find. Rebuilt whenever a set, a type's
 // signature list or a start pattern has changed.
@@ -64,13 +64,21 @@ public:
         }
         for (auto& list : byFirstByte_) list.clear();
         for (auto& list : firstByteOnly_) list.clear();
+        for (auto& list : fifthByteOnly_) list.clear();
         anyFirstByte_.clear();
+        neitherByte_.clear();
         outsideBuffer_.clear();
         std::vector<const Candidate*> paired;
         for (const Candidate& candidate : all) {
             const int first = Literal(candidate, 0);
             if (first < 0) {
                 anyFirstByte_.push_back(candidate);
+                const int fifth = Literal(candidate, SecondProbe);
+                if (fifth < 0) {
+                    neitherByte_.push_back(candidate);
+                } else {
+                    fifthByteOnly_[fifth].push_back(candidate);
+                }
             } else {
                 byFirstByte_[first].push_back(candidate);
                 if (Literal(candidate, SecondProbe) < 0) {
@@ -90,9 +98,9 @@ public:
         for (const Candidate* candidate : paired) byPair_[next[Key(*candidate)]++] = *candidate;
     }
 
-    // At most three lists, each in search order.
+    // At most four lists, each in search order.
     struct Lists {
-        std::array<CandidateRange, 3> ranges{};
+        std::array<CandidateRange, 4> ranges{};
         int count = 0;
         void Add(const Candidate* begin, const Candidate* end) {
             if (begin != end) ranges[static_cast<std::size_t>(count++)] = {begin, end};
@@ -115,19 +123,25 @@ public:
         }
         const BYTE first = bytes.data[startAt];
         if (startAt + SecondProbe < bytes.size) {
-            const std::size_t key = (std::size_t{first} << 8) | bytes.data[startAt + SecondProbe];
+            const BYTE fifth = bytes.data[startAt + SecondProbe];
+            const std::size_t key = (std::size_t{first} << 8) | fifth;
             lists.Add(byPair_.data() + offsets_[key], byPair_.data() + offsets_[key + 1]);
-            lists.Add(firstByteOnly_[first].data(), firstByteOnly_[first].data() + firstByteOnly_[first].size());
+            Add(lists, firstByteOnly_[first]);
+            Add(lists, fifthByteOnly_[fifth]);
+            Add(lists, neitherByte_);
         } else {
-            lists.Add(byFirstByte_[first].data(), byFirstByte_[first].data() + byFirstByte_[first].size());
+            Add(lists, byFirstByte_[first]);
+            Add(lists, anyFirstByte_);
         }
-        lists.Add(anyFirstByte_.data(), anyFirstByte_.data() + anyFirstByte_.size());
         return lists;
     }
 
 private:
     static constexpr std::size_t KeyCount = 65536;
 
+    static void Add(Lists& lists, const std::vector<Candidate>& list) {
+        lists.Add(list.data(), list.data() + list.size());
+    }
     static std::uint32_t Next(const std::vector<Candidate>& all) { return static_cast<std::uint32_t>(all.size()); }
 
     // The literal byte a candidate requires at a position, or -1 for any.
@@ -143,7 +157,9 @@ private:
 
     std::array<std::vector<Candidate>, 256> byFirstByte_;   // every candidate with a literal first byte
     std::array<std::vector<Candidate>, 256> firstByteOnly_; // of those, the ones without a literal fifth
-    std::vector<Candidate> anyFirstByte_;
+    std::vector<Candidate> anyFirstByte_;                    // every candidate without a literal first byte
+    std::array<std::vector<Candidate>, 256> fifthByteOnly_;  // of those, the ones with a literal fifth
+    std::vector<Candidate> neitherByte_;
     std::vector<Candidate> outsideBuffer_; // positions with no byte under them
     std::vector<std::uint32_t> offsets_ = std::vector<std::uint32_t>(KeyCount + 1);
     std::vector<Candidate> byPair_;
