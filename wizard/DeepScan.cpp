@@ -642,9 +642,14 @@ void ScanRun::EndOfBlock() {
 
 void ScanRun::Finish() {
     if (carving_) {
-        // Stopped before the drive's end: the file may go on beyond.
-        const bool stopped = host_.StopRequested() && scanSector_ < endSector_;
-        CloseFile(stopped ? CarvedFileEnd::CutByStop : CarvedFileEnd::Complete);
+        // Stopped or ended by a failed write before the drive's end: the file
+        // may go on beyond.
+        const bool early = scanSector_ < endSector_;
+        if (early && host_.StopRequested()) {
+            CloseFile(CarvedFileEnd::CutByStop);
+        } else {
+            CloseFile(early && abort_ ? CarvedFileEnd::CutByError : CarvedFileEnd::Complete);
+        }
         host_.ShowCurrentFile(carvedName_);
     }
     engine::CloseDrive(drive_);
