@@ -11,6 +11,10 @@ constexpr std::uint8_t StartOfImage = 0xD8;
 constexpr std::uint8_t EndOfImage = 0xD9;
 constexpr std::uint8_t StartOfScan = 0xDA;
 constexpr std::uint8_t Fill = 0xFF;
+// Beyond these the bytes are no header but erased or damaged space (erased
+// flash reads as FF): the walk gives up rather than hide what follows.
+constexpr int MaxFillBytes = 64;
+constexpr std::int64_t MaxHeaderBytes = 16 * 1024 * 1024;
 
 // Markers that stand alone, without a length.
 bool StandsAlone(std::uint8_t code) { return code == 0x01 || (code >= 0xD0 && code <= 0xD7); }
@@ -24,6 +28,7 @@ void FileHeader::Begin() {
     end_ = 0;
     skip_ = 0;
     length_ = 0;
+    fillBytes_ = 0;
     scanHeader_ = false;
 }
 
@@ -69,7 +74,11 @@ void FileHeader::Take(std::uint8_t byte) {
         step_ = Step::MarkerCode;
         return;
     case Step::MarkerCode:
-        if (byte == Fill) return; // fill bytes before a marker
+        if (byte == Fill) { // fill bytes before a marker
+            if (++fillBytes_ > MaxFillBytes) Broken();
+            return;
+        }
+        fillBytes_ = 0;
         if (byte == 0x00 || byte == StartOfImage) return Broken();
         if (byte == EndOfImage) {
             // An image without data: its end is this marker.
@@ -90,7 +99,7 @@ void FileHeader::Take(std::uint8_t byte) {
         return;
     case Step::LengthLow:
         length_ |= byte;
-        if (length_ < 2) return Broken();
+        if (length_ < 2 || offset_ + length_ > MaxHeaderBytes) return Broken();
         skip_ = length_ - 2;
         step_ = Step::Skip;
         if (skip_ == 0 && scanHeader_) {

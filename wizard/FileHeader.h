@@ -43,6 +43,7 @@ private:
     std::int64_t end_ = 0;
     std::int64_t skip_ = 0;    // segment bytes still to pass
     unsigned length_ = 0;
+    int fillBytes_ = 0;
     bool scanHeader_ = false;  // the segment being passed is the start of scan
 };
 
