@@ -10,6 +10,9 @@
 #include <QSet>
 #include <QThread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace wizard {
 
 namespace {
@@ -20,6 +23,16 @@ constexpr int kMaxWorkers = 2;
 // Prioritise is asked at every paint of a waiting thumbnail; only the
 // latest requests matter.
 constexpr std::size_t kMaxUrgent = 512;
+constexpr int kWorkerNice = 10;
+
+// The window's thread comes first: painting and scrolling never wait for a
+// decoding worker. Linux gives each thread its own nice value.
+void LowerThisThreadsPriority() {
+    thread_local bool lowered = false;
+    if (lowered) return;
+    lowered = true;
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
+}
 
 } // namespace
 
@@ -71,7 +84,6 @@ struct ThumbnailLoader::Queue {
 ThumbnailLoader::ThumbnailLoader(QSize box, QObject* parent)
     : QObject(parent), box_(box), queue_(std::make_shared<Queue>()) {
     pool_.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 1, kMaxWorkers));
-    pool_.setThreadPriority(QThread::LowPriority);
 }
 
 ThumbnailLoader::~ThumbnailLoader() {
@@ -120,6 +132,7 @@ void ThumbnailLoader::StartWorkers() {
 // its workers (its destructor waits for them), and a result posted to it
 // is delivered on its thread or dropped with it.
 void ThumbnailLoader::Work() {
+    LowerThisThreadsPriority();
     for (;;) {
         QString path;
         int generation = 0;

@@ -29,17 +29,24 @@ QPixmap BlankFrame(QSize size) {
     return frame;
 }
 
-// Every picture is drawn centred in the same box, so that the captions of
-// a row line up whatever the pictures' shapes.
+// Every thumbnail has the same size, with its picture centred in the same
+// box, so that the captions of a row line up whatever the pictures' shapes
+// and a long caption gets its two lines.
 class ThumbnailDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    ThumbnailDelegate(QSize cell, QObject* parent) : QStyledItemDelegate(parent), cell_(cell) {}
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return cell_; }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->decorationSize = ThumbnailPanel::PictureBox;
+        option->displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
     }
+
+private:
+    QSize cell_;
 };
 
 } // namespace
@@ -113,6 +120,9 @@ public:
     QString Caption(int row) const {
         return row >= 0 && row < rowCount() ? items_[static_cast<std::size_t>(row)].caption : QString();
     }
+    bool Shown(int row) const {
+        return row >= 0 && row < rowCount() && !items_[static_cast<std::size_t>(row)].thumbnail.isNull();
+    }
     int Loaded() const { return loaded_; }
 
 private:
@@ -128,7 +138,6 @@ ThumbnailPanel::ThumbnailPanel(QWidget* parent)
     : QListView(parent), loader_(new ThumbnailLoader(PictureBox, this)), fallback_(BlankFrame(PictureBox)) {
     model_ = new ThumbnailModel(loader_, this);
     setModel(model_);
-    setItemDelegate(new ThumbnailDelegate(this));
     setViewMode(QListView::IconMode);
     setMovement(QListView::Static);
     setResizeMode(QListView::Adjust);
@@ -136,7 +145,9 @@ ThumbnailPanel::ThumbnailPanel(QWidget* parent)
     setWordWrap(true);
     setTextElideMode(Qt::ElideMiddle);
     setIconSize(PictureBox);
-    setGridSize(QSize(kCellWidth, PictureBox.height() + kCaptionLines * fontMetrics().height() + kCellPadding));
+    const QSize cell(kCellWidth - kCellPadding / 2, PictureBox.height() + kCaptionLines * fontMetrics().lineSpacing() + 8);
+    setItemDelegate(new ThumbnailDelegate(cell, this));
+    setGridSize(cell + QSize(kCellPadding / 2, kCellPadding / 2));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -167,6 +178,8 @@ void ThumbnailPanel::SetFallbackPicture(const QString& pictureFile) {
     const QImage picture = DecodeThumbnail(pictureFile, PictureBox);
     if (!picture.isNull()) fallback_ = QPixmap::fromImage(picture);
 }
+
+bool ThumbnailPanel::PictureShown(int index) const { return model_->Shown(index); }
 
 int ThumbnailPanel::LoadedCount() const { return model_->Loaded(); }
 

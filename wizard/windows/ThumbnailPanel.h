@@ -37,6 +37,8 @@ public:
     // blank frame until one is set).
     void SetFallbackPicture(const QString& pictureFile);
 
+    // True when the thumbnail at index shows its picture (or the fallback).
+    bool PictureShown(int index) const;
     // How many thumbnails show their picture (or the fallback) already.
     int LoadedCount() const;
     // True while some thumbnail waits for its picture.
