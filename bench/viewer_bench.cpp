@@ -11,12 +11,17 @@
 //       resident memory, and the pauses of a 10 ms timer while the panel
 //       is scrolled step by step (what a user feels as stalls), during the
 //       loading and, for reference, for 3 s after it.
+//   bench-viewer decode ROOT
+//       the reference for "all": the same thumbnails decoded by two plain
+//       threads, without a window.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QApplication>
@@ -27,6 +32,8 @@
 #include "platform/ui.h"
 #include "support/ProgramFolder.h"
 #include "tests/common/JpegPhoto.h"
+#include "wizard/ResultsViewer.h"
+#include "wizard/windows/ThumbnailLoader.h"
 #include "wizard/windows/ThumbnailPanel.h"
 #include "wizard/windows/frmView.h"
 
@@ -75,6 +82,27 @@ bool FirstScreenShown(const wizard::ThumbnailPanel* panel) {
         if (!panel->PictureShown(row)) return false;
     }
     return true;
+}
+
+int Decode(int argc, char** argv, const std::string& root) {
+    QGuiApplication application(argc, argv);
+    const std::string folder = root + "My Recovered Mobile Device/Deep Scan";
+    const std::vector<std::string> names = wizard::ListResultFiles(folder);
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> decoded{0};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&] {
+            for (std::size_t i; (i = next++) < names.size();)
+                if (!wizard::DecodeThumbnail(QString::fromStdString(folder + "/" + names[i]), wizard::ThumbnailPanel::PictureBox)
+                         .isNull())
+                    ++decoded;
+        });
+    for (std::thread& thread : threads) thread.join();
+    std::printf("decoded %d of %zu thumbnails with 2 threads in %lld ms\n", decoded.load(), names.size(), clock.elapsed());
+    return 0;
 }
 
 int View(int argc, char** argv, const std::string& root) {
@@ -139,6 +167,7 @@ int main(int argc, char** argv) {
         return Fill(argv[2], std::atoi(argv[3]), argc == 6 ? std::atoi(argv[4]) : 2048,
                     argc == 6 ? std::atoi(argv[5]) : 1536);
     if (mode == "view" && argc == 3) return View(argc, argv, argv[2]);
-    std::fprintf(stderr, "usage: bench-viewer fill ROOT COUNT [WIDTH HEIGHT] | view ROOT\n");
+    if (mode == "decode" && argc == 3) return Decode(argc, argv, argv[2]);
+    std::fprintf(stderr, "usage: bench-viewer fill ROOT COUNT [WIDTH HEIGHT] | view ROOT | decode ROOT\n");
     return 2;
 }
