@@ -24,6 +24,7 @@ constexpr int kMaxWorkers = 2;
 // latest requests matter.
 constexpr std::size_t kMaxUrgent = 512;
 constexpr int kWorkerNice = 10;
+constexpr qint64 kMaxPixels = 500'000'000;
 
 // The window's thread comes first: painting and scrolling never wait for a
 // decoding worker. Linux gives each thread its own nice value.
@@ -40,6 +41,8 @@ QImage DecodeThumbnail(const QString& path, QSize box) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
+    // A damaged header can claim any size; no camera makes more pixels.
+    if (stored.isValid() && qint64(stored.width()) * stored.height() > kMaxPixels) return {};
     if (stored.isValid() && !stored.isEmpty()) {
         // The scaled size applies before the orientation turns the picture.
         const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;

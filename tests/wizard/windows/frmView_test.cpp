@@ -240,6 +240,13 @@ TEST(Thumbnails, PhotosAreDecodedSmallAndUpright) {
     EXPECT_TRUE(DecodeThumbnail(dir.filePath("tiny.jpg"), {96, 96}).isNull()); // missing
     Write(dir.filePath("tiny.jpg").toStdString(), Jpeg({20, 10}, Qt::red));
     EXPECT_EQ(DecodeThumbnail(dir.filePath("tiny.jpg"), {96, 96}).size(), QSize(20, 10)); // never enlarged
+
+    QByteArray claimsTooMuch = Jpeg({20, 10}, Qt::red); // a damaged frame header: 40000 x 40000
+    const int frame = claimsTooMuch.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    claimsTooMuch.replace(frame + 5, 4, QByteArray("\x9C\x40\x9C\x40", 4));
+    Write(dir.filePath("huge.jpg").toStdString(), claimsTooMuch);
+    EXPECT_TRUE(DecodeThumbnail(dir.filePath("huge.jpg"), {96, 96}).isNull());
 }
 
 } // namespace
