@@ -3,10 +3,12 @@
 #include <vector>
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QVector>
 
 #include "wizard/windows/ThumbnailLoader.h"
 
@@ -184,9 +186,7 @@ bool ThumbnailPanel::PictureShown(int index) const { return model_->Shown(index)
 int ThumbnailPanel::LoadedCount() const { return model_->Loaded(); }
 
 void ThumbnailPanel::PictureLoaded(const QString& path, const QImage& thumbnail) {
-    const bool wasLoading = Loading();
     model_->SetPicture(path, thumbnail.isNull() ? fallback_ : QPixmap::fromImage(thumbnail));
-    if (wasLoading && !Loading()) emit AllLoaded();
 }
 
 void ThumbnailPanel::keyPressEvent(QKeyEvent* event) {

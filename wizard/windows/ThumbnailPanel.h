@@ -5,11 +5,9 @@
 // and the ones on screen are loaded first. Any number of thumbnails.
 #pragma once
 
-#include <QHash>
 #include <QListView>
 #include <QPixmap>
 #include <QString>
-#include <QVector>
 
 namespace wizard {
 
@@ -47,8 +45,6 @@ public:
 signals:
     // A click on a thumbnail, or Enter on the selected one.
     void ThumbnailClicked(int index);
-    // Every thumbnail added so far shows its picture.
-    void AllLoaded();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
