@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -34,7 +35,7 @@ namespace {
 using namespace platform::desktop;
 
 constexpr int kDesignWidth = 560;
-constexpr int kFolderTreeHeight = 210;
+constexpr int kFolderTreeHeight = 180;
 enum Page { OptionsPage, FolderPage, ProgressPage };
 
 FormRegistration registration("frmAdvTools", [] { return new frmAdvTools; });
@@ -147,6 +148,13 @@ void frmAdvTools::BuildControls() {
     folders_ = new QFileSystemModel(this);
     folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     lstDir->setModel(folders_);
+    // The folders are read in the background: the chosen one comes into
+    // view once the folders above it are there.
+    connect(folders_, &QFileSystemModel::directoryLoaded, this, [this] {
+        QTimer::singleShot(0, lstDir, [this] {
+            if (lstDir->currentIndex().isValid()) lstDir->scrollTo(lstDir->currentIndex(), QAbstractItemView::PositionAtCenter);
+        });
+    });
     for (int column = 1; column < folders_->columnCount(); ++column) lstDir->hideColumn(column);
     lstDir->setHeaderHidden(true);
     lstDir->setMinimumHeight(kFolderTreeHeight);
@@ -382,8 +390,10 @@ void frmAdvTools::ShowFolder(const QString& folder) {
     lstDir->setRootIndex(folders_->setRootPath(place));
     const QModelIndex index = folders_->index(folder);
     if (index.isValid() && folder != place) {
+        for (QModelIndex above = index.parent(); above.isValid() && above != lstDir->rootIndex(); above = above.parent())
+            lstDir->expand(above);
         lstDir->setCurrentIndex(index);
-        lstDir->scrollTo(index);
+        lstDir->scrollTo(index, QAbstractItemView::PositionAtCenter);
     } else {
         lstDir->setCurrentIndex(QModelIndex());
     }

@@ -243,3 +243,24 @@ TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuExceptForTheCdDvdOption) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ToolsWindowTest, KeysAloneChooseAToolAndLeaveTheFolderChooser) {
+    QApplication::setActiveWindow(window_);
+    Control<QRadioButton>("optBackup")->setFocus();
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Down); // moves to the next option
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Down);
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Down);
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Space); // chooses it
+    EXPECT_TRUE(Control<QRadioButton>("optChangeDir")->isChecked());
+    EXPECT_EQ(window_->focusWidget(), Control<QPushButton>("cmdGo"));
+
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Return); // Go
+    QTRY_VERIFY(Control<QTreeView>("lstDir")->isVisible());
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(Control<QRadioButton>("optBackup")->isVisible());
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+} // namespace
