@@ -1,5 +1,8 @@
 #include "tools/AdvToolsChoice.h"
 
+#include <exception>
+
+#include "platform/ui.h"
 #include "tools/ToolFrame.h"
 
 namespace tools {
@@ -51,15 +54,22 @@ GoAction GoActionFor(ToolChoice choice) {
 
 void RunDeviceTool(ToolChoice choice, engine::DriveNumber drive, const ToolInputs& inputs) {
     if (ToolWindow* window = CurrentToolWindow()) window->StopTakingInput();
-    switch (choice) {
-    case ToolChoice::Backup: BackupDevice(drive, inputs); break;
-    case ToolChoice::Restore: RestoreDevice(drive, inputs); break;
-    case ToolChoice::SecureErase: SecureEraseDevice(drive, support::False, inputs); break;
-    default:
-        // Not a device tool: nothing runs, and the window takes input again.
-        if (ToolWindow* window = CurrentToolWindow()) window->TakeInputAgain();
-        break;
+    // An error the tool itself did not trap must not end the program: it is
+    // reported like the tools' own trap, and the window takes input again.
+    try {
+        switch (choice) {
+        case ToolChoice::Backup: BackupDevice(drive, inputs); return;
+        case ToolChoice::Restore: RestoreDevice(drive, inputs); return;
+        case ToolChoice::SecureErase: SecureEraseDevice(drive, support::False, inputs); return;
+        default: break;
+        }
+    } catch (const std::exception& error) {
+        frame::Message(frame::TrapText(error.what()), platform::vbExclamation);
+        frame::Finish(ToolOutcome::Failed);
+        return;
     }
+    // Not a device tool: nothing runs.
+    if (ToolWindow* window = CurrentToolWindow()) window->TakeInputAgain();
 }
 
 const std::string& ProgressHeading(ToolChoice choice) {

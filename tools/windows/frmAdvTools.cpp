@@ -430,7 +430,7 @@ void frmAdvTools::closeEvent(QCloseEvent* event) {
 
 void frmAdvTools::keyPressEvent(QKeyEvent* event) {
     // Enter presses the focused button, as in the program's other windows;
-    // Escape leaves the folder chooser without a change.
+    // Escape stops a running tool and leaves the folder chooser unchanged.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
             button->animateClick();
@@ -438,8 +438,10 @@ void frmAdvTools::keyPressEvent(QKeyEvent* event) {
         }
         if (pages_->currentIndex() == FolderPage) return butDestOK->animateClick();
     }
-    if (event->key() == Qt::Key_Escape && pages_->currentIndex() == FolderPage && !running_)
-        return butDestCancel->animateClick();
+    if (event->key() == Qt::Key_Escape) {
+        if (running_ && cmdStop->isVisible() && cmdStop->isEnabled()) return cmdStop->click();
+        if (!running_ && pages_->currentIndex() == FolderPage) return butDestCancel->animateClick();
+    }
     QWidget::keyPressEvent(event);
 }
 
