@@ -13,17 +13,26 @@ constexpr const char* kGap = "   ";
 
 } // namespace
 
-std::string ByteAmount(double bytes) {
-    const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
+namespace {
+
+const char* const kUnits[] = {"bytes", "KB", "MB", "GB", "TB"};
+
+// The largest 1024-based unit in which bytes reads as at least 1.
+int UnitOf(double bytes) {
     int unit = 0;
-    while (unit < 4 && bytes >= 1024.0) {
-        bytes /= 1024.0;
-        ++unit;
-    }
+    for (; unit < 4 && bytes >= 1024.0; ++unit) bytes /= 1024.0;
+    return unit;
+}
+
+std::string AmountIn(double bytes, int unit) {
     char text[64];
-    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes / std::pow(1024.0, unit), kUnits[unit]);
     return text;
 }
+
+} // namespace
+
+std::string ByteAmount(double bytes) { return AmountIn(bytes, UnitOf(bytes)); }
 
 std::string Duration(double seconds) {
     auto total = static_cast<long long>(std::ceil(std::max(0.0, seconds)));
@@ -39,7 +48,9 @@ TransferView ViewOfTransfer(std::uint64_t done, std::uint64_t total, std::uint64
     TransferView view;
     done = std::min(done, total);
     view.permille = total ? static_cast<int>(done * 1000 / total) : 1000;
-    view.text = ByteAmount(static_cast<double>(done)) + " / " + ByteAmount(static_cast<double>(total));
+    // Both amounts in the total's unit, so that they compare at a glance.
+    const int unit = UnitOf(static_cast<double>(total));
+    view.text = AmountIn(static_cast<double>(done), unit) + " / " + AmountIn(static_cast<double>(total), unit);
     if (seconds >= kMeasuredFrom && moved > 0) {
         const double speed = static_cast<double>(moved) / seconds;
         view.text += kGap + ByteAmount(speed) + "/s" + kGap + Duration(static_cast<double>(total - done) / speed);

@@ -20,6 +20,7 @@ struct TransferView {
 // and the time left are left out until a second has been measured.
 TransferView ViewOfTransfer(std::uint64_t done, std::uint64_t total, std::uint64_t moved, double seconds);
 // 1024-based units as the drive list uses them: "512 bytes", "12.5 MB".
+// The progress line gives the bytes done in the unit of the total.
 std::string ByteAmount(double bytes);
 // "0:16", "12:05", "1:02:03".
 std::string Duration(double seconds);

@@ -74,6 +74,7 @@ TEST(TransferProgress, SpeedAndTimeLeftFromTheFirstReportOn) {
     auto later = meter.Update(9 << 20, 64 << 20); // 8 MB in 2 s
     EXPECT_EQ(later.text, "9.0 MB / 64.0 MB   4.0 MB/s   0:14");
     EXPECT_EQ(meter.Update(64 << 20, 64 << 20).permille, 1000);
+    EXPECT_EQ(tools::ViewOfTransfer(512 << 10, 64 << 20, 0, 0).text, "0.5 MB / 64.0 MB"); // in the total's unit
     EXPECT_EQ(tools::Duration(3723), "1:02:03");
 }
 
