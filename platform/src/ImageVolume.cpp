@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/src/BlockDevice.h"
 #include "platform/src/PosixIo.h"
 #include "platform/src/Win32Error.h"
 
@@ -91,6 +92,13 @@ std::int64_t ImageVolume::Write(std::uint64_t offset, const void* buffer, std::u
 bool ImageVolume::BeginWrite(DWORD* error) {
     std::lock_guard lock(writeMutex_);
     if (writers_ == 0) {
+        // A loop device over the image is a disk in use (mounted, or about to
+        // be): writing under it would corrupt its file system.
+        struct stat info {};
+        if (::fstat(readFd_, &info) == 0 && !LoopDevicesBacking(info.st_dev, info.st_ino).empty()) {
+            *error = ERROR_SHARING_VIOLATION;
+            return false;
+        }
         // Never O_CREAT or O_TRUNC: the image must be there and keeps its size.
         int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) {

@@ -26,7 +26,8 @@ TEST_F(EraseTest, ZeroesEverythingAfterTheReservedArea) {
     EXPECT_EQ(card->lastWriteOffset + card->lastWriteCount, after.size());
     EXPECT_EQ(card->lastWriteCount, (after.size() - 16384) % 15360);
     ASSERT_EQ(BoxTexts(), (std::vector<std::string>{T(231), T(240)}));
-    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNo | platform::vbExclamation);
+    // Zeroing cannot be undone: the default button is No.
+    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNo | platform::vbExclamation | platform::vbDefaultButton2);
     EXPECT_EQ(LastBox().style, platform::vbInformation);
     EXPECT_EQ(tools::LastToolOutcome(), tools::ToolOutcome::Succeeded);
     EXPECT_EQ(window.handedBack, 1);

@@ -31,7 +31,7 @@ TEST_F(RestoreTest, WritesTheImageBackByteForByte) {
     EXPECT_EQ(card->lastWriteOffset, 100u * 15360);
     EXPECT_EQ(card->lastWriteCount, 512u);
     ASSERT_EQ(BoxTexts(), (std::vector<std::string>{T(259) + "\r\n" + T(260), T(263)}));
-    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNoCancel | platform::vbExclamation);
+    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNoCancel | platform::vbExclamation | platform::vbDefaultButton2);
     EXPECT_EQ(LastBox().style, platform::vbInformation);
     ASSERT_EQ(ui.dialogs.size(), 1u);
     EXPECT_EQ(ui.dialogs[0].flags, 0x1000u);
