@@ -144,8 +144,8 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
         result.exitStatus = ExitSuccess;
         break;
     }
-    // An unreadable block ends the scan early: worth a word even when quiet.
-    if (!options.quiet || result.exitStatus != ExitSuccess || o.end == wizard::DeepScanEnd::ReadFailure) {
+    // The summary is the run's result: printed also when quiet.
+    {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
         context.out << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved ("
