@@ -11,9 +11,6 @@ namespace cli {
 namespace {
 
 constexpr int BarWidth = 30;
-// The exit status of a scan that Stop (Ctrl-C) ended, as for a shell
-// command ended by SIGINT.
-constexpr int ExitStopped = 130;
 
 const char* CarvedText(wizard::CarvedFileEnd how);
 const char* CarvedReason(wizard::CarvedFileEnd how);
@@ -192,8 +189,8 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     }
     // A file that did not reach the disk whole is a failure, however the scan ended.
     if (o.filesNotWritten > 0 && result.exitStatus != ExitStopped) result.exitStatus = ExitFailure;
-    // Unreadable sectors or incomplete files: worth a word even when quiet.
-    if (!options.quiet || result.exitStatus != ExitSuccess || o.unreadableSectors > 0 || o.incompleteFiles > 0) {
+    // The summary is the run's result: printed also when quiet.
+    {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
         context.out << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files")

@@ -45,6 +45,11 @@ struct RecoverOptions {
     std::string prefix;      // deep scan: put before every carved file's number
 };
 
+// A carved file's name is the prefix, a number of at least five digits, "."
+// and the extension; names may have 255 bytes. Room is kept for numbers of
+// ten digits and extensions of ten characters.
+constexpr std::size_t MaxPrefixBytes = 255 - 10 - 1 - 10;
+
 int Usage(cli::Context& context, const std::string& problem) {
     context.err << "tranquo-cli recover: " << problem << "\n"
                 << "usage: tranquo-cli [--attach IMAGE]... [--yes] [-q] " << cli::FindCommand("recover")->usage << "\n";
@@ -95,6 +100,10 @@ int ParseOptions(const std::vector<std::string>& args, cli::Context& context, Re
             if (std::any_of(value.begin(), value.end(),
                             [](char c) { return c == '/' || static_cast<unsigned char>(c) < 0x20; }))
                 return Usage(context, "--prefix may not contain '/' or control characters");
+            if (value.size() > MaxPrefixBytes)
+                return Usage(context, "--prefix is too long: at most " + std::to_string(MaxPrefixBytes) +
+                                          " bytes, so that a carved file's name stays within the 255 bytes a "
+                                          "file system allows");
             options.prefix = value;
         } else if (arg == "--turbo-only" && !hasValue) {
             options.turboOnly = true;
@@ -139,6 +148,24 @@ bool ChooseDrive(RecoverOptions& options, cli::Context& context) {
 std::string WithSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder.push_back('/');
     return folder;
+}
+
+// The result folders must be folders or creatable as folders: a file in
+// their way would make every save fail. "" when fine, else the problem.
+std::string DestinationProblem(const std::string& root) {
+    for (const char* subfolder : {shell::TurboScanSubfolder, shell::DeepScanSubfolder}) {
+        fs::path path = fs::path(root + subfolder).lexically_normal();
+        if (!path.has_filename()) path = path.parent_path();
+        // The nearest part of the path that exists decides.
+        for (; !path.empty(); path = path.parent_path()) {
+            std::error_code ec;
+            auto status = fs::status(path, ec);
+            bool exists = !ec && status.type() != fs::file_type::not_found;
+            if (exists && !fs::is_directory(status)) return path.string() + " is a file, not a folder";
+            if (exists || path == path.parent_path()) break;
+        }
+    }
+    return "";
 }
 
 // The console as the turbo scan's window.
@@ -249,7 +276,8 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
     // A file not saved whole is a failure of the run, whatever else went well.
     if (status == cli::ExitSuccess && (console.errors_ > 0 || summary.NotWritten > 0 || summary.Incomplete > 0))
         status = cli::ExitFailure;
-    if (!quiet || status != cli::ExitSuccess) {
+    {
+        // The summary is the run's result: printed also with --quiet.
         char line[160];
         std::snprintf(line, sizeof line, ", %.1f MiB, %.1f s", static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
                       seconds);
@@ -327,6 +355,12 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         root = WithSlash(fs::absolute(options.dest, ec).string());
     } else {
         root = WithSlash(shell::ReadDestinationRoot());
+        // The user did not say where: say it before anything is written there.
+        context.out << "Recovered files go to " << root << "My Recovered Mobile Device/\n" << std::flush;
+    }
+    if (const std::string problem = DestinationProblem(root); !problem.empty()) {
+        context.err << "tranquo-cli recover: " << problem << "; nothing was scanned (choose another --dest)\n";
+        return cli::ExitFailure;
     }
     if (options.deleteEarlier) {
         // Only on request: earlier results are someone's recovered photos.

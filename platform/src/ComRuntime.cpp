@@ -31,6 +31,10 @@ thread_local int initialiseCount = 0;
 // links this runtime from being unloaded until the thread ends.
 thread_local char lastActivationError[512];
 
+// Why the last registration on this thread failed ("" when it did not), so
+// that the activation failing after it can say so.
+thread_local char lastRegistrationFailure[512];
+
 void NoteFailure(const std::string& text) {
     std::snprintf(lastActivationError, sizeof lastActivationError, "%s", text.c_str());
 }
@@ -125,7 +129,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void*, REFIID riid, v
     if (!(clsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     std::string path = InprocServerPath(clsid);
     if (path.empty()) {
-        NoteFailure("class " + FormatGuid(clsid) + " is not registered");
+        std::string registering = lastRegistrationFailure;
+        NoteFailure("class " + FormatGuid(clsid) + " is not registered" + (registering.empty() ? "" : "; " + registering));
         return REGDB_E_CLASSNOTREG;
     }
     DllGetClassObjectFn getClassObject = nullptr;
@@ -217,13 +222,20 @@ HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath) {
                      program_invocation_short_name, FormatGuid(clsid).c_str(), registered.c_str(),
                      FileExists(registered) ? "another library" : "missing", shipped.c_str());
     }
+    lastRegistrationFailure[0] = '\0';
     HRESULT hr = RegisterServer(shipped);
-    if (FAILED(hr)) return hr;
-    if (!SameFile(InprocServerPath(clsid), shipped)) {
+    if (SUCCEEDED(hr) && !SameFile(InprocServerPath(clsid), shipped)) {
         NoteFailure(libraryPath + " does not register class " + FormatGuid(clsid));
-        return REGDB_E_CLASSNOTREG;
+        hr = REGDB_E_CLASSNOTREG;
     }
-    return S_OK;
+    if (FAILED(hr)) {
+        // The usual cause: the settings store that holds registrations
+        // cannot be written. Name it rather than the class.
+        std::string why;
+        if (!RegistryStoreWritable(&why)) NoteFailure(why);
+        std::snprintf(lastRegistrationFailure, sizeof lastRegistrationFailure, "%s", lastActivationError);
+    }
+    return hr;
 }
 
 } // namespace platform

@@ -56,6 +56,28 @@ std::string RegistryStorePath() {
     return home + "/.config/tranquo/registry";
 }
 
+bool RegistryStoreWritable(std::string* why) {
+    const std::string path = RegistryStorePath();
+    auto refuse = [&](const std::string& reason) {
+        if (why) *why = "the settings store " + path + " cannot be written: " + reason;
+        return false;
+    };
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return ::access(path.c_str(), W_OK) == 0 ? true : refuse(std::strerror(errno));
+    // The nearest folder that exists must be one, and writable.
+    std::string folder = path;
+    for (;;) {
+        auto slash = folder.find_last_of('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        if (::stat(folder.c_str(), &info) == 0) break;
+        if (folder == "/" || folder == ".") return refuse("no folder to hold it");
+    }
+    if (!S_ISDIR(info.st_mode)) return refuse(folder + " is not a folder");
+    if (::access(folder.c_str(), W_OK) != 0) return refuse(folder + ": " + std::strerror(errno));
+    return true;
+}
+
 void ReloadRegistry() { registry::Store::Instance().Forget(); }
 
 RegistryBatch::RegistryBatch() { registry::Store::Instance().BeginBatch(); }

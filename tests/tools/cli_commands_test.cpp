@@ -233,6 +233,19 @@ TEST_F(ToolCommandsTest, BackupNeverWritesThroughALinkOrOverAFile) {
     EXPECT_EQ(ReadFile(existing), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
 }
 
+TEST_F(ToolCommandsTest, WithoutTheLanguageFolderTheQuestionsKeepTheirWords) {
+    std::string programFolder = shell::frmPasser().txtAppPath;
+    shell::frmPasser().txtAppPath = folder; // no Language folder here
+    shell::frmPasser().LANG[231] = "";
+    testing::internal::CaptureStderr();
+    CliRun erase = Cli({"--attach", cardPath, "erase", "--drive", "D"});
+    std::string boxes = testing::internal::GetCapturedStderr();
+    shell::frmPasser().txtAppPath = programFolder;
+    EXPECT_EQ(erase.status, cli::ExitFailure);
+    EXPECT_NE(boxes.find("Secure erase overwrites everything"), std::string::npos) << boxes;
+    EXPECT_EQ(ReadFile(cardPath), card);
+}
+
 TEST_F(ToolCommandsTest, AnImageBehindALoopDeviceIsRefusedForWriting) {
     FILE* losetup = popen(("losetup --find --show " + cardPath + " 2>/dev/null").c_str(), "r");
     char name[64] = {};

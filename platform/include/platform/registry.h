@@ -66,6 +66,11 @@ namespace platform {
 // the running executable, when there is one (a build tree's program folder);
 // else $XDG_CONFIG_HOME/tranquo/registry, else ~/.config/tranquo/registry.
 std::string RegistryStorePath();
+// Whether the store's file could be written, judged without writing: false
+// with *why ("the settings store /x/registry cannot be written: /x is not a
+// folder") when its folder cannot be made or the file or folder is not
+// writable. For messages after a failed write.
+bool RegistryStoreWritable(std::string* why);
 // Drops the in-memory copy so that the next call reads the store afresh
 // (tests that change TRANQUO_REGISTRY).
 void ReloadRegistry();
