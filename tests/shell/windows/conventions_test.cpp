@@ -5,11 +5,13 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include "platform/desktop/DesktopUi.h"
 #include "platform/desktop/Forms.h"
 #include "platform/desktop/WindowConventions.h"
 
@@ -109,6 +111,47 @@ TEST(Forms, AWindowIsLoadedOnceAndFoundByName) {
     Unload(first);
     QTRY_VERIFY(first.isNull());
     EXPECT_EQ(FindForm("frmConventionsTest"), nullptr);
+}
+
+// What the desktop services' box showed.
+struct BoxSeen {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QMessageBox::StandardButton> buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QString text;
+};
+
+TEST(DesktopUi, MessageBoxesShowTheStyleAndAnswerWithTheKeys) {
+    using namespace platform;
+    DesktopUi ui;
+    BoxSeen seen;
+    auto watch = [&seen](int key) {
+        QTimer::singleShot(0, [&seen, key] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen.icon = box->icon();
+            seen.buttons.clear();
+            for (QAbstractButton* button : box->buttons()) seen.buttons.push_back(box->standardButton(button));
+            seen.defaultButton = box->standardButton(box->defaultButton());
+            seen.text = box->text();
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+    };
+    // A question whose Yes destroys data: No is the default, Enter says No.
+    watch(Qt::Key_Return);
+    EXPECT_EQ(ui.MessageBox("Erase?\r\nAll is lost.", vbYesNo | vbQuestion | vbDefaultButton2, "Erase"), IDNO);
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons.size(), 2);
+    EXPECT_EQ(seen.defaultButton, QMessageBox::No);
+    EXPECT_EQ(seen.text, "Erase?\nAll is lost.");
+    // Escape answers Cancel where there is one.
+    watch(Qt::Key_Escape);
+    EXPECT_EQ(ui.MessageBox("Save?", vbYesNoCancel | vbExclamation, "Save"), IDCANCEL);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_EQ(seen.defaultButton, QMessageBox::Yes);
+    watch(Qt::Key_Return);
+    EXPECT_EQ(ui.MessageBox("Refused.", vbCritical, "Error"), IDOK);
+    EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
 } // namespace
