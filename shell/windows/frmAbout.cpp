@@ -5,7 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "platform/desktop/Forms.h"
@@ -93,6 +93,7 @@ frmAbout::frmAbout() : QWidget(nullptr, Qt::Window) {
     auto* lblLibraryVersion = NewControl<QLabel>(this, "lblLibraryVersion");
     SetCaption(lblLibraryVersion, text(LibraryVersionLabel) + ' ' + version); // built with the program
     product->addWidget(lblLibraryVersion);
+    product->addStretch(1);
     header->addLayout(product, 1);
     layout->addLayout(header);
 
@@ -157,12 +158,16 @@ frmAbout::frmAbout() : QWidget(nullptr, Qt::Window) {
     butOK->setMinimumWidth(100);
     connect(butOK, &QPushButton::clicked, this, [this] { Unload(this); });
     buttons->addWidget(butOK);
-    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, [this] { Unload(this); });
     layout->addLayout(buttons);
 
     RemoveCloseItem(this);
     SetFixedDesignSize(this, kDesignWidth);
     butOK->setFocus();
+}
+
+void frmAbout::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) Unload(this);
+    else QWidget::keyPressEvent(event);
 }
 
 } // namespace shell

@@ -11,6 +11,10 @@ class frmAbout : public QWidget {
     Q_OBJECT
 public:
     frmAbout();
+
+protected:
+    // Escape closes the window, as its OK button does.
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 } // namespace shell

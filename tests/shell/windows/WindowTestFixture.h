@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <QApplication>
+#include <QPointer>
+#include <QTest>
 #include <QWidget>
 
 #include "platform/desktop/Forms.h"
@@ -24,6 +26,16 @@
 #include "tests/shell/TestFolder.h"
 
 namespace testing_support {
+
+// True once the window is deleted (unloading deletes it a moment later).
+// QtTest's own QTRY_ and QVERIFY macros report to QtTest, not to
+// GoogleTest: use this and EXPECT_ instead.
+inline bool Unloaded(const QPointer<QWidget>& window) {
+    return QTest::qWaitFor([&window] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.isNull();
+    }, 2000);
+}
 
 class WindowTest : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "platform/desktop/DesktopUi.h"
 #include "platform/desktop/Forms.h"
 #include "platform/desktop/WindowConventions.h"
+#include "WindowTestFixture.h"
 
 using namespace platform::desktop;
 
@@ -57,7 +58,7 @@ TEST(WindowConventions, WithoutACloseItemOnlyTheProgramClosesTheWindow) {
     RemoveCloseItem(unloaded);
     unloaded->show();
     Unload(unloaded);
-    QTRY_VERIFY(unloaded.isNull()); // unloading deletes it
+    EXPECT_TRUE(testing_support::Unloaded(unloaded)); // unloading deletes it
 }
 
 TEST(WindowConventions, FixedSizeFitsTheLayoutAndCannotBeChanged) {
@@ -109,7 +110,7 @@ TEST(Forms, AWindowIsLoadedOnceAndFoundByName) {
     EXPECT_EQ(FindForm("frmConventionsTest"), first);
     EXPECT_EQ(made, 1);
     Unload(first);
-    QTRY_VERIFY(first.isNull());
+    EXPECT_TRUE(testing_support::Unloaded(first));
     EXPECT_EQ(FindForm("frmConventionsTest"), nullptr);
 }
 
