@@ -14,7 +14,7 @@
 #include "shell/LanguageFile.h"
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv); // takes out Qt's options
+    platform::desktop::DesktopApplication application(argc, argv); // takes out Qt's options
     QApplication::setApplicationName("Tranquo");
     QApplication::setApplicationDisplayName("Tranquo");
     QApplication::setWindowIcon(QIcon(":/shell/icon.svg"));

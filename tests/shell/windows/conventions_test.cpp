@@ -156,3 +156,20 @@ TEST(DesktopUi, MessageBoxesShowTheStyleAndAnswerWithTheKeys) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DesktopApplication, AnErrorEscapingAWindowOperationIsShownNotFatal) {
+    struct Throwing : QObject {
+        bool event(QEvent*) override { throw std::runtime_error("the card went away"); }
+    } receiver;
+    platform::ScriptedUi scripted;
+    platform::ScopedUi installed(scripted);
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::instance()->notify(&receiver, &event)); // the tests run the program's application
+    ASSERT_EQ(scripted.boxes.size(), 1u);
+    EXPECT_EQ(scripted.boxes[0].style, platform::vbCritical);
+    EXPECT_NE(scripted.boxes[0].text.find("the card went away"), std::string::npos);
+}
+
+} // namespace
