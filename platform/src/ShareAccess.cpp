@@ -16,14 +16,16 @@ struct Usage {
     int denyWrite = 0;     // handles that do not share writing
 };
 
+// Never destroyed: a handle still open at exit gives its claim back while
+// the handle table is torn down, which may come after these would have been.
 std::mutex& TheMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 std::map<std::string, Usage>& TheUsages() {
-    static std::map<std::string, Usage> usages;
-    return usages;
+    static auto* usages = new std::map<std::string, Usage>;
+    return *usages;
 }
 
 bool Conflicts(const Usage& usage, bool read, bool write, DWORD shareMode) {
