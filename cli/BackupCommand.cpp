@@ -18,7 +18,7 @@ cli::CommandRegistration backup({"backup", "copy a whole drive into a new image 
 int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
     ToolArguments parsed;
     if (!ParseToolArguments(args, "--to", *cli::FindCommand("backup"), context, &parsed)) return cli::ExitUsage;
-    if (!CheckDriveExists(parsed.drive, "backup", context)) return cli::ExitFailure;
+    if (!CheckDriveReadable(parsed.drive, "backup", context)) return cli::ExitFailure;
     LoadToolTexts();
     // The tool asks for the image file through the file dialog; the command
     // line answers it.
