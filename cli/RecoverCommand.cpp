@@ -21,6 +21,7 @@
 #include "platform/fileapi.h"
 #include "shell/DestinationFolder.h"
 #include "shell/LanguageFile.h"
+#include "support/DriveAccess.h"
 #include "support/RuntimeError.h"
 
 namespace {
@@ -323,6 +324,11 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     RecoverOptions options;
     if (const int status = ParseOptions(args, context, options); status >= 0) return status;
     if (!ChooseDrive(options, context)) return cli::ExitFailure;
+    // Once before the run: a drive the user may not read is one message.
+    if (const std::string problem = support::DriveAccessProblem(options.drive, false); !problem.empty()) {
+        context.err << "tranquo-cli recover: " << problem << "; nothing was recovered\n";
+        return cli::ExitFailure;
+    }
 
     shell::LoadFATMiscTexts(shell::LanguageName());
     const engine::DriveNumber drive = engine::DriveNumberFromLetter(options.drive);
