@@ -15,9 +15,14 @@ std::string DriveOpenProblem(char letter, DWORD error) {
     case ERROR_ACCESS_DENIED:
         if (!known) break;
         if (info.kind == platform::DriveKind::Fixed) return name + " is a fixed drive and is never written to";
-        if (info.throughBroker || info.attachedImage) return "access to " + info.source + " was refused";
-        return "access to " + info.source + " was refused: only root and the group disk may open it here, and no "
-               "udisks2 service answered that could ask for your password";
+    {
+        // The device, its drive letter and the reason, in one line.
+        const std::string refused = "access to " + info.source + " (drive " + name + ") was refused (" +
+                                    std::to_string(error) + ": access denied)";
+        if (info.throughBroker || info.attachedImage) return refused;
+        return refused + ": only root and the group disk may open it here, and no udisks2 service answered that "
+                         "could ask for your password";
+    }
     case ERROR_SHARING_VIOLATION:
         if (known && info.attachedImage) {
             std::vector<std::string> loops = platform::LoopDevicesUsing(info.source);

@@ -119,10 +119,10 @@ configure ', "refuse": ["sdb"]'
 if as_user --yes recover --drive D --dest "$scratch/home/refused" >"$scratch/refused.out" 2>&1; then
   fail "a refused recover succeeded"
 fi
-[ "$(cat "$scratch/refused.out")" = "tranquo-cli recover: access to $scratch/dev/sdb was refused; nothing was recovered" ] ||
+[ "$(cat "$scratch/refused.out")" = "tranquo-cli recover: access to $scratch/dev/sdb (drive D:) was refused (5: access denied); nothing was recovered" ] ||
   { cat "$scratch/refused.out"; fail "the refusal is not one clear message"; }
 if as_user --yes erase --drive D >"$scratch/refused-erase.out" 2>&1; then fail "a refused erase succeeded"; fi
-grep -q "access to $scratch/dev/sdb was refused; nothing was written" "$scratch/refused-erase.out" ||
+grep -q "access to $scratch/dev/sdb (drive D:) was refused (5: access denied); nothing was written" "$scratch/refused-erase.out" ||
   { cat "$scratch/refused-erase.out"; fail "erase refusal"; }
 cmp -s "$scratch/home/backup.img" "$scratch/cards/sdb.img" || fail "a refused erase wrote"
 [ "$(opens refused)" = 2 ] || { cat "$log"; fail "the user was asked more than once per run"; }
