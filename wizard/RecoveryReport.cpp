@@ -64,7 +64,7 @@ std::string Element(const std::string& name, const std::string& value) {
 
 std::string TimeElement(const char* name, const std::string& when, int precision) {
     if (when.empty()) return "";
-    return "      <" + std::string(name) + " prec=\"" + std::to_string(precision) + "\">" + when + "</" + name + ">\n";
+    return "    <" + std::string(name) + " prec=\"" + std::to_string(precision) + "\">" + when + "</" + name + ">\n";
 }
 
 // Appends the code point as UTF-8.
@@ -235,9 +235,9 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
     xml += "    " + Element("filename", file.CardPath) + "\n";
     xml += "    " + Element("filesize", std::to_string(file.SizeOnCard)) + "\n";
     xml += std::string("    <alloc>") + (file.Deleted ? "0" : "1") + "</alloc>\n";
-    xml += TimeElement("mtime", FatDateTime(file.WriteDate, file.WriteTime), 2).substr(2);
-    xml += TimeElement("atime", FatDateTime(file.AccessDate, 0), 86400).substr(2);
-    xml += TimeElement("crtime", FatDateTime(file.CreateDate, file.CreateTime, file.CreateTimeTenths), 1).substr(2);
+    xml += TimeElement("mtime", FatDateTime(file.WriteDate, file.WriteTime), 2);
+    xml += TimeElement("atime", FatDateTime(file.AccessDate, 0), 86400);
+    xml += TimeElement("crtime", FatDateTime(file.CreateDate, file.CreateTime, file.CreateTimeTenths), 1);
     xml += "    <byte_runs>\n";
     std::int64_t fileOffset = 0;
     for (const auto& run : file.Runs) {
