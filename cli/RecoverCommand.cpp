@@ -405,8 +405,9 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         for (const auto& arg : args) commandLine += " " + arg;
         std::string reportError;
         if (!report.Open(wizard::RecoveredFolder(root), options.reportPath, source, commandLine, &reportError)) {
-            // Without a record the files would still come back: say so, go on.
+            // Said before anything is read: the report was asked for.
             context.err << "tranquo-cli recover: " << reportError << "\n";
+            return cli::ExitFailure;
         }
     }
     // --- end run report ---

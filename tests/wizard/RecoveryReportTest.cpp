@@ -175,6 +175,12 @@ protected:
 
 TEST_F(RecoveryReportCliTest, TheReportSaysWhereEverySavedFileCameFrom) {
     const fs::path recovered = dir_ / "dest" / "My Recovered Mobile Device";
+    // A report that cannot be written is said before anything is saved.
+    EXPECT_EQ(Cli("recover --turbo-only --dest " + Quote(dir_ / "dest") + " --report " +
+                  Quote(dir_ / "no-such-folder" / "r.xml")),
+              1);
+    EXPECT_FALSE(fs::exists(recovered / "Turbo Scan"));
+    fs::remove_all(dir_ / "dest");
     ASSERT_EQ(Cli("recover --turbo-only --keep-folders --dest " + Quote(dir_ / "dest") + " --report " +
                   Quote(dir_ / "copy.xml")),
               0)
