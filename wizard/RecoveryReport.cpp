@@ -174,7 +174,8 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
         return false;
     }
     outputs_.push_back({file, 0});
-    if (!extraPath.empty()) {
+    // The same file named twice would be written over itself.
+    if (!extraPath.empty() && !fs::equivalent(extraPath, path_, ec)) {
         std::FILE* extra = std::fopen(extraPath.c_str(), "w");
         if (!extra) {
             if (error) *error = "cannot create the report " + extraPath + ": " + std::strerror(errno);
