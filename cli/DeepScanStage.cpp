@@ -59,6 +59,8 @@ public:
         DrawBar();
     }
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
+        lastBytes_ = bytes;
+        lastHow_ = how;
         const bool whole = how == wizard::CarvedFileEnd::Complete;
         // A file that is not whole is worth a line even when quiet.
         if (whole && (options_.quiet || terminal_)) return;
@@ -67,6 +69,19 @@ public:
              << std::flush;
         DrawBar();
     }
+
+    // --- run report (carry over with the run) ---
+    void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) override {
+        if (!options_.report) return;
+        wizard::CarvedFileReport file;
+        file.Path = path;
+        file.Bytes = lastBytes_;
+        file.StartOffset = startOffset;
+        file.Type = extension;
+        file.Complete = lastHow_ == wizard::CarvedFileEnd::Complete;
+        options_.report->AddCarvedFile(file);
+    }
+    // --- end run report ---
 
     bool StopRequested() override { return stop_; }
     void SetStopRequested(bool value) override { stop_ = value; }
@@ -99,6 +114,8 @@ private:
     int percent_ = -1;
     std::int64_t carved_ = 0;
     std::int64_t readErrors_ = 0;
+    std::int64_t lastBytes_ = 0;
+    wizard::CarvedFileEnd lastHow_ = wizard::CarvedFileEnd::Complete;
 };
 
 const char* CarvedText(wizard::CarvedFileEnd how) {

@@ -12,6 +12,7 @@
 #include "engine/RawDevice.h"
 #include "platform/ui.h"
 #include "wizard/DeepScan.h"
+#include "wizard/RecoveryReport.h"
 
 namespace cli {
 
@@ -26,6 +27,7 @@ struct DeepScanStageOptions {
     std::int64_t filesFoundBefore = 0; // by the turbo scan of the same run
     bool quiet = false;
     bool progressBar = false;       // a bar on a terminal, else one line per file
+    wizard::RecoveryReport* report = nullptr; // records every carved file (may be null)
 };
 
 struct DeepScanStageResult {

@@ -5,6 +5,10 @@
 // DEST/My Recovered Mobile Device/Deep Scan/. --turbo-only and --deep-only
 // run one of them. On a terminal a progress bar shows the file count,
 // otherwise each saved file gets one line; a summary ends the run.
+// Every run records what it saved, and from where, in
+// DEST/My Recovered Mobile Device/report.xml (DFXML); --report PATH writes
+// it there as well. --keep-folders saves the turbo scan's files in the
+// card's folder tree.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +27,7 @@
 #include "shell/LanguageFile.h"
 #include "support/DriveAccess.h"
 #include "support/RuntimeError.h"
+#include "wizard/RecoveryReport.h"
 
 namespace {
 
@@ -32,7 +37,8 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context);
 
 cli::CommandRegistration recover({"recover", "bring back the photos and videos of a card",
                                   "recover [--drive D] [--dest DIR] [--turbo-only | --deep-only] "
-                                  "[--sectors-at-once N] [--retries N] [--prefix TEXT] [--delete-earlier]",
+                                  "[--sectors-at-once N] [--retries N] [--prefix TEXT] [--delete-earlier] "
+                                  "[--keep-folders] [--report PATH]",
                                   RunRecover});
 
 struct RecoverOptions {
@@ -44,6 +50,8 @@ struct RecoverOptions {
     bool deleteEarlier = false;
     long retries = 1;        // deep scan: read attempts for a failing block
     std::string prefix;      // deep scan: put before every carved file's number
+    bool keepFolders = false; // turbo scan: the card's folder tree instead of one folder
+    std::string reportPath;  // a second copy of the run's report
 };
 
 // A carved file's name is the prefix, a number of at least five digits, "."
@@ -110,6 +118,11 @@ int ParseOptions(const std::vector<std::string>& args, cli::Context& context, Re
             options.turboOnly = true;
         } else if (arg == "--deep-only" && !hasValue) {
             options.deepOnly = true;
+        } else if (arg == "--keep-folders" && !hasValue) {
+            options.keepFolders = true;
+        } else if (arg == "--report") {
+            if (!takeValue() || value.empty()) return Usage(context, "--report needs a file name");
+            options.reportPath = value;
         } else if (arg == "--delete-earlier" && !hasValue) {
             options.deleteEarlier = true;
         } else {
@@ -240,7 +253,8 @@ std::string UnsavedFilesText(const engine::SaveSummary& summary) {
 // Runs the turbo scan; layout receives the volume layout its boot-sector
 // parse gave (for the deep scan's start).
 int RunTurboScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                 cli::Context& context, std::int64_t& filesFound, bool& stopped, engine::VolumeLayout& layout) {
+                 cli::Context& context, std::int64_t& filesFound, bool& stopped, engine::VolumeLayout& layout,
+                 wizard::RecoveryReport& report) {
     const std::string folder = root + shell::TurboScanSubfolder;
     const bool quiet = context.options.quiet;
     TurboScanConsole console(context, quiet);
@@ -251,6 +265,13 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
     {
         engine::FATEngine engine;
         console.Connect(engine);
+        // --- run report (carry over with the run) ---
+        engine.Events.OnSavedFATFile = [&report](const engine::SavedFATFile& file) { report.AddSavedFATFile(file); };
+        engine.Events.OnFATFilesFound = [&report, count = engine.Events.OnFATFilesFound](std::int32_t found) {
+            report.SetFilesFound(found);
+            if (count) count(found);
+        };
+        // --- end run report ---
         engine.SetDestFolder(folder);
         const long sectors = options.sectorsAtOnce > 0 ? options.sectorsAtOnce : cli::ProposedSectorsAtOnce(geometry);
         engine.SetSectorsAtOnce(static_cast<std::int16_t>(std::clamp<long>(sectors, 1, 32767)));
@@ -259,7 +280,7 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
             engine.StopScan();
         });
         try {
-            engine.PreScan(std::string(1, options.drive), support::False);
+            engine.PreScan(std::string(1, options.drive), support::ToTruth(options.keepFolders));
         } catch (const support::RuntimeError& error) {
             console.EndBar();
             if (!(stopped && error.Number() == 70)) {
@@ -293,7 +314,8 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
 }
 
 int RunDeepScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                std::int32_t firstDataSector, std::int64_t filesFoundBefore, cli::Context& context) {
+                std::int32_t firstDataSector, std::int64_t filesFoundBefore, cli::Context& context,
+                wizard::RecoveryReport& report) {
     cli::DeepScanStageOptions deep;
     deep.drive = engine::DriveNumberFromLetter(options.drive);
     deep.geometry = geometry;
@@ -305,6 +327,7 @@ int RunDeepScan(const RecoverOptions& options, const std::string& root, const en
     deep.filesFoundBefore = filesFoundBefore;
     deep.quiet = context.options.quiet;
     deep.progressBar = isatty(STDOUT_FILENO) != 0;
+    deep.report = &report;
     return cli::RunDeepScanStage(deep, context).exitStatus;
 }
 
@@ -318,6 +341,25 @@ bool DeepScanWanted(bool turboFailed, std::int64_t filesFound) {
     if (turboFailed) return platform::MsgBox(text(40) + "\r\n\r\n" + text(41), style, text(42)) == platform::IDYES;
     return platform::MsgBox(text(37) + " " + std::to_string(filesFound) + "!\r\n\r\n" + text(38), style, text(39)) ==
            platform::IDYES;
+}
+
+// The turbo scan and the deep scan, as the options and the answer ask.
+int RecoverStages(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
+                  const engine::VolumeLayout& probed, cli::Context& context, wizard::RecoveryReport& report,
+                  bool& stopped) {
+    if (options.deepOnly) {
+        // The data area starts where this card's boot sector says, if it
+        // says something usable; otherwise the whole drive is scanned.
+        return RunDeepScan(options, root, geometry, probed.DeepScanStart(), 0, context, report);
+    }
+    std::int64_t filesFound = 0;
+    engine::VolumeLayout layout;
+    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped, layout, report);
+    // A stopped turbo scan never offers the deep scan.
+    if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
+    // The deep scan starts at the data area of the boot sector just read.
+    const int deep = RunDeepScan(options, root, geometry, layout.DeepScanStart(), filesFound, context, report);
+    return turbo != cli::ExitSuccess ? turbo : deep;
 }
 
 int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
@@ -383,22 +425,40 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         return cli::ExitFailure;
     }
 
-    if (options.deepOnly) {
-        // The data area starts where this card's boot sector says, if it
-        // says something usable; otherwise the whole drive is scanned.
-        engine::FATEngine probe;
-        probe.ReadDeviceBootSector(drive);
-        return RunDeepScan(options, root, geometry, probe.Layout().DeepScanStart(), 0, context);
+    // The layout this card's boot sector gives, if it gives a usable one:
+    // for the report, and for where a deep scan alone starts.
+    engine::FATEngine probe;
+    probe.ReadDeviceBootSector(drive);
+
+    // --- run report (carry over with the run) ---
+    wizard::RecoveryReport report;
+    {
+        platform::DriveInfo info;
+        platform::FindDrive(options.drive, &info);
+        wizard::ReportSource source;
+        source.Path = info.source;
+        source.VolumeOffset = info.offset;
+        source.VolumeBytes = info.length;
+        source.SectorSize = geometry.BytesPerSector;
+        source.Layout = probe.Layout();
+        std::string commandLine = "tranquo-cli recover";
+        for (const auto& arg : args) commandLine += " " + arg;
+        std::string reportError;
+        if (!report.Open(wizard::RecoveredFolder(root), options.reportPath, source, commandLine, &reportError)) {
+            // Said before anything is read: the report was asked for.
+            context.err << "tranquo-cli recover: " << reportError << "\n";
+            return cli::ExitFailure;
+        }
     }
-    std::int64_t filesFound = 0;
+    // --- end run report ---
+
     bool stopped = false;
-    engine::VolumeLayout layout;
-    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped, layout);
-    // A stopped turbo scan never offers the deep scan.
-    if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
-    // The deep scan starts at the data area of the boot sector just read.
-    const int deep = RunDeepScan(options, root, geometry, layout.DeepScanStart(), filesFound, context);
-    return turbo != cli::ExitSuccess ? turbo : deep;
+    const int status = RecoverStages(options, root, geometry, probe.Layout(), context, report, stopped);
+    report.Finish(stopped || status == cli::ExitStopped ? wizard::RunState::Stopped
+                  : status == cli::ExitSuccess          ? wizard::RunState::Completed
+                                                        : wizard::RunState::Failed);
+    if (!context.options.quiet && !report.Path().empty()) context.out << "Report: " << report.Path() << "\n";
+    return status;
 }
 
 } // namespace

@@ -89,6 +89,10 @@ bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::in
             record.FirstCluster = static_cast<std::int32_t>(firstCluster);
             record.WriteTime = entry.WriteTime;
             record.WriteDate = entry.WriteDate;
+            record.CreateTimeTenths = entry.CreateTimeTenths;
+            record.CreateTime = entry.CreateTime;
+            record.CreateDate = entry.CreateDate;
+            record.AccessDate = entry.LastAccessDate;
             record.Name = next.name;
             record.Size = entry.FileSize;
             record.Realigned = support::ToTruth(next.realigned);

@@ -16,6 +16,7 @@
 #include "engine/BootSector.h"
 #include "engine/DirEntry.h"
 #include "engine/RawDevice.h"
+#include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
 #include "support/RuntimeError.h"
 #include "support/Truth.h"
@@ -44,6 +45,9 @@ struct FATEngineEvents {
     std::function<void(std::int32_t processed)> OnProgress;
     std::function<void(std::int32_t count)> OnFATFilesFound;
     std::function<void(const std::string& folder, const std::string& fileName)> OnFoundFATFile;
+    // After every file written (whole, or incomplete at the drive's end):
+    // where on the card it came from.
+    std::function<void(const SavedFATFile& file)> OnSavedFATFile;
 };
 
 struct DirRecord {
@@ -61,6 +65,10 @@ struct FileRecord {
     std::int32_t FirstCluster = 0;
     std::uint16_t WriteTime = 0;
     std::uint16_t WriteDate = 0;
+    std::uint8_t CreateTimeTenths = 0;
+    std::uint16_t CreateTime = 0;
+    std::uint16_t CreateDate = 0;
+    std::uint16_t AccessDate = 0;
     std::string Name;
     std::uint32_t Size = 0;
     std::uint8_t Flags = 0;
@@ -189,6 +197,9 @@ private:
     void AddDirectory(DirRecord record);
     void AddFile(FileRecord record);
     std::string DirectoryPath(std::int32_t index) const;
+    std::string CardPath(const FileRecord& file) const;
+    void RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
+                    const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete);
     void NotWritten(const FileRecord& file, const std::string& reason);
     support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);

@@ -96,6 +96,53 @@ std::string FATEngine::DirectoryPath(std::int32_t index) const {
     return path;
 }
 
+std::string FATEngine::CardPath(const FileRecord& file) const {
+    std::string path = TrimBlanks(file.Name);
+    std::int32_t index = file.ParentIndex;
+    std::size_t depth = 0;
+    while (index >= 0 && static_cast<std::size_t>(index) < directories_.size() && depth++ < directories_.size()) {
+        const DirRecord& dir = directories_[static_cast<std::size_t>(index)];
+        path = TrimBlanks(dir.Name) + "/" + path;
+        if (dir.ParentIndex >= index) break;
+        index = dir.ParentIndex;
+    }
+    return path;
+}
+
+void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
+                           const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete) {
+    if (!Events.OnSavedFATFile) return;
+    SavedFATFile saved;
+    saved.Folder = folder;
+    saved.SavedName = name;
+    saved.CardPath = CardPath(file);
+    saved.Deleted = (file.Flags & 1) != 0;
+    saved.Complete = complete;
+    saved.SizeOnCard = sizeOnCard;
+    saved.SizeSaved = file.Size;
+    saved.Attributes = file.Attributes;
+    saved.CreateDate = file.CreateDate;
+    saved.CreateTime = file.CreateTime;
+    saved.CreateTimeTenths = file.CreateTimeTenths;
+    saved.AccessDate = file.AccessDate;
+    saved.WriteDate = file.WriteDate;
+    saved.WriteTime = file.WriteTime;
+    saved.FirstCluster = file.FirstCluster;
+    // Adjacent clusters make one run; the runs end where the saved bytes do.
+    const std::int64_t clusterBytes = std::int64_t(layout_.Boot.SectorsPerCluster) * layout_.Boot.BytesPerSector;
+    std::int64_t left = file.Size;
+    for (std::size_t i = 0; i < clusters.size() && left > 0 && clusterBytes > 0; ++i) {
+        const std::int64_t offset = ClusterToSector(clusters[i]) * layout_.Boot.BytesPerSector;
+        const std::int64_t length = std::min(left, clusterBytes);
+        if (!saved.Runs.empty() && saved.Runs.back().Offset + saved.Runs.back().Length == offset)
+            saved.Runs.back().Length += length;
+        else
+            saved.Runs.push_back({offset, length});
+        left -= length;
+    }
+    Events.OnSavedFATFile(saved);
+}
+
 support::Truth FATEngine::SaveAllFiles() {
     if (Events.OnFATFilesFound) Events.OnFATFilesFound(static_cast<std::int32_t>(files_.size()));
     std::string prefix;
@@ -299,12 +346,14 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         if (pastDriveEnd) {
             // What the drive holds is kept, but the file is not whole.
             lastSaveOutcome_ = SaveOutcome::Incomplete;
+            RaiseSaved(file, folder, name, clusters, sizeOnCard, false);
             RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
                        std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path +
                        ")");
             return support::False;
         }
         lastSaveOutcome_ = SaveOutcome::Saved;
+        RaiseSaved(file, folder, name, clusters, sizeOnCard, true);
         if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
         return support::True;
     } catch (const std::exception& error) {

@@ -157,6 +157,8 @@ private:
     std::int64_t pendingBytes_ = 0;
     std::int64_t bytesWritten_ = 0;
     bool writeFailed_ = false; // a write of this file failed (and was reported)
+    std::int64_t carveStart_ = 0; // the drive byte of its first sector
+    std::string carveType_;       // the extension that matched there
     FileHeader header_;
     LONG endPoint_ = 0;
     std::string carvedName_;
@@ -589,6 +591,8 @@ void ScanRun::BeginFile() {
     bytesWritten_ = 0;
     writeFailed_ = false;
     carving_ = true;
+    carveStart_ = static_cast<std::int64_t>(scanSector_) * bytesPerSector_;
+    carveType_ = extension_.Utf8();
 }
 
 // Picks the next free number, however many files there are: an earlier
@@ -726,6 +730,7 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
     }
     totalBytesWritten_ += written;
     host_.FileCarved(currentPath_, written, how);
+    host_.FileCarvedFrom(currentPath_, carveStart_, carveType_);
 }
 
 void ScanRun::ShowProgress() { host_.ShowProgress(DeepScanProgress(scanSector_, endSector_, barMaximum_)); }

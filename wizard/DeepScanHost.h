@@ -66,6 +66,12 @@ public:
     virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
         (void)path, (void)bytes, (void)how;
     }
+    // Right after FileCarved: where on the drive the carve started (in bytes
+    // from the drive's first sector) and the extension of the type that
+    // matched there. For a record of the run.
+    virtual void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) {
+        (void)path, (void)startOffset, (void)extension;
+    }
 
     // Set by Stop; the scan clears it when it starts and tests it before
     // every sector.

@@ -1,0 +1,97 @@
+// The record of a recovery run: "My Recovered Mobile Device/report.xml" in
+// Digital Forensics XML (DFXML 2.0), as PhotoRec and fiwalk write it. It
+// names the source and its FAT layout, the program, the run's start, end and
+// counts, and one fileobject per saved file: where it came from on the card
+// (original path, deleted or not, entry times, byte runs; for a carved file
+// the carve's start and type), its size and its SHA-256.
+//
+// The report is written as the run goes: after every file the XML is closed
+// again and flushed, so that a stopped or crashed run leaves a well-formed
+// report of what it saved so far (its run element then says "running").
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/BootSector.h"
+#include "engine/SavedFATFile.h"
+
+namespace wizard {
+
+// What was read: the device or image file, where the volume starts in it
+// and its size, and the layout its boot sector gave (Usable false: none).
+struct ReportSource {
+    std::string Path;
+    std::uint64_t VolumeOffset = 0;
+    std::uint64_t VolumeBytes = 0;
+    std::int32_t SectorSize = 0;
+    engine::VolumeLayout Layout;
+};
+
+// A file the deep scan carved: its path, the bytes written, where the carve
+// started on the volume, the type whose start pattern matched, and whether
+// it came to its end.
+struct CarvedFileReport {
+    std::string Path;
+    std::int64_t Bytes = 0;
+    std::int64_t StartOffset = 0;
+    std::string Type;
+    bool Complete = true;
+};
+
+enum class RunState { Running, Completed, Stopped, Failed };
+
+class RecoveryReport {
+public:
+    RecoveryReport() = default;
+    ~RecoveryReport();
+    RecoveryReport(const RecoveryReport&) = delete;
+    RecoveryReport& operator=(const RecoveryReport&) = delete;
+
+    // Starts the report in recoveredFolder (".../My Recovered Mobile Device/")
+    // as report.xml, or beside an earlier one as "report (2).xml" and so on;
+    // extraPath (may be empty) receives the same report, replacing what is
+    // there. False, with *error, when a report cannot be created.
+    bool Open(const std::string& recoveredFolder, const std::string& extraPath, const ReportSource& source,
+              const std::string& commandLine, std::string* error);
+    // The report in the recovered folder (empty before Open).
+    const std::string& Path() const { return path_; }
+
+    void SetFilesFound(std::int64_t count);
+    void AddSavedFATFile(const engine::SavedFATFile& file);
+    void AddCarvedFile(const CarvedFileReport& file);
+    // Ends the run with its state; the report stays well-formed throughout.
+    void Finish(RunState state);
+
+private:
+    struct Output {
+        std::FILE* file = nullptr;
+        long tail = 0;        // where the closing part starts
+        std::string pending;  // written with the next closing part
+    };
+    void Append(const std::string& xml);
+    void WriteTail();
+    std::string SavedAs(const std::string& path) const;
+
+    std::vector<Output> outputs_;
+    std::string path_;
+    std::string recoveredFolder_;
+    std::uint64_t volumeOffset_ = 0;
+    RunState state_ = RunState::Running;
+    std::int64_t filesFound_ = 0, turboSaved_ = 0, carved_ = 0, incomplete_ = 0;
+};
+
+// The folder of a run's results and its report, below the destination root
+// (which ends in "/").
+std::string RecoveredFolder(const std::string& destinationRoot);
+
+// Text made fit for XML: & < > " escaped, control characters and bytes that
+// are not UTF-8 replaced by U+FFFD (names on a damaged card are anything).
+std::string XmlText(const std::string& text);
+// A FAT date and time as an xs:dateTime ("2024-05-01T12:30:02"), empty when
+// the date is not a real one; hundredths of the creation time may be added.
+std::string FatDateTime(std::uint16_t date, std::uint16_t time, int hundredths = 0);
+
+} // namespace wizard
