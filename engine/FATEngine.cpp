@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "engine/FileHelpers.h"
+#include "engine/MessageTexts.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
-#include "shell/frmPasser.h"
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
 
@@ -24,7 +24,7 @@ constexpr long ErrDeviceUnavailable = 68;
 // The engine's [FATMisc] texts; the built-in English stands in while no
 // language file was loaded (tests, a damaged installation).
 std::string FatMiscText(int lang) {
-    const std::string& text = shell::frmPasser().LANG.at(static_cast<std::size_t>(lang));
+    const std::string& text = MessageTexts().at(static_cast<std::size_t>(lang));
     if (!text.empty()) return text;
     switch (lang) {
     case 377: return "The list of standard file names (stdfiles.lis) could not be read.";
