@@ -127,6 +127,7 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
     // A drive that cannot be opened is said once, naming the drive and the
     // reason, instead of at every read of a scan that would find nothing.
     std::string openError;
+    const DriveCloser closeDrive(driveNumber_); // also after a stop or an error
     if (!OpenDriveForReading(driveNumber_, openError))
         throw support::RuntimeError(ErrDeviceUnavailable, FatMiscText(379), openError);
     if (!ReadBootSector())
@@ -145,7 +146,6 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
 
     if (stopRequested_) return;
     RaiseInfo("Finished Pre-Scan");
-    CloseDrive(driveNumber_);
 }
 
 support::Truth FATEngine::ForceDirectories(const std::string& path) {
