@@ -188,6 +188,13 @@ private:
     bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector);
     bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
     bool GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out);
+    // The steps of GetNextFATRecord: the sector that holds the cursor's
+    // entry (-1 at the directory's end), moving to the directory's next
+    // cluster, and stepping over a sector that cannot be read (false for a
+    // probe, which gives up instead).
+    std::int64_t CursorSector(DirectoryCursor& cursor);
+    bool StepToNextCluster(DirectoryCursor& cursor);
+    bool SkipUnreadableSector(DirectoryCursor& cursor, std::int64_t sector);
     bool ReadDirectorySector(std::int64_t sector);
     bool AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstRaw, DirEntry& entry, std::string& name);
     bool IsValidEntry(const DirEntry& entry) const;
