@@ -2,57 +2,76 @@
 
 #include <algorithm>
 
+#include "platform/littleendian.h"
+
 namespace engine {
 
 namespace {
 
-class LittleEndianReader {
-public:
-    LittleEndianReader(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
-    std::uint8_t U8(std::size_t at) const { return at < size_ ? bytes_[at] : 0; }
-    std::uint16_t U16(std::size_t at) const { return static_cast<std::uint16_t>(U8(at) | (U8(at + 1) << 8)); }
-    std::uint32_t U32(std::size_t at) const { return U16(at) | (static_cast<std::uint32_t>(U16(at + 2)) << 16); }
-    template <std::size_t N>
-    void Copy(std::size_t at, std::array<std::uint8_t, N>& out) const {
-        for (std::size_t i = 0; i < N; ++i) out[i] = U8(at + i);
-    }
-
-private:
-    const std::uint8_t* bytes_;
-    std::size_t size_;
+// Where the boot sector's fields lie (the BPB, then the FAT32 extension and
+// the extended boot record that follows it).
+enum BootSectorOffset : std::size_t {
+    BS_JmpBoot = 0,
+    BS_OEMName = 3,
+    BPB_BytsPerSec = 11,
+    BPB_SecPerClus = 13,
+    BPB_RsvdSecCnt = 14,
+    BPB_NumFATs = 16,
+    BPB_RootEntCnt = 17,
+    BPB_TotSec16 = 19,
+    BPB_Media = 21,
+    BPB_FATSz16 = 22,
+    BPB_SecPerTrk = 24,
+    BPB_NumHeads = 26,
+    BPB_HiddSec = 28,
+    BPB_TotSec32 = 32,
+    BPB_FATSz32 = 36,
+    BPB_ExtFlags = 40,
+    BPB_FSVer = 42,
+    BPB_RootClus = 44,
+    BPB_FSInfo = 48,
+    BPB_BkBootSec = 50,
+    BPB_Reserved = 52,
+    BS_DrvNum = 64,
+    BS_Reserved1 = 65,
+    BS_BootSig = 66,
+    BS_VolID = 67,
+    BS_VolLab = 71,
+    BS_FilSysType = 82,
 };
 
 } // namespace
 
 void ParseBootSector(const std::uint8_t* buffer, std::size_t size, BootSectorRecord& r) {
-    const LittleEndianReader in(buffer, size);
-    in.Copy(0, r.JumpCode);
-    in.Copy(3, r.OEMName);
-    r.BytesPerSector = in.U16(11);
-    r.SectorsPerCluster = in.U8(13);
-    r.ReservedSectors = in.U16(14);
-    r.NumberFATs = in.U8(16);
-    r.RootEntries = in.U16(17);
-    r.TotalSectors16 = in.U16(19);
-    r.MediaDescriptor = in.U8(21);
-    r.SectorsPerFAT16 = in.U16(22);
-    r.SectorsPerTrack = in.U16(24);
-    r.Heads = in.U16(26);
-    r.HiddenSectors = in.U32(28);
-    r.TotalSectors32 = in.U32(32);
-    r.SectorsPerFAT32 = in.U32(36);
-    r.ExtFlags = in.U16(40);
-    r.FSVersion = in.U16(42);
-    r.RootClusterField = in.U32(44);
-    r.FSInfoSector = in.U16(48);
-    r.BackupBootSector = in.U16(50);
-    in.Copy(52, r.Reserved12);
-    r.BiosDriveNumber = in.U8(64);
-    r.Reserved1 = in.U8(65);
-    r.BootSignature = in.U8(66);
-    in.Copy(67, r.VolumeID);
-    in.Copy(71, r.VolumeLabel);
-    in.Copy(82, r.FSTypeText);
+    using namespace platform;
+    const ByteView in(buffer, buffer ? size : 0);
+    ReadBytes(in, BS_JmpBoot, r.JumpCode);
+    ReadBytes(in, BS_OEMName, r.OEMName);
+    r.BytesPerSector = ReadLe16(in, BPB_BytsPerSec);
+    r.SectorsPerCluster = ReadU8(in, BPB_SecPerClus);
+    r.ReservedSectors = ReadLe16(in, BPB_RsvdSecCnt);
+    r.NumberFATs = ReadU8(in, BPB_NumFATs);
+    r.RootEntries = ReadLe16(in, BPB_RootEntCnt);
+    r.TotalSectors16 = ReadLe16(in, BPB_TotSec16);
+    r.MediaDescriptor = ReadU8(in, BPB_Media);
+    r.SectorsPerFAT16 = ReadLe16(in, BPB_FATSz16);
+    r.SectorsPerTrack = ReadLe16(in, BPB_SecPerTrk);
+    r.Heads = ReadLe16(in, BPB_NumHeads);
+    r.HiddenSectors = ReadLe32(in, BPB_HiddSec);
+    r.TotalSectors32 = ReadLe32(in, BPB_TotSec32);
+    r.SectorsPerFAT32 = ReadLe32(in, BPB_FATSz32);
+    r.ExtFlags = ReadLe16(in, BPB_ExtFlags);
+    r.FSVersion = ReadLe16(in, BPB_FSVer);
+    r.RootClusterField = ReadLe32(in, BPB_RootClus);
+    r.FSInfoSector = ReadLe16(in, BPB_FSInfo);
+    r.BackupBootSector = ReadLe16(in, BPB_BkBootSec);
+    ReadBytes(in, BPB_Reserved, r.Reserved12);
+    r.BiosDriveNumber = ReadU8(in, BS_DrvNum);
+    r.Reserved1 = ReadU8(in, BS_Reserved1);
+    r.BootSignature = ReadU8(in, BS_BootSig);
+    ReadBytes(in, BS_VolID, r.VolumeID);
+    ReadBytes(in, BS_VolLab, r.VolumeLabel);
+    ReadBytes(in, BS_FilSysType, r.FSTypeText);
 }
 
 void ApplyFallbackLayoutA(BootSectorRecord& r) {

@@ -3,45 +3,74 @@
 #include <cstring>
 
 #include "engine/TextEncoding.h"
+#include "platform/littleendian.h"
 
 namespace engine {
 
 namespace {
 
-std::uint16_t U16(const RawEntry& raw, std::size_t at) {
-    return static_cast<std::uint16_t>(raw[at] | (raw[at + 1] << 8));
-}
+// Where a directory entry's fields lie; a long-name entry shares the
+// attribute byte and the cluster word with it.
+enum DirEntryOffset : std::size_t {
+    DIR_Name = 0,
+    DIR_Attr = 11,
+    DIR_NTRes = 12,
+    DIR_CrtTimeTenth = 13,
+    DIR_CrtTime = 14,
+    DIR_CrtDate = 16,
+    DIR_LstAccDate = 18,
+    DIR_FstClusHI = 20,
+    DIR_WrtTime = 22,
+    DIR_WrtDate = 24,
+    DIR_FstClusLO = 26,
+    DIR_FileSize = 28,
+    LDIR_Ord = 0,
+    LDIR_Name1 = 1,  // five UTF-16 units
+    LDIR_Attr = 11,
+    LDIR_Type = 12,
+    LDIR_Chksum = 13,
+    LDIR_Name2 = 14, // six units
+    LDIR_FstClusLO = 26,
+    LDIR_Name3 = 28, // two units
+};
 
 constexpr const char* ForbiddenNameCharacters = "\"*+,./:;<=>?[\\]|";
 
 } // namespace
 
 DirEntry ParseDirEntry(const RawEntry& raw) {
+    using namespace platform;
+    const ByteView in(raw);
     DirEntry e;
-    std::memcpy(e.NameBytes.data(), raw.data(), 11);
-    e.Attributes = raw[11];
-    e.ReservedByte = raw[12];
-    e.CreateTimeTenths = raw[13];
-    e.CreateTime = U16(raw, 14);
-    e.CreateDate = U16(raw, 16);
-    e.LastAccessDate = U16(raw, 18);
-    e.FirstClusterHigh = U16(raw, 20);
-    e.WriteTime = U16(raw, 22);
-    e.WriteDate = U16(raw, 24);
-    e.FirstClusterLow = U16(raw, 26);
-    e.FileSize = U16(raw, 28) | (static_cast<std::uint32_t>(U16(raw, 30)) << 16);
+    ReadBytes(in, DIR_Name, e.NameBytes);
+    e.Attributes = ReadU8(in, DIR_Attr);
+    e.ReservedByte = ReadU8(in, DIR_NTRes);
+    e.CreateTimeTenths = ReadU8(in, DIR_CrtTimeTenth);
+    e.CreateTime = ReadLe16(in, DIR_CrtTime);
+    e.CreateDate = ReadLe16(in, DIR_CrtDate);
+    e.LastAccessDate = ReadLe16(in, DIR_LstAccDate);
+    e.FirstClusterHigh = ReadLe16(in, DIR_FstClusHI);
+    e.WriteTime = ReadLe16(in, DIR_WrtTime);
+    e.WriteDate = ReadLe16(in, DIR_WrtDate);
+    e.FirstClusterLow = ReadLe16(in, DIR_FstClusLO);
+    e.FileSize = ReadLe32(in, DIR_FileSize);
     return e;
 }
 
 LongNameEntry ParseLongNameEntry(const RawEntry& raw) {
+    using namespace platform;
+    const ByteView in(raw);
     LongNameEntry e;
-    e.Sequence = raw[0];
-    e.Attributes = raw[11];
-    e.Type = raw[12];
-    e.Checksum = raw[13];
-    e.FirstCluster = U16(raw, 26);
-    static constexpr std::size_t At[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (std::size_t k = 0; k < 13; ++k) e.Units[k] = static_cast<char16_t>(U16(raw, At[k]));
+    e.Sequence = ReadU8(in, LDIR_Ord);
+    e.Attributes = ReadU8(in, LDIR_Attr);
+    e.Type = ReadU8(in, LDIR_Type);
+    e.Checksum = ReadU8(in, LDIR_Chksum);
+    e.FirstCluster = ReadLe16(in, LDIR_FstClusLO);
+    static constexpr std::size_t At[13] = {LDIR_Name1,      LDIR_Name1 + 2,  LDIR_Name1 + 4,  LDIR_Name1 + 6,
+                                           LDIR_Name1 + 8,  LDIR_Name2,      LDIR_Name2 + 2,  LDIR_Name2 + 4,
+                                           LDIR_Name2 + 6,  LDIR_Name2 + 8,  LDIR_Name2 + 10, LDIR_Name3,
+                                           LDIR_Name3 + 2};
+    for (std::size_t k = 0; k < 13; ++k) e.Units[k] = static_cast<char16_t>(ReadLe16(in, At[k]));
     return e;
 }
 

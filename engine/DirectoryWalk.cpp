@@ -140,58 +140,71 @@ bool FATEngine::GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next) {
     return true;
 }
 
-bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
-    const BootSectorRecord& boot = layout_.Boot;
-    if (cursor.cluster > std::int64_t(countOfClusters_) + 1) return false;  // "invalid Cluster parameter"
-    if (boot.BytesPerSector < 32 || bytesPerCluster_ < 32) return false;
-    const std::int64_t bps = boot.BytesPerSector;
+std::int64_t FATEngine::CursorSector(DirectoryCursor& cursor) {
+    const std::int64_t bps = layout_.Boot.BytesPerSector;
     const std::int64_t entriesPerSector = bps / 32;
-    const std::int64_t entriesPerCluster = bytesPerCluster_ / 32;
+    if (cursor.cluster == 0) {
+        if (cursor.index >= entriesPerSector) {
+            cursor.index = 0;
+            cursor.sector += 1;
+        }
+        const std::int64_t sector = cursor.sector + (cursor.index * 32) / bps;
+        // The fixed root has no end but a zero name byte; the volume's end
+        // (or the drive's, when the boot sector claims more) is the last
+        // place to look for one.
+        return sector < readableSectors_ ? sector : -1;
+    }
+    if (cursor.index >= bytesPerCluster_ / 32) {
+        if (!StepToNextCluster(cursor)) return -1;
+    }
+    return ClusterToSector(cursor.cluster) + (cursor.index * 32) / bps;
+}
+
+bool FATEngine::StepToNextCluster(DirectoryCursor& cursor) {
+    const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
+    const std::int64_t nextCluster =
+        fatCopyForChains_ == 0 ? cursor.cluster + 1 : ReadFATEntry(cursor.cluster, fatCopyForChains_ - 1);
+    if (IsEndOfChain(static_cast<std::uint32_t>(nextCluster))) return false;
+    // A free or reserved value leads nowhere, a cluster beyond the volume
+    // ends the directory, and a cluster read before means the chain loops.
+    if (nextCluster < 2 || nextCluster > lastCluster) return false;
+    if (!cursor.seenClusters.insert(nextCluster).second) return false;
+    if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
+    cursor.cluster = nextCluster;
+    cursor.index = 0;
+    return true;
+}
+
+bool FATEngine::SkipUnreadableSector(DirectoryCursor& cursor, std::int64_t sector) {
+    // An unreadable sector has no entries to give: the bytes of another
+    // sector must never stand in for them. A probe just fails; a walk says
+    // so once per folder and goes on with the folder's next sector.
+    if (cursor.folder.empty()) return false;
+    if (!cursor.readErrorReported) {
+        cursor.readErrorReported = true;
+        RaiseError("Folder " + cursor.folder + ": sector" + MessageNumber(sector) +
+                   " could not be read; the entries it holds were skipped");
+    }
+    const std::int64_t entriesPerSector = layout_.Boot.BytesPerSector / 32;
+    cursor.index = (cursor.index / entriesPerSector + 1) * entriesPerSector;
+    return true;
+}
+
+bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
+    if (cursor.cluster > std::int64_t(countOfClusters_) + 1) return false; // "invalid Cluster parameter"
+    if (layout_.Boot.BytesPerSector < 32 || bytesPerCluster_ < 32) return false;
     // Each pass either serves an entry or moves past an unreadable sector,
     // so the walk ends with the directory (its clusters are bounded).
     for (;;) {
-        std::int64_t sector = 0;
-        if (cursor.cluster == 0) {
-            if (cursor.index >= entriesPerSector) {
-                cursor.index = 0;
-                cursor.sector += 1;
-            }
-            sector = cursor.sector + (cursor.index * 32) / bps;
-            // The fixed root has no end but a zero name byte; the volume's end
-            // (or the drive's, when the boot sector claims more) is the last
-            // place to look for one.
-            if (sector >= readableSectors_) return false;
-        } else {
-            if (cursor.index >= entriesPerCluster) {
-                const std::int64_t nextCluster =
-                    fatCopyForChains_ == 0 ? cursor.cluster + 1 : ReadFATEntry(cursor.cluster, fatCopyForChains_ - 1);
-                if (IsEndOfChain(static_cast<std::uint32_t>(nextCluster))) return false;
-                // A free or reserved value leads nowhere, a cluster beyond the
-                // volume ends the directory, and a cluster read before means the
-                // chain loops.
-                if (nextCluster < 2 || nextCluster > std::int64_t(countOfClusters_) + 1) return false;
-                if (!cursor.seenClusters.insert(nextCluster).second) return false;
-                if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
-                cursor.cluster = nextCluster;
-                cursor.index = 0;
-            }
-            sector = ClusterToSector(cursor.cluster) + (cursor.index * 32) / bps;
-        }
-
+        const std::int64_t sector = CursorSector(cursor);
+        if (sector < 0) return false;
         if (sector == cachedDirSector_ || ReadDirectorySector(sector)) break;
-        // An unreadable sector has no entries to give: the bytes of another
-        // sector must never stand in for them. A probe just fails; a walk
-        // says so once per folder and goes on with the folder's next sector.
-        if (cursor.folder.empty()) return false;
-        if (!cursor.readErrorReported) {
-            cursor.readErrorReported = true;
-            RaiseError("Folder " + cursor.folder + ": sector" + MessageNumber(sector) +
-                       " could not be read; the entries it holds were skipped");
-        }
-        cursor.index = (cursor.index / entriesPerSector + 1) * entriesPerSector;
+        if (!SkipUnreadableSector(cursor, sector)) return false;
     }
+    const std::int64_t entriesPerSector = layout_.Boot.BytesPerSector / 32;
     const std::size_t at = static_cast<std::size_t>((cursor.index % entriesPerSector) * 32);
-    std::memcpy(out.data(), directorySectorBuffer_.data() + at, 32);
+    if (at + out.size() > directorySectorBuffer_.size()) return false;
+    std::memcpy(out.data(), directorySectorBuffer_.data() + at, out.size());
     cursor.index += 1;
     return true;
 }

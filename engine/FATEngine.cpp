@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "engine/FileHelpers.h"
+#include "engine/MessageTexts.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
-#include "shell/frmPasser.h"
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
 
@@ -24,7 +24,7 @@ constexpr long ErrDeviceUnavailable = 68;
 // The engine's [FATMisc] texts; the built-in English stands in while no
 // language file was loaded (tests, a damaged installation).
 std::string FatMiscText(int lang) {
-    const std::string& text = shell::frmPasser().LANG.at(static_cast<std::size_t>(lang));
+    const std::string& text = MessageTexts().at(static_cast<std::size_t>(lang));
     if (!text.empty()) return text;
     switch (lang) {
     case 377: return "The list of standard file names (stdfiles.lis) could not be read.";
@@ -127,6 +127,7 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
     // A drive that cannot be opened is said once, naming the drive and the
     // reason, instead of at every read of a scan that would find nothing.
     std::string openError;
+    const DriveCloser closeDrive(driveNumber_); // also after a stop or an error
     if (!OpenDriveForReading(driveNumber_, openError))
         throw support::RuntimeError(ErrDeviceUnavailable, FatMiscText(379), openError);
     if (!ReadBootSector())
@@ -145,7 +146,6 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
 
     if (stopRequested_) return;
     RaiseInfo("Finished Pre-Scan");
-    CloseDrive(driveNumber_);
 }
 
 support::Truth FATEngine::ForceDirectories(const std::string& path) {

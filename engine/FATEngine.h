@@ -176,6 +176,13 @@ private:
     void RaiseInfo(const std::string& message);
     void RaiseError(const std::string& message);
     bool ReadBootSectorInto(std::int32_t sector);
+    // The primary boot sector, or the backup one when the primary's sector
+    // size is not usable; one that cannot be read gives way to a common
+    // layout. Throws when the drive's sector is too large for the buffer.
+    void ReadBootSectorRecord();
+    // 0 when the derived layout fits a volume this drive can hold; else why
+    // not (12, 13 or 14, as LastError gives it).
+    std::int32_t LayoutFault();
     // Reads volume sectors (in the boot sector's unit) from the drive; a
     // drive that reports smaller sectors than the volume uses (an image
     // file of a 2048-byte-sector card) is read in as many of its own.
@@ -189,6 +196,13 @@ private:
     bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector);
     bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
     bool GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out);
+    // The steps of GetNextFATRecord: the sector that holds the cursor's
+    // entry (-1 at the directory's end), moving to the directory's next
+    // cluster, and stepping over a sector that cannot be read (false for a
+    // probe, which gives up instead).
+    std::int64_t CursorSector(DirectoryCursor& cursor);
+    bool StepToNextCluster(DirectoryCursor& cursor);
+    bool SkipUnreadableSector(DirectoryCursor& cursor, std::int64_t sector);
     bool ReadDirectorySector(std::int64_t sector);
     bool AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstRaw, DirEntry& entry, std::string& name);
     bool IsValidEntry(const DirEntry& entry) const;
@@ -202,6 +216,36 @@ private:
                     const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete);
     void NotWritten(const FileRecord& file, const std::string& reason);
     support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
+
+    // The steps of SaveFATFileEXT.
+    // Adjacent clusters read at once: how many sectors, the index of the
+    // last cluster in the run, and what ended it.
+    struct ClusterRun {
+        enum class End { Limit, Break, Final };
+        std::int64_t sectors;
+        std::size_t last;
+        End end;
+    };
+    // The first FAT's value of a cluster (0 outside the table), and the
+    // highest cluster the table and the drive both have.
+    std::uint32_t Fat1Value(std::int64_t cluster) const;
+    std::int64_t Fat1Bound() const;
+    void RealignToChainStart(FileRecord& file) const;
+    // The file's clusters, in order, as many as its size needs; current is
+    // the last one looked at. pastDriveEnd: the chain leads past the drive.
+    std::vector<std::int64_t> FileClusters(const FileRecord& file, bool& pastDriveEnd, std::int64_t& current) const;
+    ClusterRun NextClusterRun(const std::vector<std::int64_t>& clusters, std::size_t first,
+                              std::int64_t runLimit) const;
+    void WaitWhilePaused();
+    void ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+                        std::size_t bytes, int& failures);
+    // Writes size bytes of the clusters to the open output file; throws on a
+    // failed write.
+    void CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
+                      std::int64_t& current);
+    support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
+                                   const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
+                                   std::uint32_t sizeOnCard);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
 
     // Drive and settings.

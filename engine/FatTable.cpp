@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/FATEngine.h"
+#include "platform/littleendian.h"
 #include "platform/ui.h"
 
 namespace engine {
@@ -50,15 +51,14 @@ std::uint32_t FATEngine::ReadFATEntry(std::int64_t cluster, std::int32_t copy) {
         if (ReadVolumeSectors(sector + 1, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()))
             std::memcpy(fatSectorBuffer_.data() + bps, bootSectorBuffer_.data(), deviceSector);
     }
-    auto byteAt = [&](std::size_t i) -> std::uint32_t { return i < fatSectorBuffer_.size() ? fatSectorBuffer_[i] : 0; };
+    const platform::ByteView fat(fatSectorBuffer_.data(), fatSectorBuffer_.size());
     switch (fatType_) {
-    case FatTypeFAT16: return byteAt(p) | (byteAt(p + 1) << 8);
+    case FatTypeFAT16: return platform::ReadLe16(fat, p);
     case FatTypeFAT12: {
-        const std::uint32_t w = byteAt(p) | (byteAt(p + 1) << 8);
+        const std::uint32_t w = platform::ReadLe16(fat, p);
         return (cluster % 2 == 0) ? (w & 0xFFF) : (w >> 4);
     }
-    default:
-        return (byteAt(p) | (byteAt(p + 1) << 8) | (byteAt(p + 2) << 16) | (byteAt(p + 3) << 24)) & 0x0FFFFFFF;
+    default: return platform::ReadLe32(fat, p) & 0x0FFFFFFF;
     }
 }
 

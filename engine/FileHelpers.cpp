@@ -10,6 +10,7 @@
 
 #include "engine/TextEncoding.h"
 #include "platform/fileapi.h"
+#include "platform/littleendian.h"
 #include "platform/shell.h"
 
 namespace engine {
@@ -22,9 +23,9 @@ constexpr unsigned kLineFeed = 10;
 // One UTF-16 LE code unit; false at the end of the file (an odd last byte
 // is no character and is dropped).
 bool ReadUnit(std::FILE* file, char16_t& unit) {
-    unsigned char bytes[2];
+    std::uint8_t bytes[2];
     if (std::fread(bytes, 1, 2, file) != 2) return false;
-    unit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+    unit = static_cast<char16_t>(platform::ReadLe16(bytes, 0));
     return true;
 }
 

@@ -196,74 +196,188 @@ void FATEngine::NotWritten(const FileRecord& file, const std::string& reason) {
     RaiseError("Not saved: " + TrimBlanks(file.Name) + ": " + reason);
 }
 
+std::uint32_t FATEngine::Fat1Value(std::int64_t cluster) const {
+    return cluster >= 0 && cluster < static_cast<std::int64_t>(fat1Values_.size())
+               ? fat1Values_[static_cast<std::size_t>(cluster)]
+               : 0;
+}
+
+std::int64_t FATEngine::Fat1Bound() const {
+    return std::min<std::int64_t>(static_cast<std::int64_t>(fat1Values_.size()) - 1,
+                                  std::int64_t(countOfClusters_) + 1);
+}
+
+void FATEngine::RealignToChainStart(FileRecord& file) const {
+    // A realigned entry may point into the middle of its chain: step back
+    // while the cluster before leads here. Strictly decreasing, so bounded.
+    const std::int64_t fatBound = Fat1Bound();
+    std::int64_t c = file.FirstCluster;
+    while (c - 1 >= 2) {
+        const std::int64_t p = Fat1Value(c - 1);
+        if (!((p == c - 1 || p == c) && p != 0 && p <= fatBound)) break;
+        c = p - 1;
+    }
+    file.FirstCluster = static_cast<std::int32_t>(c);
+}
+
+std::vector<std::int64_t> FATEngine::FileClusters(const FileRecord& file, bool& pastDriveEnd,
+                                                  std::int64_t& current) const {
+    std::vector<std::int64_t> clusters{file.FirstCluster};
+    pastDriveEnd = false;
+    const std::int64_t spc = layout_.Boot.SectorsPerCluster;
+    const std::int64_t bps = layout_.Boot.BytesPerSector;
+    if (file.Size == 0 || spc <= 0 || bps <= 0) return clusters;
+    const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
+    const std::int64_t fatBound = Fat1Bound();
+    const bool recoverable = file.Status == 1;
+    // A cluster that the volume has but the drive does not (a card image cut
+    // short) ends the chain: the file is incomplete.
+    auto beyondDrive = [&](std::int64_t cluster) { return cluster > lastCluster && cluster <= volumeClusters_ + 1; };
+    std::int64_t sectors = spc;
+    current = file.FirstCluster;
+    // Each pass adds a cluster until the size is covered, so the list never
+    // outgrows the file.
+    while (bps * sectors < std::int64_t(file.Size)) {
+        const std::int64_t next = Fat1Value(current);
+        if (ClassifyFATValue(fatType_, static_cast<std::uint32_t>(next)) == FatEndOfChain) break;
+        if (next > fatBound) {
+            pastDriveEnd = beyondDrive(next);
+            break;
+        }
+        std::int64_t added = next;
+        bool last = recoverable;
+        if (next == 0) {
+            added = current + 1; // a cleared entry: assume the next cluster
+            last = false;
+            if (added > lastCluster) {
+                pastDriveEnd = beyondDrive(added);
+                break;
+            }
+        }
+        clusters.push_back(added);
+        sectors += spc;
+        current = added;
+        if (last) break;
+    }
+    return clusters;
+}
+
+FATEngine::ClusterRun FATEngine::NextClusterRun(const std::vector<std::int64_t>& clusters, std::size_t first,
+                                                std::int64_t runLimit) const {
+    // Adjacent clusters of at most SectorsAtOnce sectors (rounded up to whole
+    // clusters), from clusters[first].
+    const std::int64_t spc = layout_.Boot.SectorsPerCluster;
+    const std::size_t final = clusters.size() - 1;
+    ClusterRun run{0, first, ClusterRun::End::Limit};
+    while (run.sectors < runLimit) {
+        run.sectors += spc;
+        if (run.last == final) {
+            run.end = ClusterRun::End::Final;
+            break;
+        }
+        if (clusters[run.last + 1] != clusters[run.last] + 1) {
+            run.end = ClusterRun::End::Break;
+            break;
+        }
+        ++run.last;
+    }
+    return run;
+}
+
+void FATEngine::WaitWhilePaused() {
+    while (paused_ && !stopRequested_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        platform::DoEvents();
+    }
+}
+
+void FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+                               std::size_t bytes, int& failures) {
+    if (buffer.size() < bytes) buffer.resize(bytes);
+    // Retries are counted for the whole file: past the limit every run that
+    // cannot be read is saved as zeros, keeping the rest of the file in place.
+    while (!ReadVolumeSectors(start, count, buffer.data(), bytes)) {
+        if (++failures > MaxReadFailuresBeforeZeros) {
+            std::memset(buffer.data(), 0, bytes);
+            break;
+        }
+    }
+}
+
+void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
+                             std::int64_t& current) {
+    const std::int64_t spc = layout_.Boot.SectorsPerCluster;
+    const std::int64_t bps = layout_.Boot.BytesPerSector;
+    const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
+    const std::int64_t deviceSector = std::max<std::int64_t>(SectorBytes(), 1);
+    // One read call holds at most 32767 drive sectors.
+    const std::int64_t runLimit =
+        std::max<std::int64_t>(1, std::min<std::int64_t>(sectorsAtOnce_, 32767 / sectorRatio_ - spc));
+    const std::size_t final = clusters.size() - 1;
+    std::int64_t remaining = size;
+    std::size_t r = 0;
+    int failures = 0;
+    std::vector<BYTE> buffer;
+    platform::DoEvents();
+    while (remaining >= 1) {
+        WaitWhilePaused();
+        const ClusterRun run = NextClusterRun(clusters, r, runLimit);
+        std::int64_t n = run.sectors;
+        if (deviceSector * n > allocated) n = allocated / deviceSector + 1;
+        if (run.last == final && n == 0) break;
+        current = clusters[r];
+        std::int64_t start = ClusterToSector(clusters[r]);
+        if (remaining == bps * spc && n == 0) {
+            n = spc;
+            start = ClusterToSector(clusters[run.last] + 1);
+        }
+        const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
+        ReadRunOrZeros(start, n, buffer, bytes, failures);
+        const auto count =
+            static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
+        const std::int32_t written = WriteOutputChunk(buffer.data(), buffer.size(), 0, count);
+        if (written != count) throw WriteFailure(path, remaining);
+        remaining -= written;
+        switch (run.end) {
+        case ClusterRun::End::Limit: r = run.last; break;
+        case ClusterRun::End::Break: r = run.last + 1; break;
+        case ClusterRun::End::Final: r = final; break;
+        }
+        platform::DoEvents();
+    }
+}
+
+support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
+                                          const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
+                                          std::uint32_t sizeOnCard) {
+    const std::string path = folder + name;
+    ApplyWriteTime(path, file.WriteDate, file.WriteTime);
+    ApplyAttributes(path, file.Attributes);
+    if (pastDriveEnd) {
+        // What the drive holds is kept, but the file is not whole.
+        lastSaveOutcome_ = SaveOutcome::Incomplete;
+        RaiseSaved(file, folder, name, clusters, sizeOnCard, false);
+        RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
+                   std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path + ")");
+        return support::False;
+    }
+    lastSaveOutcome_ = SaveOutcome::Saved;
+    RaiseSaved(file, folder, name, clusters, sizeOnCard, true);
+    if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
+    return support::True;
+}
+
 support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
     lastSaveOutcome_ = SaveOutcome::NotWritten;
-    const BootSectorRecord& boot = layout_.Boot;
-    const std::int64_t spc = boot.SectorsPerCluster;
-    const std::int64_t bps = boot.BytesPerSector;
-    const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
-    const std::int64_t fatBound = std::min<std::int64_t>(static_cast<std::int64_t>(fat1Values_.size()) - 1, lastCluster);
     std::int64_t current = file.FirstCluster;
-    bool outputOpen = false;
     try {
-        auto fatValue = [&](std::int64_t cluster) -> std::uint32_t {
-            return cluster >= 0 && cluster < static_cast<std::int64_t>(fat1Values_.size())
-                       ? fat1Values_[static_cast<std::size_t>(cluster)]
-                       : 0;
-        };
-        // A realigned entry may point into the middle of its chain: step back
-        // while the cluster before leads here. Strictly decreasing, so bounded.
-        if (file.Realigned) {
-            std::int64_t c = file.FirstCluster;
-            while (c - 1 >= 2) {
-                const std::int64_t p = fatValue(c - 1);
-                if (!((p == c - 1 || p == c) && p != 0 && p <= fatBound)) break;
-                c = p - 1;
-            }
-            file.FirstCluster = static_cast<std::int32_t>(c);
-        }
-
-        std::vector<std::int64_t> clusters{file.FirstCluster};
-        const bool recoverable = file.Status == 1;
+        if (file.Realigned) RealignToChainStart(file);
         bool pastDriveEnd = false;
         const std::uint32_t sizeOnCard = file.Size;
-        if (file.Size != 0 && spc > 0 && bps > 0) {
-            std::int64_t sectors = spc;
-            current = file.FirstCluster;
-            // Each pass adds a cluster until the size is covered, so the list
-            // never outgrows the file.
-            // A cluster that the volume has but the drive does not (a card
-            // image cut short) ends the chain: the file is incomplete.
-            auto beyondDrive = [&](std::int64_t cluster) {
-                return cluster > lastCluster && cluster <= volumeClusters_ + 1;
-            };
-            while (bps * sectors < std::int64_t(file.Size)) {
-                const std::int64_t next = fatValue(current);
-                if (ClassifyFATValue(fatType_, static_cast<std::uint32_t>(next)) == FatEndOfChain) break;
-                if (next > fatBound) {
-                    pastDriveEnd = beyondDrive(next);
-                    break;
-                }
-                std::int64_t added;
-                bool last = false;
-                if (next == 0) {
-                    added = current + 1;  // a cleared entry: assume the next cluster
-                    if (added > lastCluster) {
-                        pastDriveEnd = beyondDrive(added);
-                        break;
-                    }
-                } else {
-                    added = next;
-                    last = recoverable;
-                }
-                clusters.push_back(added);
-                sectors += spc;
-                current = added;
-                if (last) break;
-            }
-        }
+        const std::vector<std::int64_t> clusters = FileClusters(file, pastDriveEnd, current);
 
-        const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
+        const std::int64_t allocated =
+            static_cast<std::int64_t>(clusters.size()) * layout_.Boot.SectorsPerCluster * layout_.Boot.BytesPerSector;
         if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
         // Past the drive's end there are no bytes to read again or to invent.
         if (pastDriveEnd && std::int64_t(file.Size) > allocated) file.Size = static_cast<std::uint32_t>(allocated);
@@ -274,90 +388,13 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         // same name gets its own name instead of replacing the earlier one.
         const std::string name = takenNames_.Take(folder, SafeFileName(TrimBlanks(file.Name)));
         const std::string path = folder + name;
-        if (!OpenOutputFile(path))
+        OutputFile output;
+        if (!output.Open(path))
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
-        outputOpen = true;
-
-        const std::int64_t deviceSector = std::max<std::int64_t>(SectorBytes(), 1);
-        // One read call holds at most 32767 drive sectors.
-        const std::int64_t runLimit = std::max<std::int64_t>(
-            1, std::min<std::int64_t>(sectorsAtOnce_, 32767 / sectorRatio_ - spc));
-        std::int64_t remaining = file.Size;
-        std::size_t r = 0;
-        int failures = 0;
-        const std::size_t final = clusters.size() - 1;
-        std::vector<BYTE> buffer;
-        platform::DoEvents();
-        while (remaining >= 1) {
-            while (paused_ && !stopRequested_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                platform::DoEvents();
-            }
-            // A run of adjacent clusters of at most SectorsAtOnce sectors
-            // (rounded up to whole clusters).
-            std::int64_t n = 0;
-            std::size_t last = r;
-            enum class RunEnd { Limit, Break, Final } end = RunEnd::Limit;
-            while (n < runLimit) {
-                n += spc;
-                if (last == final) {
-                    end = RunEnd::Final;
-                    break;
-                }
-                if (clusters[last + 1] == clusters[last] + 1) {
-                    ++last;
-                } else {
-                    end = RunEnd::Break;
-                    break;
-                }
-            }
-            if (deviceSector * n > allocated) n = allocated / deviceSector + 1;
-            if (last == final && n == 0) break;
-            current = clusters[r];
-            std::int64_t start = ClusterToSector(clusters[r]);
-            if (remaining == bps * spc && n == 0) {
-                n = spc;
-                start = ClusterToSector(clusters[last] + 1);
-            }
-
-            const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
-            if (buffer.size() < bytes) buffer.resize(bytes);
-            while (!ReadVolumeSectors(start, n, buffer.data(), bytes)) {
-                if (++failures > MaxReadFailuresBeforeZeros) {
-                    std::memset(buffer.data(), 0, bytes);
-                    break;
-                }
-            }
-            const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
-            const std::int32_t written = WriteOutputChunk(buffer.data(), buffer.size(), 0, count);
-            if (written != count) throw WriteFailure(path, remaining);
-            remaining -= written;
-
-            if (end == RunEnd::Limit) r = last;
-            else if (end == RunEnd::Break) r = last + 1;
-            else r = final;
-            platform::DoEvents();
-        }
-
-        outputOpen = false;
-        if (!CloseOutputFile()) throw WriteFailure(path, file.Size);
-        ApplyWriteTime(path, file.WriteDate, file.WriteTime);
-        ApplyAttributes(path, file.Attributes);
-        if (pastDriveEnd) {
-            // What the drive holds is kept, but the file is not whole.
-            lastSaveOutcome_ = SaveOutcome::Incomplete;
-            RaiseSaved(file, folder, name, clusters, sizeOnCard, false);
-            RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
-                       std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path +
-                       ")");
-            return support::False;
-        }
-        lastSaveOutcome_ = SaveOutcome::Saved;
-        RaiseSaved(file, folder, name, clusters, sizeOnCard, true);
-        if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
-        return support::True;
+        CopyClusters(clusters, file.Size, path, current);
+        if (!output.Close()) throw WriteFailure(path, file.Size);
+        return ReportSavedFile(file, folder, name, clusters, pastDriveEnd, sizeOnCard);
     } catch (const std::exception& error) {
-        if (outputOpen) CloseOutputFile();
         RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));
         return support::False;

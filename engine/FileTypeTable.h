@@ -52,4 +52,28 @@ std::int32_t WriteOutputChunk(BYTE* data, std::size_t size, std::int32_t start, 
 // bytes could not be written.
 support::Truth CloseOutputFile();
 
+// The output file of one save: closed by Close, whose result says whether
+// its bytes reached the disk, or else when it goes out of scope (an error
+// thrown mid-file), so that the shared writer is never left open.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() {
+        if (open_) CloseOutputFile();
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    support::Truth Open(const std::string& path) {
+        open_ = OpenOutputFile(path) != support::False;
+        return support::ToTruth(open_);
+    }
+    support::Truth Close() {
+        open_ = false;
+        return CloseOutputFile();
+    }
+
+private:
+    bool open_ = false;
+};
+
 } // namespace engine

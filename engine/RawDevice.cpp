@@ -8,11 +8,11 @@
 
 #include "Typhex.h"
 #include "engine/ErrorCodeText.h"
+#include "engine/MessageTexts.h"
 #include "platform/drives.h"
 #include "platform/com.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
-#include "shell/frmPasser.h"
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
 
@@ -97,7 +97,7 @@ void* OpenDriveQuietly(DriveNumber drive, support::Truth forWrite) {
     if (forWrite) {
         handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            lastError = shell::frmPasser().LANG[383] + " " + ErrorCodeText(GetLastError());
+            lastError = MessageTexts()[383] + " " + ErrorCodeText(GetLastError());
             handle = nullptr;
         }
     } else {
@@ -106,7 +106,7 @@ void* OpenDriveQuietly(DriveNumber drive, support::Truth forWrite) {
         // A drive that cannot be read is named, so that the one message
         // about it says which card it was.
         if (file == HFILE_ERROR)
-            lastError = shell::frmPasser().LANG[384] + " " + WithSignBlank(ofs.nErrCode) + " (" +
+            lastError = MessageTexts()[384] + " " + WithSignBlank(ofs.nErrCode) + " (" +
                         DeviceDescription(drive) + ")";
         else
             handle = HandleFromHfile(file);
@@ -208,7 +208,7 @@ void* OpenDrive(DriveNumber drive, support::Truth forWrite) {
     void* handle = OpenDriveQuietly(drive, forWrite);
     const std::string& lastError = LastOpenErrorText();
     if (!lastError.empty()) {
-        platform::MsgBox(lastError, platform::vbExclamation, shell::frmPasser().LANG[379]);
+        platform::MsgBox(lastError, platform::vbExclamation, MessageTexts()[379]);
         return nullptr;
     }
     return handle;

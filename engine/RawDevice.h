@@ -54,6 +54,18 @@ support::Truth OpenDriveForReading(DriveNumber drive, std::string& errorText);
 support::Truth WriteAtOffset(DriveNumber drive, std::uint32_t offsetLow, std::uint32_t offsetHigh,
                              const std::uint8_t* buffer, std::uint32_t byteCount, std::string& errorText);
 void CloseDrive(DriveNumber drive);
+// Closes the drive's cached handle when it goes out of scope, on every path
+// (a return, a stop, an error thrown).
+class DriveCloser {
+public:
+    explicit DriveCloser(DriveNumber drive) : drive_(drive) {}
+    ~DriveCloser() { CloseDrive(drive_); }
+    DriveCloser(const DriveCloser&) = delete;
+    DriveCloser& operator=(const DriveCloser&) = delete;
+
+private:
+    DriveNumber drive_;
+};
 support::Truth ReleaseAllDrives(DriveNumber drive);
 
 // The table entry (tests, and callers that need the cached geometry).

@@ -25,41 +25,62 @@ bool FATEngine::ReadBootSectorInto(std::int32_t sector) {
     return false;
 }
 
+void FATEngine::ReadBootSectorRecord() {
+    BootSectorRecord& boot = layout_.Boot;
+    // A drive whose sector is larger than the buffer cannot be read into it.
+    if (geometry_.BytesPerSector > 2048)
+        throw support::RuntimeError(support::ErrSubscriptOutOfRange, "FATEngine", "Sector larger than 2048 bytes");
+    ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
+    layout_.Source = LayoutSource::BootSector;
+    if (ReadBootSectorInto(0)) {
+        ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
+    } else {
+        ApplyFallbackLayoutA(boot);
+        layout_.Source = LayoutSource::Guessed;
+    }
+    if (HasValidSectorSize(boot)) return;
+    if (boot.SectorsPerFAT16 != 0) {
+        TraceMessage("INVALID PRIMARY BOOT SECTOR");
+        return;
+    }
+    const std::int32_t backup = boot.BackupBootSector;
+    if (ReadBootSectorInto(backup)) {
+        ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
+    } else {
+        ApplyFallbackLayoutB(boot);
+        layout_.Source = LayoutSource::Guessed;
+    }
+    if (!HasValidSectorSize(boot)) TraceMessage("INVALID BACKUP BOOT SECTOR");
+}
+
+std::int32_t FATEngine::LayoutFault() {
+    const BootSectorRecord& boot = layout_.Boot;
+    if (bytesPerCluster_ > 32768) {
+        RaiseError("BytesPerCluster > 32768");
+        return 12;
+    }
+    // Reserved sectors, FAT count or FAT size that put the data area far
+    // into the drive (65,535 reserved sectors, 255 FATs) describe a damaged
+    // boot sector, not a card: reading its "FAT" and "root" would walk photo
+    // data and find nothing.
+    if (!DataAreaFitsDrive(layout_.FirstDataSector, totalSectors_, DriveSectorsInVolumeUnits())) return 14;
+    if (fatType_ == FatTypeFAT32 &&
+        (boot.RootClusterField > static_cast<std::uint32_t>(countOfClusters_) || boot.RootClusterField < 2))
+        return 13;
+    return 0;
+}
+
 support::Truth FATEngine::ReadBootSector() {
     // Nothing of an earlier parse (of this drive or another) survives: a
     // failed parse leaves an empty, unusable layout.
     layout_ = VolumeLayout{};
-    BootSectorRecord& boot = layout_.Boot;
+    const BootSectorRecord& boot = layout_.Boot;
     std::fill(bootSectorBuffer_.begin(), bootSectorBuffer_.end(), 0);
     sectorRatio_ = 1;
     cachedFATSector_ = -1;
     cachedDirSector_ = -1;
     try {
-        // A drive whose sector is larger than the buffer cannot be read into it.
-        if (geometry_.BytesPerSector > 2048) throw support::RuntimeError(support::ErrSubscriptOutOfRange, "FATEngine",
-                                                                         "Sector larger than 2048 bytes");
-        ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
-        layout_.Source = LayoutSource::BootSector;
-        if (ReadBootSectorInto(0)) {
-            ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
-        } else {
-            ApplyFallbackLayoutA(boot);
-            layout_.Source = LayoutSource::Guessed;
-        }
-        if (!HasValidSectorSize(boot)) {
-            if (boot.SectorsPerFAT16 == 0) {
-                const std::int32_t backup = boot.BackupBootSector;
-                if (ReadBootSectorInto(backup)) {
-                    ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
-                } else {
-                    ApplyFallbackLayoutB(boot);
-                    layout_.Source = LayoutSource::Guessed;
-                }
-                if (!HasValidSectorSize(boot)) TraceMessage("INVALID BACKUP BOOT SECTOR");
-            } else {
-                TraceMessage("INVALID PRIMARY BOOT SECTOR");
-            }
-        }
+        ReadBootSectorRecord();
         if (!DeriveGeometry()) {
             lastError_ = 10;
             return support::False;
@@ -71,25 +92,11 @@ support::Truth FATEngine::ReadBootSector() {
         lastError_ = 10;
         return support::False;
     }
-
-    if (bytesPerCluster_ > 32768) {
-        lastError_ = 12;
-        RaiseError("BytesPerCluster > 32768");
-        return support::False;
-    }
-    // Reserved sectors, FAT count or FAT size that put the data area far
-    // into the drive (65,535 reserved sectors, 255 FATs) describe a damaged
-    // boot sector, not a card: reading its "FAT" and "root" would walk photo
-    // data and find nothing.
-    if (!DataAreaFitsDrive(layout_.FirstDataSector, totalSectors_, DriveSectorsInVolumeUnits())) {
-        lastError_ = 14;
+    if (const std::int32_t fault = LayoutFault()) {
+        lastError_ = fault;
         return support::False;
     }
     if (fatType_ == FatTypeFAT32) {
-        if (boot.RootClusterField > static_cast<std::uint32_t>(countOfClusters_) || boot.RootClusterField < 2) {
-            lastError_ = 13;
-            return support::False;
-        }
         rootDirSector_ = static_cast<std::int32_t>(ClusterToSector(boot.RootClusterField));
         rootCluster_ = static_cast<std::int32_t>(boot.RootClusterField);
     } else {

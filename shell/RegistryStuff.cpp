@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/littleendian.h"
 #include "platform/ui.h"
 
 namespace shell {
@@ -96,8 +97,7 @@ RegValue RegQueryValue(HKEY key, const std::string& valueName, DWORD maxBytes) {
     if (type == REG_SZ || type == kRegExpandSz) {
         value.text.assign(reinterpret_cast<const char*>(buffer.data()), size);
     } else if (type == REG_DWORD && size == kDwordBytes) {
-        value.number = static_cast<DWORD>(buffer[0]) | (static_cast<DWORD>(buffer[1]) << 8) |
-                       (static_cast<DWORD>(buffer[2]) << 16) | (static_cast<DWORD>(buffer[3]) << 24);
+        value.number = platform::ReadLe32(buffer, 0);
     } else {
         value.status = -1;
     }

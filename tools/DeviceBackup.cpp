@@ -163,30 +163,29 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
     }
 
     std::string errorText;
-    bool imageOpen = false;
+    engine::OutputFile image;
     CopyResult copied;
     // Every byte of the card, the part of a last sector included, so that
     // the image restores onto the card it came from.
     std::int64_t totalSectors = 0;
     try {
-        if (!engine::OpenOutputFile(path)) {
+        if (!image.Open(path)) {
             Message(Text(246), platform::vbExclamation);
             return Finish(ToolOutcome::Failed);
         }
-        imageOpen = true;
         totalSectors = (std::llround(plan.capacity) + plan.sectorSize - 1) / plan.sectorSize;
         if (totalSectors > std::numeric_limits<std::int32_t>::max())
             throw support::RuntimeError(support::ErrOverflow, "AdvTools", "Overflow");
         copied = CopyBlocks(CopyToImage(drive, plan, totalSectors), inputs, errorText);
     } catch (const std::exception& error) {
         Message(TrapText(error.what()), platform::vbExclamation);
-        if (imageOpen) engine::CloseOutputFile();
+        image.Close();
         return Finish(ToolOutcome::Failed);
     }
 
     // Close before reporting: the writer's last buffered bytes go out here,
     // and a failure there must not follow a message of success.
-    bool closed = engine::CloseOutputFile();
+    bool closed = image.Close() != support::False;
     if (copied.end == CopyEnd::Stopped) {
         // An unfinished image under the name asked for would pass for a backup.
         std::error_code ignored;

@@ -1,5 +1,7 @@
 #include "platform/src/Mbr.h"
 
+#include "platform/littleendian.h"
+
 namespace platform::detail {
 
 namespace {
@@ -8,12 +10,11 @@ constexpr std::size_t SectorSize = 512;
 constexpr std::size_t TableOffset = 446;
 constexpr std::size_t EntrySize = 16;
 
-std::uint16_t ReadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+// Where a partition entry's fields lie.
+constexpr std::size_t EntryType = 4;
+constexpr std::size_t EntryFirstSector = 8;
+constexpr std::size_t EntrySectorCount = 12;
+constexpr std::size_t BytesPerSectorField = 11; // the boot sector's BPB_BytsPerSec
 
 bool IsUsableType(std::uint8_t type) {
     switch (type) {
@@ -34,7 +35,7 @@ bool HasSignature(const std::uint8_t* sector) { return sector[510] == 0x55 && se
 bool LooksLikeVolumeBootRecord(const std::uint8_t* sector, std::size_t size) {
     if (size < SectorSize) return false;
     bool jump = sector[0] == 0xEB || sector[0] == 0xE9;
-    std::uint16_t bytesPerSector = ReadLe16(sector + 11);
+    std::uint16_t bytesPerSector = ReadLe16(ByteView(sector, size), BytesPerSectorField);
     bool powerOfTwo = bytesPerSector >= 512 && bytesPerSector <= 4096 && (bytesPerSector & (bytesPerSector - 1)) == 0;
     return jump && powerOfTwo;
 }
@@ -48,12 +49,13 @@ std::vector<MbrPartition> ReadMbrPartitions(const std::uint8_t* sector, std::siz
         if (entry[0] != 0x00 && entry[0] != 0x80) return {}; // boot code, not a table
     }
     for (int i = 0; i < 4; ++i) {
-        const std::uint8_t* entry = sector + TableOffset + EntrySize * static_cast<std::size_t>(i);
+        const ByteView entry =
+            ByteView(sector, size).subspan(TableOffset + EntrySize * static_cast<std::size_t>(i), EntrySize);
         MbrPartition partition;
         partition.number = i + 1;
-        partition.type = entry[4];
-        partition.firstSector = ReadLe32(entry + 8);
-        partition.sectorCount = ReadLe32(entry + 12);
+        partition.type = ReadU8(entry, EntryType);
+        partition.firstSector = ReadLe32(entry, EntryFirstSector);
+        partition.sectorCount = ReadLe32(entry, EntrySectorCount);
         if (!IsUsableType(partition.type) || partition.firstSector == 0 || partition.sectorCount == 0) continue;
         if (partition.firstSector >= imageSectors) continue;
         if (partition.sectorCount > imageSectors - partition.firstSector)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/registry.h"
+#include "platform/littleendian.h"
 
 namespace platform {
 
@@ -188,8 +189,7 @@ std::string FormatData(const Value& value) {
         return "sz-raw:" + Escape(view, "");
     }
     if (value.type == REG_DWORD && value.data.size() == 4) {
-        DWORD d = static_cast<DWORD>(value.data[0]) | static_cast<DWORD>(value.data[1]) << 8 |
-                  static_cast<DWORD>(value.data[2]) << 16 | static_cast<DWORD>(value.data[3]) << 24;
+        const DWORD d = ReadLe32(value.data, 0);
         char text[16];
         std::snprintf(text, sizeof text, "%08X", d);
         return std::string("dword:") + text;

@@ -155,6 +155,24 @@ TEST_F(TurboScanTest, StopWhileSavingFinishesTheCurrentFile) {
     EXPECT_EQ(result.infos.back(), "Saving files found");
 }
 
+TEST_F(TurboScanTest, AStoppedOrFailedScanLeavesTheDriveClosed) {
+    FatImageBuilder card(FatImageOptions::Fat16(32));
+    for (int i = 0; i < 20; ++i) card.AddFile(card.Root(), "IMG_" + std::to_string(1000 + i) + ".JPG", PatternBytes(10, i));
+    const char letter = Attach(card);
+    const engine::DriveNumber drive = engine::DriveNumberFromLetter(letter);
+    engine::FATEngine* running = nullptr;
+    ui.AtPump(5, [&running] { running->StopScan(); });
+    const ScanResult scan = Scan(letter, 64, false, [&running](engine::FATEngine& e) { running = &e; });
+    EXPECT_EQ(scan.errorNumber, 70);
+    EXPECT_EQ(engine::DriveTableEntry(drive).Handle, nullptr) << "error 70";
+
+    engine::FATEngine engine;
+    engine.SetDestFolder(Dest().string() + "/");
+    engine.Events.OnFoundFATFile = [&engine](const std::string&, const std::string&) { engine.StopScan(); };
+    engine.PreScan(std::string(1, letter), support::False);
+    EXPECT_EQ(engine::DriveTableEntry(drive).Handle, nullptr) << "stopped while saving";
+}
+
 TEST_F(TurboScanTest, UnsearchableTypesAreNeitherListedNorSavedButThumbnailsAreListed) {
     FatImageBuilder card(FatImageOptions::Fat16(32));
     card.AddFile(card.Root(), "SMALL.THM", PatternBytes(100, 1));

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "DatabaseRecords.h"
+#include "platform/littleendian.h"
 #include "StoredText.h"
 
 namespace typhexdb {
@@ -11,15 +12,9 @@ using typhex::TextShift;
 
 class Writer {
 public:
-    void U8(unsigned value) { bytes.push_back(static_cast<std::uint8_t>(value)); }
-    void U16(unsigned value) {
-        U8(value & 0xFF);
-        U8((value >> 8) & 0xFF);
-    }
-    void I32(std::int32_t value) {
-        auto bits = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) U8((bits >> (8 * i)) & 0xFF);
-    }
+    void U8(unsigned value) { platform::AppendU8(bytes, value); }
+    void U16(unsigned value) { platform::AppendLe16(bytes, value); }
+    void I32(std::int32_t value) { platform::AppendLe32(bytes, static_cast<std::uint32_t>(value)); }
     void Count(std::size_t count, const char* what) {
         if (count > 255) throw std::runtime_error(std::string("more than 255 ") + what);
         U8(static_cast<unsigned>(count));
@@ -47,13 +42,16 @@ public:
         return bytes_[position_++];
     }
     unsigned U16() {
-        unsigned low = U8();
-        return low | (U8() << 8);
+        Need(2);
+        const unsigned value = platform::ReadLe16(bytes_, position_);
+        position_ += 2;
+        return value;
     }
     std::int32_t I32() {
-        std::uint32_t bits = 0;
-        for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(U8()) << (8 * i);
-        return static_cast<std::int32_t>(bits);
+        Need(4);
+        const std::int32_t value = platform::ReadLeI32(bytes_, position_);
+        position_ += 4;
+        return value;
     }
     Pattern Entries(unsigned count) {
         Pattern pattern;

@@ -131,14 +131,4 @@ std::u16string BstrText(BSTR text) {
     return std::u16string(text, SysStringLen(text));
 }
 
-void PutU8(std::vector<BYTE>& out, unsigned value) { out.push_back(static_cast<BYTE>(value)); }
-void PutU16(std::vector<BYTE>& out, unsigned value) {
-    out.push_back(static_cast<BYTE>(value));
-    out.push_back(static_cast<BYTE>(value >> 8));
-}
-void PutI32(std::vector<BYTE>& out, std::int32_t value) {
-    auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(bits >> (8 * i)));
-}
-
 } // namespace typhex

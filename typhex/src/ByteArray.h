@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Typhex.h"
+#include "platform/littleendian.h"
 
 namespace typhex {
 
@@ -57,15 +58,20 @@ std::string PatternText(const PatternEntry* entries, std::size_t count);
 BSTR NewBstr(const std::string& ascii);
 std::u16string BstrText(BSTR text);
 
-// Little-endian writers and readers over a record buffer.
-void PutU8(std::vector<BYTE>& out, unsigned value);
-void PutU16(std::vector<BYTE>& out, unsigned value);
-void PutI32(std::vector<BYTE>& out, std::int32_t value);
-inline std::uint16_t GetU16(const BYTE* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::int32_t GetI32(const BYTE* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                     (static_cast<std::uint32_t>(p[2]) << 16) |
-                                     (static_cast<std::uint32_t>(p[3]) << 24));
+// Little-endian writers and readers over a record buffer (the platform's
+// one set); a read past the end of the span gives 0.
+inline void PutU8(std::vector<BYTE>& out, unsigned value) { platform::AppendU8(out, value); }
+inline void PutU16(std::vector<BYTE>& out, unsigned value) { platform::AppendLe16(out, value); }
+inline void PutI32(std::vector<BYTE>& out, std::int32_t value) {
+    platform::AppendLe32(out, static_cast<std::uint32_t>(value));
+}
+inline std::uint16_t GetU16(const ByteSpan& bytes, std::int64_t at) {
+    return platform::ReadLe16(platform::ByteView(bytes.data, static_cast<std::size_t>(bytes.size)),
+                              static_cast<std::size_t>(at));
+}
+inline std::int32_t GetI32(const ByteSpan& bytes, std::int64_t at) {
+    return platform::ReadLeI32(platform::ByteView(bytes.data, static_cast<std::size_t>(bytes.size)),
+                               static_cast<std::size_t>(at));
 }
 
 } // namespace typhex

@@ -66,14 +66,14 @@ public:
         if (n < SmallestRecord) return S_OK;
         std::int64_t p = *lngStart;
         if (p < 0 || p + 4 > n) return S_OK;
-        offset_ = GetI32(span.data + p);
+        offset_ = GetI32(span, p);
         p += 4;
         if (p >= n) return S_OK;
         unsigned k = span.data[p];
         p += 1;
         for (unsigned i = 0; i < k; ++i) {
             if (p + 2 > n) return S_OK;
-            Append(GetU16(span.data + p));
+            Append(GetU16(span, p));
             p += 2;
         }
         *pVal = 1;

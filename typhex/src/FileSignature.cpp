@@ -300,13 +300,13 @@ HRESULT FileSignature::ReadRecord(const VARIANT& data, const ByteSpan& bytes, st
     fixedLength_ = bytes.data[p] != 0;
     p += 1;
     if (p + 4 > n) return S_FALSE;
-    fileSize_ = GetI32(bytes.data + p);
+    fileSize_ = GetI32(bytes, p);
     p += 4;
     if (p >= n) return S_FALSE;
     const unsigned startLength = bytes.data[p++];
     for (unsigned i = 0; i < startLength; ++i) {
         if (p + 2 > n) return S_FALSE;
-        start_[startLength_++] = NormalisedEntry(GetU16(bytes.data + p));
+        start_[startLength_++] = NormalisedEntry(GetU16(bytes, p));
         p += 2;
     }
     if (p >= n) return S_FALSE;
@@ -332,7 +332,7 @@ HRESULT FileSignature::ReadRecord(const VARIANT& data, const ByteSpan& bytes, st
         pattern.reserve(length);
         for (unsigned k = 0; k < length; ++k) {
             if (p + 2 > n) return S_FALSE;
-            pattern.push_back(NormalisedEntry(GetU16(bytes.data + p)));
+            pattern.push_back(NormalisedEntry(GetU16(bytes, p)));
             p += 2;
         }
         ends_.push_back(std::move(pattern));

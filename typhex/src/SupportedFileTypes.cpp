@@ -293,7 +293,7 @@ public:
             std::int64_t p = *lngStart;
             const std::int64_t n = bytes.size;
             if (p < 0 || p + 2 > n) return Failed();
-            const auto count = static_cast<SHORT>(GetU16(bytes.data + p));
+            const auto count = static_cast<SHORT>(GetU16(bytes, p));
             p += 2;
             for (SHORT i = 0; i < count; ++i) {
                 platform::ComPtr<ISupportedFileType> type;
