@@ -43,7 +43,8 @@ protected:
         SetEnv("TRANQUO_PROGRAM_DIR", programFolder_.Path());
         SetEnv("XDG_RUNTIME_DIR", runtimeFolder_.Path());
         SetLocale("en_GB.UTF-8");
-        savedPasser_ = shell::frmPasser();
+        savedAppPath_ = shell::frmPasser().txtAppPath;
+        savedTexts_ = shell::frmPasser().LANG;
         shell::frmPasser().txtAppPath.clear();
         ui_ = std::make_unique<platform::ScopedUi>(scripted_);
         shell::SetEndProgramHook([this] { ++programEnds_; });
@@ -59,7 +60,8 @@ protected:
         platform::SetShellLauncher({});
         shell::SetEndProgramHook({});
         ui_.reset();
-        shell::frmPasser() = savedPasser_;
+        shell::frmPasser().txtAppPath = savedAppPath_;
+        shell::frmPasser().LANG = savedTexts_;
         for (const auto& [name, value] : savedEnv_) {
             if (value) setenv(name.c_str(), value->c_str(), 1);
             else unsetenv(name.c_str());
@@ -104,7 +106,8 @@ protected:
 
 private:
     std::unique_ptr<platform::ScopedUi> ui_;
-    shell::StringStore savedPasser_;
+    std::string savedAppPath_;
+    engine::MessageTable savedTexts_;
     std::map<std::string, std::optional<std::string>> savedEnv_;
     std::map<std::string, std::string> files_;
 };
