@@ -22,6 +22,8 @@ constexpr const char* kCloseAllowed = "tranquoCloseAllowed";
 
 // Refuses the close requests of a window without a close button (Alt+F4,
 // the window manager's menu) until the program allows them.
+const QString kCloseGuardName = QStringLiteral("tranquoCloseGuard");
+
 class CloseGuard : public QObject {
 public:
     using QObject::QObject;
@@ -67,8 +69,13 @@ void RemoveCloseItem(QWidget* window) {
         window->setWindowFlags(flags);
     }
     window->setProperty(kCloseAllowed, false);
-    if (!window->findChild<CloseGuard*>(QString(), Qt::FindDirectChildrenOnly))
-        window->installEventFilter(new CloseGuard(window));
+    // Found by name: without its own meta-object the guard's type cannot be
+    // told apart from any other child (a layout, a label) by findChild.
+    if (!window->findChild<QObject*>(kCloseGuardName, Qt::FindDirectChildrenOnly)) {
+        auto* guard = new CloseGuard(window);
+        guard->setObjectName(kCloseGuardName);
+        window->installEventFilter(guard);
+    }
 }
 
 void AllowClose(QWidget* window) { window->setProperty(kCloseAllowed, true); }

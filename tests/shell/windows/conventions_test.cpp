@@ -54,6 +54,15 @@ TEST(WindowConventions, WithoutACloseItemOnlyTheProgramClosesTheWindow) {
     EXPECT_FALSE(SendClose(&window)); // Alt+F4, the window manager's Close
     EXPECT_TRUE(window.isVisible());
 
+    // A window that already holds its controls is guarded too.
+    QWidget filled;
+    new QLabel("caption", &filled);
+    RemoveCloseItem(&filled);
+    RemoveCloseItem(&filled); // twice: still one guard, still refused
+    filled.show();
+    EXPECT_FALSE(SendClose(&filled));
+    EXPECT_TRUE(filled.isVisible());
+
     QPointer<QWidget> unloaded = new QWidget;
     RemoveCloseItem(unloaded);
     unloaded->show();
