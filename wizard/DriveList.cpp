@@ -60,14 +60,21 @@ struct Measured {
 
 Measured MeasureDrive(const std::string& name, char separator) {
     Measured measured;
-    engine::DriveGeometry geometry;
-    try {
-        if (!engine::GetDriveGeometry(engine::DriveNumberFromLetter(name[0]), geometry)) return measured;
-    } catch (const support::RuntimeError&) {
-        return measured; // a geometry too large to count is no card we can read
-    }
+    // A reader without a card reports no size: a drive without media, also
+    // when its geometry cannot be asked for.
     measured.kilobytes = VolumeKilobytes(name);
-    measured.capacity = CapacityText(measured.kilobytes, separator);
+    if (measured.kilobytes == 0) {
+        measured.capacity = CapacityText(0, separator);
+        return measured;
+    }
+    engine::DriveGeometry geometry;
+    bool readable = false;
+    try {
+        readable = engine::GetDriveGeometry(engine::DriveNumberFromLetter(name[0]), geometry) != support::False;
+    } catch (const support::RuntimeError&) {
+        readable = false; // a geometry too large to count is no card we can read
+    }
+    if (readable) measured.capacity = CapacityText(measured.kilobytes, separator);
     return measured;
 }
 
@@ -110,7 +117,7 @@ DriveListing ListRemovableDrives(bool showAll, const WizardTextFn& text, char de
         if (name == "A:" || GetDriveTypeA((name + "\\").c_str()) != DRIVE_REMOVABLE) continue;
         Measured measured = MeasureDrive(name, decimalSeparator);
         if (showAll) {
-            if (measured.kilobytes == 0 && measured.capacity != UnreadableCapacity) measured.capacity = text(TextNoMedia);
+            if (measured.kilobytes == 0) measured.capacity = text(TextNoMedia);
             listing.items.push_back(text(TextDriveWord) + " " + name + " (" + measured.capacity + ")");
         } else {
             if (measured.kilobytes == 0 || measured.capacity == UnreadableCapacity) continue;
