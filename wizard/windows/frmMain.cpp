@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include "engine/FileTypeTable.h"
@@ -19,6 +20,7 @@
 #include "platform/desktop/WindowConventions.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "shell/DestinationFolder.h"
 
 namespace wizard {
 
@@ -85,7 +87,7 @@ void frmMain::BuildControls() {
     SetCaption(XPFrame201, QStringLiteral("Drive to recover from"));
     lblSearchStatus = KeepPlace(NewValue("lblSearchStatus"));
     lblSearchStatus->setWordWrap(true);
-    lblSearchStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblSearchStatus->setAlignment(Qt::AlignLeft | Qt::AlignBottom); // next to the list it points to
     // Room for the longest status (five lines of wrapped text).
     lblSearchStatus->setMinimumHeight(lblSearchStatus->fontMetrics().lineSpacing() * 6);
     lblSelect = KeepPlace(NewCaption("lblSelect", 61, "Drive"));
@@ -124,10 +126,14 @@ void frmMain::BuildControls() {
     EditDestPath->setReadOnly(true);
     LabelDestPath->setBuddy(EditDestPath);
 
+    // While a run goes on, the drive row names the drive being scanned.
+    lblScanDrive = NewValue("lblScanDrive");
+    lblScanDrive->hide();
+
     auto* frame = new QGridLayout(XPFrame201);
-    frame->addWidget(lblSearchStatus, 0, 0, 1, 4);
     frame->addWidget(lblSelect, 1, 0);
     frame->addWidget(DriveBox, 1, 1, 1, 2);
+    frame->addWidget(lblScanDrive, 1, 0, 1, 3);
     frame->addWidget(butGetAll, 1, 3);
     frame->addWidget(LabelMedia, 2, 0);
     frame->addWidget(LabelInfoMedia, 2, 1);
@@ -179,7 +185,9 @@ void frmMain::BuildControls() {
     Label5->setFocusPolicy(Qt::StrongFocus);
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
 
-    auto* statistics = new QGridLayout;
+    auto* statisticsPage = new QWidget(this);
+    auto* statistics = new QGridLayout(statisticsPage);
+    statistics->setContentsMargins(0, 0, 0, 0);
     statistics->addWidget(lblStatistics, 0, 0, 1, 4);
     statistics->addWidget(lblNoFiles, 1, 0);
     statistics->addWidget(lblFileFound, 1, 1);
@@ -213,11 +221,19 @@ void frmMain::BuildControls() {
     buttons->addWidget(xpbutStart);
     buttons->addWidget(xpbutStop);
 
+    // Before a run the drive search's result (it points to the list below
+    // it), during and after it the statistics, in the same place.
+    searchOrStatistics_ = new QStackedWidget(this);
+    searchOrStatistics_->addWidget(lblSearchStatus);
+    searchOrStatistics_->addWidget(statisticsPage);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label2);
     layout->addWidget(lblInfo);
+    layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
+    layout->addWidget(searchOrStatistics_);
+    layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
     layout->addWidget(XPFrame201);
-    layout->addLayout(statistics);
     layout->addStretch(1);
     layout->addLayout(buttons);
 
@@ -281,6 +297,8 @@ void frmMain::Form_Load() {
         hidden->hide();
     buttonStartEnabled_ = false;
     buttonCancelEnabled_ = false;
+    xpbutStop->setEnabled(false);
+    EditDestPath->setText(Q(shell::CurrentDestinationRoot()));
     SetFixedDesignSize(this, kDesignWidth);
     ListDrives();
 }
@@ -366,7 +384,7 @@ void frmMain::SelectDrive(char letter) {
 // ---- the run ----
 
 void frmMain::UpdateButtons() {
-    xpbutStart->setEnabled(!running_ && buttonStartEnabled_ && selectedLetter_ != 0);
+    xpbutStart->setEnabled(!running_ && !finished_ && buttonStartEnabled_ && selectedLetter_ != 0);
     xpbutBack->setEnabled(!running_ && command1Enabled_);
     xpbutRescan->setEnabled(!running_);
     butGetAll->setEnabled(!running_);
@@ -381,6 +399,10 @@ void frmMain::EnterScanningLook() {
     for (QWidget* hidden : std::initializer_list<QWidget*>{lblSearchStatus, DriveBox, butGetAll, lblSelect, xpbutRescan})
         hidden->hide();
     running_ = true;
+    finished_ = false;
+    lblScanDrive->setText(DriveBox->currentText());
+    lblScanDrive->show();
+    searchOrStatistics_->setCurrentIndex(1);
     xpbutStop->setEnabled(true);
     RemoveCloseItem(this);
     lblFileFound->clear();
@@ -432,6 +454,8 @@ void frmMain::ButtonStart() {
             hidden->hide();
         for (QWidget* shown : std::initializer_list<QWidget*>{lblSearchStatus, lblSelect, DriveBox, butGetAll, xpbutRescan})
             shown->show();
+        lblScanDrive->hide();
+        searchOrStatistics_->setCurrentIndex(0);
         if (outcome.refusal == RunRefusal::NoCard) {
             buttonStartEnabled_ = false;
             LabelInfoStatus->setText(Q(texts_(text::DriveUnreadable)));
@@ -440,6 +464,9 @@ void frmMain::ButtonStart() {
         return;
     }
 
+    // Finished: only Back until the closing question is answered.
+    finished_ = true;
+    UpdateButtons();
     const bool viewResults = AskToViewResults(outcome.FilesFound(), texts_);
     platform::DoEvents();
     if (viewResults && FormExists("frmView")) ShowForm("frmView");

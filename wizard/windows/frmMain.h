@@ -21,6 +21,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QStackedWidget;
 
 namespace wizard {
 
@@ -78,6 +79,7 @@ private:
     bool buttonCancelEnabled_ = false;
     bool command1Enabled_ = true;
     bool running_ = false;
+    bool finished_ = false;
     RecoveryRun* run_ = nullptr;
 
     QLabel* Label2;
@@ -85,6 +87,8 @@ private:
     QGroupBox* XPFrame201;
     QLabel* lblSearchStatus;
     QLabel* lblSelect;
+    QLabel* lblScanDrive;
+    QStackedWidget* searchOrStatistics_;
     QComboBox* DriveBox;
     QListWidget* ListBoxDrives;
     QPushButton* butGetAll;
