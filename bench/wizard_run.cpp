@@ -2,16 +2,18 @@
 // user: the window is shown (offscreen unless QT_QPA_PLATFORM says
 // otherwise), the first listed drive picked, Start pressed, and every
 // question answered as a user recovering a card would: keep earlier results,
-// Yes to the deep scan, No to viewing the results. The pump runs the event
-// loop as the desktop program does, so that the window's cost is measured.
+// Yes to the deep scan, No to viewing the results. The pump is the desktop
+// program's, so that the window's cost is measured.
 //
-//   tranquo-wizard-run [--attach IMAGE]... --dest DIR [--shots DIR]
+//   tranquo-wizard-run [--attach IMAGE]... --dest DIR [--shots DIR] [--stop-after SECONDS]
 //
-// Prints the seconds from Start to the closing question and the count it
-// names. --shots saves pictures of the window idle, scanning and finished
+// Prints the seconds from Start to the closing question. --stop-after
+// presses Stop that long after Start and prints how long the run took to
+// end after it. --shots saves pictures of the window idle, scanning and finished
 // (DIR/frmMain-{idle,scanning,finished}-LANGUAGE.png).
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "platform/desktop/DesktopUi.h"
 #include "platform/desktop/Forms.h"
 #include "platform/drives.h"
 #include "platform/ui.h"
@@ -29,10 +32,11 @@
 
 namespace {
 
-class AnsweringUi : public platform::UiServices {
+// The desktop program's pump; answers instead of message boxes.
+class AnsweringUi : public platform::desktop::DesktopUi {
 public:
     void DoEvents() override {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        DesktopUi::DoEvents();
         if (onPump) onPump();
     }
     int MessageBox(const std::string& text, int style, const std::string& title) override {
@@ -66,9 +70,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string dest, shots;
+    double stopAfter = 0;
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == "--dest") dest = args[i + 1];
         else if (args[i] == "--shots") shots = args[i + 1];
+        else if (args[i] == "--stop-after") stopAfter = std::atof(args[i + 1].c_str());
     }
     if (dest.empty()) {
         std::fprintf(stderr, "usage: tranquo-wizard-run [--attach IMAGE]... --dest DIR [--shots DIR]\n");
@@ -96,7 +102,13 @@ int main(int argc, char** argv) {
     Clock::time_point started;
     double seconds = 0;
     bool scanningShot = false;
+    Clock::time_point stopped;
     ui.onPump = [&] {
+        if (stopAfter > 0 && stopped == Clock::time_point{} &&
+            std::chrono::duration<double>(Clock::now() - started).count() >= stopAfter) {
+            stopped = Clock::now();
+            if (auto* stop = window->findChild<QPushButton*>("xpbutStop")) stop->click();
+        }
         if (scanningShot || shots.empty()) return;
         auto* images = window->findChild<QLabel*>("LabelInfoImagesFound");
         if (images && images->text().toInt() >= 1) {
@@ -108,6 +120,9 @@ int main(int argc, char** argv) {
         // The closing question: the run is over.
         if (texts.size() >= 22 && (title == texts[21] || title == texts[19])) {
             seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            if (stopped != Clock::time_point{})
+                std::printf("Stop took effect after %.0f ms\n",
+                            std::chrono::duration<double, std::milli>(Clock::now() - stopped).count());
             Shoot(window, shots, "finished");
         }
     };
