@@ -330,6 +330,7 @@ void frmMain::ApplyTexts() {
         SetCaption(caption, t, caption->property("wizardEntry").toInt());
     // The fields take the name of their caption, for the screen reader.
     DriveBox->setAccessibleName(EntryText(t, 4));
+    ListBoxDrives->setAccessibleName(EntryText(t, 4));
     UpDownSecAtOnce->setAccessibleName(LabelSecAtOnce->text());
     UpDownRetry->setAccessibleName(LabelRetry->text());
     EditFilenamePrefix->setAccessibleName(LabelPrefix->text());

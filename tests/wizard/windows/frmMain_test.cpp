@@ -3,6 +3,7 @@
 // the scripted user interface.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -372,9 +373,17 @@ TEST_F(WizardWindow, WithoutACardOnlyRescanIsPossible) {
     EXPECT_FALSE(Find<QPushButton>("xpbutStart")->isEnabled());
     EXPECT_TRUE(Find<QPushButton>("xpbutRescan")->isEnabled());
     EXPECT_EQ(Shown("lblSearchStatus"), QString::fromStdString(T(62) + "\r\n\r\n" + T(63)).replace("\r\n", "\n").toStdString());
-    // Every control is reachable by a screen reader under its caption.
+    // Every control a user can reach has a name for the screen reader.
     EXPECT_EQ(Find<QPushButton>("xpbutRescan")->accessibleName().toStdString(), T(9));
     EXPECT_EQ(Find<QSpinBox>("UpDownRetry")->accessibleName().toStdString(), T(55));
+    for (QWidget* control : platform::desktop::FindForm("frmMain")->findChildren<QWidget*>()) {
+        // Qt's own parts (a spin box's text field) speak for their control.
+        if (control->focusPolicy() == Qt::NoFocus || !control->isVisible() || control->objectName().startsWith("qt_"))
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+    }
 }
 
 } // namespace
