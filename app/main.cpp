@@ -14,6 +14,11 @@
 #include "shell/LanguageFile.h"
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it works without a display.
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("Tranquo " TRANQUO_VERSION "\n");
+        return 0;
+    }
     QApplication application(argc, argv); // takes out Qt's options
     QApplication::setApplicationName("Tranquo");
     QApplication::setApplicationDisplayName("Tranquo");

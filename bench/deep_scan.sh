@@ -18,7 +18,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$repo/build}
+build=$(realpath -m "${1:-$repo/build}") # absolute: the PhotoRec run changes folder
 work=${2:-/tmp/tranquo-deep-scan-bench}
 size_mib=${3:-1024}
 

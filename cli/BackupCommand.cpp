@@ -1,4 +1,5 @@
 // `backup --drive D --to FILE`: the whole volume into a new image file.
+#include <filesystem>
 #include <ostream>
 
 #include "cli/Command.h"
@@ -15,16 +16,28 @@ int RunBackup(const std::vector<std::string>& args, cli::Context& context);
 cli::CommandRegistration backup({"backup", "copy a whole drive into a new image file",
                                  "backup --drive D --to FILE", RunBackup});
 
+// A backup never replaces anything, and never writes through a symbolic
+// link (a dangling one would have its target created).
+bool CheckNewImageName(const std::string& path, cli::Context& context) {
+    std::error_code ec;
+    auto status = std::filesystem::symlink_status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return true;
+    std::string what = std::filesystem::is_symlink(status) ? " is a symbolic link" : " already exists";
+    context.err << "tranquo-cli backup: " << path << what << "; give the name of a new file; nothing was written\n";
+    return false;
+}
+
 int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
     ToolArguments parsed;
     if (!ParseToolArguments(args, "--to", *cli::FindCommand("backup"), context, &parsed)) return cli::ExitUsage;
     if (!CheckDriveExists(parsed.drive, "backup", context)) return cli::ExitFailure;
+    if (!CheckNewImageName(parsed.file, context)) return cli::ExitFailure;
     LoadToolTexts();
     // The tool asks for the image file through the file dialog; the command
     // line answers it.
     context.ui.QueueFileAnswer(parsed.file);
     engine::DriveNumber drive = engine::DriveNumberFromLetter(parsed.drive);
-    return RunTool("backup", context, "no image was written", [drive] { tools::BackupDevice(drive); });
+    return RunTool("backup", context, "no image was written", [drive](const tools::ToolInputs& inputs) { tools::BackupDevice(drive, inputs); });
 }
 
 } // namespace

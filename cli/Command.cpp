@@ -13,7 +13,8 @@ namespace cli {
 
 namespace {
 
-volatile std::sig_atomic_t interruptRequested = 0;
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from the signal handler");
 volatile std::sig_atomic_t interruptArmed = 0; // a command has said what Ctrl-C does
 
 std::map<std::string, CommandInfo>& Registry() {
@@ -28,7 +29,7 @@ void OnInterrupt(int) {
         std::raise(SIGINT);
         return;
     }
-    interruptRequested = 1;
+    interruptRequested = true;
 }
 
 void PrintUsage(std::ostream& out) {
@@ -49,7 +50,8 @@ void PrintUsage(std::ostream& out) {
            "  --attach IMAGE  attach a card image as a drive (repeatable)\n"
            "  --yes           answer Yes to every question (needed to write without a terminal)\n"
            "  -q, --quiet     print only warnings, errors and results\n"
-           "  --help          this text; 'tranquo-cli help COMMAND' for one command\n";
+           "  --help          this text; 'tranquo-cli help COMMAND' for one command\n"
+           "  --version       print the version\n";
 }
 
 void PrintCommandUsage(const CommandInfo& command, std::ostream& out) {
@@ -143,8 +145,20 @@ const CommandInfo* FindCommand(const std::string& name) {
     return found == Registry().end() ? nullptr : &found->second;
 }
 
-bool InterruptRequested() { return interruptRequested != 0; }
-void ClearInterrupt() { interruptRequested = 0; }
+bool InterruptRequested() { return interruptRequested; }
+const std::atomic<bool>& InterruptFlag() { return interruptRequested; }
+void ClearInterrupt() { interruptRequested = false; }
+
+int ExitStatusOf(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Succeeded: return ExitSuccess;
+    case RunOutcome::Failed: return ExitFailure;
+    case RunOutcome::Stopped: return ExitStopped;
+    }
+    return ExitFailure;
+}
+
+RunOutcome Worse(RunOutcome a, RunOutcome b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
 
 void InstallInterruptHandler() {
     struct sigaction action {};

@@ -19,6 +19,7 @@
 // the process's platform::Ui() while the command runs).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -31,6 +32,16 @@ namespace cli {
 constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
+// Stopped by Ctrl-C (128 + SIGINT, what shells report for an interrupted
+// program), also when the operation stopped cleanly.
+constexpr int ExitStopped = 130;
+
+// How a command's run ended, for commands whose stages each have an outcome
+// and that must give one exit status: Stopped wins over Failed, Failed over
+// Succeeded.
+enum class RunOutcome { Succeeded, Failed, Stopped };
+int ExitStatusOf(RunOutcome outcome);
+RunOutcome Worse(RunOutcome a, RunOutcome b);
 
 struct GlobalOptions {
     std::vector<std::string> attach; // --attach PATH, in order
@@ -76,6 +87,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 // Set by Ctrl-C (SIGINT) once the handler is installed.
 bool InterruptRequested();
+// The same as a flag that long operations test between their steps (the
+// device tools before every block): it is set at the moment of the first
+// Ctrl-C, while the command's interrupt action runs only at the next pump.
+const std::atomic<bool>& InterruptFlag();
 void ClearInterrupt();
 void InstallInterruptHandler();
 

@@ -12,6 +12,9 @@ namespace {
 
 constexpr int BarWidth = 30;
 
+const char* CarvedText(wizard::CarvedFileEnd how);
+const char* CarvedReason(wizard::CarvedFileEnd how);
+
 // The console as the deep scan's window.
 class ConsoleDeepScanHost : public wizard::DeepScanHost {
 public:
@@ -55,9 +58,14 @@ public:
         percent_ = value;
         DrawBar();
     }
-    void FileCarved(const std::string& path, std::int64_t bytes) override {
-        if (options_.quiet || terminal_) return;
-        out_ << "carved " << path << " (" << bytes << " bytes)\n" << std::flush;
+    void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
+        const bool whole = how == wizard::CarvedFileEnd::Complete;
+        // A file that is not whole is worth a line even when quiet.
+        if (whole && (options_.quiet || terminal_)) return;
+        EndBar();
+        out_ << CarvedText(how) << " " << path << " (" << bytes << " bytes)" << CarvedReason(how) << "\n"
+             << std::flush;
+        DrawBar();
     }
 
     bool StopRequested() override { return stop_; }
@@ -93,11 +101,28 @@ private:
     std::int64_t readErrors_ = 0;
 };
 
+const char* CarvedText(wizard::CarvedFileEnd how) {
+    switch (how) {
+    case wizard::CarvedFileEnd::Complete: return "carved";
+    case wizard::CarvedFileEnd::NotWrittenWhole: return "not written whole:";
+    default: return "incomplete";
+    }
+}
+
+const char* CarvedReason(wizard::CarvedFileEnd how) {
+    switch (how) {
+    case wizard::CarvedFileEnd::CutAtUnreadableSector: return ": the drive could not be read on";
+    case wizard::CarvedFileEnd::CutByStop: return ": the scan was stopped";
+    case wizard::CarvedFileEnd::CutByError: return ": the scan ended with an error";
+    default: return "";
+    }
+}
+
 const char* EndText(wizard::DeepScanEnd end) {
     switch (end) {
     case wizard::DeepScanEnd::Completed: return "completed";
     case wizard::DeepScanEnd::Stopped: return "stopped";
-    case wizard::DeepScanEnd::ReadFailure: return "ended at an unreadable block";
+    case wizard::DeepScanEnd::ReadFailure: return "completed past unreadable sectors";
     case wizard::DeepScanEnd::FirstSectorUnreadable: return "failed: the drive could not be read";
     case wizard::DeepScanEnd::WriteFailure: return "failed: a carved file could not be written";
     case wizard::DeepScanEnd::RunTimeError: return "failed";
@@ -106,6 +131,17 @@ const char* EndText(wizard::DeepScanEnd end) {
 }
 
 } // namespace
+
+int DeepScanUi::MessageBox(const std::string& text, int style, const std::string& title) {
+    constexpr int ButtonsMask = 0x7;
+    constexpr int DefaultButtonMask = 0x300;
+    const bool replaceQuestion =
+        (style & ButtonsMask) == platform::vbYesNo && (style & DefaultButtonMask) == platform::vbDefaultButton2;
+    if (!assumeYes_ || !replaceQuestion) return console_.MessageBox(text, style, title);
+    err_ << (title.empty() ? "tranquo" : title) << ": " << text << "\n  -> No (--yes never replaces a file)\n"
+         << std::flush;
+    return platform::IDNO;
+}
 
 std::int32_t ProposedSectorsAtOnce(const engine::DriveGeometry& geometry) {
     const std::int32_t bound = wizard::MaxSectorsAtOnce(geometry.BytesPerSector);
@@ -126,8 +162,12 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     auto previousInterrupt = context.interruptAction;
     context.OnInterrupt([&host] { host.SetStopRequested(true); });
     const auto started = std::chrono::steady_clock::now();
+    platform::UiServices& console = platform::Ui();
+    DeepScanUi ui(console, context.options.assumeYes, context.err);
+    platform::SetUi(&ui);
     wizard::DeepScan scan;
-    scan.Run(host);
+    scan.Run(host); // reports every failure itself, throws nothing
+    platform::SetUi(&console);
     context.OnInterrupt(previousInterrupt);
     host.EndBar();
     result.outcome = scan.LastOutcome();
@@ -140,18 +180,31 @@ DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Contex
     case wizard::DeepScanEnd::RunTimeError:
         result.exitStatus = ExitFailure;
         break;
+    case wizard::DeepScanEnd::Stopped:
+        result.exitStatus = ExitStopped;
+        break;
     default:
         result.exitStatus = ExitSuccess;
         break;
     }
-    // An unreadable block ends the scan early: worth a word even when quiet.
-    if (!options.quiet || result.exitStatus != ExitSuccess || o.end == wizard::DeepScanEnd::ReadFailure) {
+    // A file that did not reach the disk whole is a failure, however the scan ended.
+    if (o.filesNotWritten > 0 && result.exitStatus != ExitStopped) result.exitStatus = ExitFailure;
+    // The summary is the run's result: printed also when quiet.
+    {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
-        context.out << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved ("
-                    << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << "), " << o.readErrors
-                    << " read errors, " << seconds << " s, in " << wizard::DeepScanFolder(options.destinationRoot)
-                    << "\n" << std::flush;
+        context.out << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files")
+                    << " carved, " << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << " written";
+        if (o.incompleteFiles > 0) context.out << ", " << o.incompleteFiles << " incomplete";
+        if (o.filesNotWritten > 0) context.out << ", " << o.filesNotWritten << " not written whole";
+        context.out << ", " << o.readErrors << " read errors";
+        if (o.unreadableSectors > 0) {
+            context.out << ", " << o.unreadableSectors << (o.unreadableSectors == 1 ? " sector" : " sectors")
+                        << " could not be read";
+            if (o.skippedSectors > 0) context.out << " (" << o.skippedSectors << " skipped)";
+        }
+        context.out << ", " << seconds << " s, in " << wizard::DeepScanFolder(options.destinationRoot) << "\n"
+                    << std::flush;
     }
     return result;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/Command.h"
 #include "engine/RawDevice.h"
+#include "platform/ui.h"
 #include "wizard/DeepScan.h"
 
 namespace cli {
@@ -30,9 +31,30 @@ struct DeepScanStageOptions {
 struct DeepScanStageResult {
     wizard::DeepScanOutcome outcome;
     double seconds = 0;
-    // The exit status this stage asks for: 0 success (also after Stop or a
-    // later unreadable block, with what was carved kept), 1 failure.
+    // The exit status this stage asks for: 0 success (also past unreadable
+    // sectors, with what could be read carved), 1 failure (among them any
+    // carved file not written whole), 130 stopped.
     int exitStatus = 0;
+};
+
+// The console while the deep scan runs. The scan's one question replaces an
+// earlier result (asked only when no free number is left for a name): under
+// --yes it is answered No, its default, never Yes. Everything else goes to
+// the console's services unchanged.
+class DeepScanUi : public platform::UiServices {
+public:
+    DeepScanUi(platform::UiServices& console, bool assumeYes, std::ostream& err)
+        : console_(console), assumeYes_(assumeYes), err_(err) {}
+    void DoEvents() override { console_.DoEvents(); }
+    int MessageBox(const std::string& text, int style, const std::string& title) override;
+    std::string FileDialog(const platform::FileDialogRequest& request) override {
+        return console_.FileDialog(request);
+    }
+
+private:
+    platform::UiServices& console_;
+    bool assumeYes_;
+    std::ostream& err_;
 };
 
 // The sectors read at once that the wizard proposes for a drive: a

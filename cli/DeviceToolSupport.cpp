@@ -98,7 +98,12 @@ bool CheckDriveWritable(char letter, const std::string& command, Context& contex
         HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
-            if (error == ERROR_SHARING_VIOLATION)
+            std::vector<std::string> loops = info.attachedImage ? platform::LoopDevicesUsing(info.source)
+                                                                : std::vector<std::string>{};
+            if (error == ERROR_SHARING_VIOLATION && !loops.empty())
+                refusal = DriveName(letter) + " is in use: its image " + info.source + " backs " + loops.front() +
+                          "; unmount that and detach it first (losetup -d " + loops.front() + ")";
+            else if (error == ERROR_SHARING_VIOLATION)
                 refusal = DriveName(letter) + " is in use (its file system is mounted); unmount it first";
             else if (error == ERROR_WRITE_PROTECT)
                 refusal = DriveName(letter) + " is write-protected";
@@ -116,17 +121,24 @@ bool CheckDriveWritable(char letter, const std::string& command, Context& contex
 }
 
 int RunTool(const std::string& command, Context& context, const std::string& cancelledText,
-            const std::function<void()>& run) {
+            const std::function<void(const tools::ToolInputs&)>& run) {
     ConsoleToolWindow window;
     tools::SetToolWindow(&window);
     window.StopTakingInput();
-    run();
+    tools::ToolInputs inputs;
+    // The tool tests the flag before every block; the first Ctrl-C only
+    // sets it (the action itself has nothing more to do).
+    inputs.stop = &InterruptFlag();
+    context.OnInterrupt([] {});
+    run(inputs);
+    context.OnInterrupt({});
     tools::SetToolWindow(nullptr);
     switch (tools::LastToolOutcome()) {
     case tools::ToolOutcome::Succeeded: return ExitSuccess;
     case tools::ToolOutcome::Cancelled:
         context.err << "tranquo-cli " << command << ": " << cancelledText << "\n";
         return ExitFailure;
+    case tools::ToolOutcome::Stopped: return ExitStopped;
     case tools::ToolOutcome::Failed: break;
     }
     return ExitFailure;

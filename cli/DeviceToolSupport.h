@@ -31,9 +31,10 @@ void LoadToolTexts();
 bool CheckDriveExists(char letter, const std::string& command, Context& context);
 bool CheckDriveWritable(char letter, const std::string& command, Context& context);
 
-// Runs the tool between the window-state calls and turns its outcome into
-// the exit status; a declined or cancelled run says that nothing was written.
+// Runs the tool between the window-state calls, with Ctrl-C as its stop
+// flag, and turns its outcome into the exit status; a declined or cancelled
+// run says that nothing was written, a stopped one exits with 130.
 int RunTool(const std::string& command, Context& context, const std::string& cancelledText,
-            const std::function<void()>& run);
+            const std::function<void(const tools::ToolInputs&)>& run);
 
 } // namespace cli::devicetools

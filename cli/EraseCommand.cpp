@@ -23,7 +23,7 @@ int RunErase(const std::vector<std::string>& args, cli::Context& context) {
     LoadToolTexts();
     engine::DriveNumber drive = engine::DriveNumberFromLetter(parsed.drive);
     return RunTool("erase", context, "not erased; nothing was written",
-                   [drive] { tools::SecureEraseDevice(drive, support::False); });
+                   [drive](const tools::ToolInputs& inputs) { tools::SecureEraseDevice(drive, support::False, inputs); });
 }
 
 } // namespace

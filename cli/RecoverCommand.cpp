@@ -45,6 +45,11 @@ struct RecoverOptions {
     std::string prefix;      // deep scan: put before every carved file's number
 };
 
+// A carved file's name is the prefix, a number of at least five digits, "."
+// and the extension; names may have 255 bytes. Room is kept for numbers of
+// ten digits and extensions of ten characters.
+constexpr std::size_t MaxPrefixBytes = 255 - 10 - 1 - 10;
+
 int Usage(cli::Context& context, const std::string& problem) {
     context.err << "tranquo-cli recover: " << problem << "\n"
                 << "usage: tranquo-cli [--attach IMAGE]... [--yes] [-q] " << cli::FindCommand("recover")->usage << "\n";
@@ -95,6 +100,10 @@ int ParseOptions(const std::vector<std::string>& args, cli::Context& context, Re
             if (std::any_of(value.begin(), value.end(),
                             [](char c) { return c == '/' || static_cast<unsigned char>(c) < 0x20; }))
                 return Usage(context, "--prefix may not contain '/' or control characters");
+            if (value.size() > MaxPrefixBytes)
+                return Usage(context, "--prefix is too long: at most " + std::to_string(MaxPrefixBytes) +
+                                          " bytes, so that a carved file's name stays within the 255 bytes a "
+                                          "file system allows");
             options.prefix = value;
         } else if (arg == "--turbo-only" && !hasValue) {
             options.turboOnly = true;
@@ -139,6 +148,24 @@ bool ChooseDrive(RecoverOptions& options, cli::Context& context) {
 std::string WithSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder.push_back('/');
     return folder;
+}
+
+// The result folders must be folders or creatable as folders: a file in
+// their way would make every save fail. "" when fine, else the problem.
+std::string DestinationProblem(const std::string& root) {
+    for (const char* subfolder : {shell::TurboScanSubfolder, shell::DeepScanSubfolder}) {
+        fs::path path = fs::path(root + subfolder).lexically_normal();
+        if (!path.has_filename()) path = path.parent_path();
+        // The nearest part of the path that exists decides.
+        for (; !path.empty(); path = path.parent_path()) {
+            std::error_code ec;
+            auto status = fs::status(path, ec);
+            bool exists = !ec && status.type() != fs::file_type::not_found;
+            if (exists && !fs::is_directory(status)) return path.string() + " is a file, not a folder";
+            if (exists || path == path.parent_path()) break;
+        }
+    }
+    return "";
 }
 
 // The console as the turbo scan's window.
@@ -196,14 +223,30 @@ private:
     bool barShown_ = false;
 };
 
+// The turbo scan's summary after "N of M files saved": the files that were
+// not saved whole, and why.
+std::string UnsavedFilesText(const engine::SaveSummary& summary) {
+    std::string text;
+    if (summary.NotWritten > 0) {
+        text += ", " + std::to_string(summary.NotWritten) + " could not be written";
+        if (summary.DestinationFull) text += ": no space left on the destination";
+    }
+    if (summary.Incomplete > 0)
+        text += ", " + std::to_string(summary.Incomplete) + " incomplete (the drive ends before the rest of their data)";
+    return text;
+}
+
+// Runs the turbo scan; layout receives the volume layout its boot-sector
+// parse gave (for the deep scan's start).
 int RunTurboScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                 cli::Context& context, std::int64_t& filesFound, bool& stopped) {
+                 cli::Context& context, std::int64_t& filesFound, bool& stopped, engine::VolumeLayout& layout) {
     const std::string folder = root + shell::TurboScanSubfolder;
     const bool quiet = context.options.quiet;
     TurboScanConsole console(context, quiet);
     const auto started = std::chrono::steady_clock::now();
     stopped = false;
     int status = cli::ExitSuccess;
+    engine::SaveSummary summary;
     {
         engine::FATEngine engine;
         console.Connect(engine);
@@ -226,16 +269,21 @@ int RunTurboScan(const RecoverOptions& options, const std::string& root, const e
         context.OnInterrupt({});
         console.EndBar();
         engine::CloseDrive(engine::DriveNumberFromLetter(options.drive));
+        layout = engine.Layout();
+        summary = engine.SaveResults();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (status == cli::ExitSuccess && console.errors_ > 0) status = cli::ExitFailure;
-    if (!quiet || status != cli::ExitSuccess) {
+    // A file not saved whole is a failure of the run, whatever else went well.
+    if (status == cli::ExitSuccess && (console.errors_ > 0 || summary.NotWritten > 0 || summary.Incomplete > 0))
+        status = cli::ExitFailure;
+    {
+        // The summary is the run's result: printed also with --quiet.
         char line[160];
-        std::snprintf(line, sizeof line, "%lld of %lld files saved, %.1f MiB, %.1f s", static_cast<long long>(console.saved_),
-                      static_cast<long long>(console.found_), static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
+        std::snprintf(line, sizeof line, ", %.1f MiB, %.1f s", static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
                       seconds);
         context.out << "Turbo scan " << (stopped ? "stopped" : status == cli::ExitSuccess ? "completed" : "failed")
-                    << ": " << line;
+                    << ": " << console.saved_ << " of " << console.found_ << " files saved" << UnsavedFilesText(summary)
+                    << line;
         if (console.errors_) context.out << ", " << console.errors_ << " errors";
         context.out << ", into " << folder << "\n" << std::flush;
     }
@@ -294,6 +342,12 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         context.err << "tranquo-cli recover: drive " << options.drive << ": has no card in it\n";
         return cli::ExitFailure;
     }
+    // A card that cannot be read is said once, for both stages, with the
+    // device and the reason.
+    if (std::string openError; !engine::OpenDriveForReading(drive, openError)) {
+        context.err << "tranquo-cli recover: " << openError << "\n";
+        return cli::ExitFailure;
+    }
 
     std::string root;
     if (!options.dest.empty()) {
@@ -301,6 +355,12 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
         root = WithSlash(fs::absolute(options.dest, ec).string());
     } else {
         root = WithSlash(shell::ReadDestinationRoot());
+        // The user did not say where: say it before anything is written there.
+        context.out << "Recovered files go to " << root << "My Recovered Mobile Device/\n" << std::flush;
+    }
+    if (const std::string problem = DestinationProblem(root); !problem.empty()) {
+        context.err << "tranquo-cli recover: " << problem << "; nothing was scanned (choose another --dest)\n";
+        return cli::ExitFailure;
     }
     if (options.deleteEarlier) {
         // Only on request: earlier results are someone's recovered photos.
@@ -318,18 +378,20 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     }
 
     if (options.deepOnly) {
-        engine::FATEngine probe;  // the data area starts where the boot sector says
-        std::int32_t firstDataSector = 0;
-        if (probe.ReadDeviceBootSector(drive)) firstDataSector = engine::FirstDataSector();
-        return RunDeepScan(options, root, geometry, firstDataSector, 0, context);
+        // The data area starts where this card's boot sector says, if it
+        // says something usable; otherwise the whole drive is scanned.
+        engine::FATEngine probe;
+        probe.ReadDeviceBootSector(drive);
+        return RunDeepScan(options, root, geometry, probe.Layout().DeepScanStart(), 0, context);
     }
     std::int64_t filesFound = 0;
     bool stopped = false;
-    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped);
+    engine::VolumeLayout layout;
+    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped, layout);
     // A stopped turbo scan never offers the deep scan.
     if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
     // The deep scan starts at the data area of the boot sector just read.
-    const int deep = RunDeepScan(options, root, geometry, engine::FirstDataSector(), filesFound, context);
+    const int deep = RunDeepScan(options, root, geometry, layout.DeepScanStart(), filesFound, context);
     return turbo != cli::ExitSuccess ? turbo : deep;
 }
 

@@ -23,7 +23,7 @@ int RunRestore(const std::vector<std::string>& args, cli::Context& context) {
     LoadToolTexts();
     context.ui.QueueFileAnswer(parsed.file);
     engine::DriveNumber drive = engine::DriveNumberFromLetter(parsed.drive);
-    return RunTool("restore", context, "not restored; nothing was written", [drive] { tools::RestoreDevice(drive); });
+    return RunTool("restore", context, "not restored; nothing was written", [drive](const tools::ToolInputs& inputs) { tools::RestoreDevice(drive, inputs); });
 }
 
 } // namespace

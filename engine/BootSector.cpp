@@ -85,14 +85,17 @@ void ApplyFallbackLayoutB(BootSectorRecord& r) {
 
 bool HasValidSectorSize(const BootSectorRecord& r) { return r.BytesPerSector == 512 || r.BytesPerSector == 2048; }
 
-BootSectorRecord& LastBootSector() {
-    static BootSectorRecord record;
-    return record;
-}
-
-std::int32_t& FirstDataSector() {
-    static std::int32_t sector = 0;
-    return sector;
+bool DataAreaFitsDrive(std::int64_t firstDataSector, std::int64_t totalSectors, std::int64_t driveSectors) {
+    // An eighth leaves ample room for the smallest real volumes (a floppy's
+    // data starts at 1 %, a 2 MB FAT16 card's at 2 %); a tiny volume may
+    // spend a few dozen sectors more. The volume's own size is the measure,
+    // so that an image cut short still counts as the card it was.
+    constexpr std::int64_t Fraction = 8;
+    constexpr std::int64_t SmallestAllowance = 64;
+    const std::int64_t size = totalSectors > 0 ? totalSectors : driveSectors;
+    if (firstDataSector < 1 || size <= 0) return false;
+    if (driveSectors > 0 && firstDataSector >= driveSectors) return false;
+    return firstDataSector <= std::max(size / Fraction, SmallestAllowance) && firstDataSector < size;
 }
 
 } // namespace engine

@@ -1,8 +1,7 @@
 // The FAT boot sector: the first 90 bytes of sector 0 in the FAT32 layout
 // (also for FAT12 and FAT16, whose own fields are then read where the rules
-// say), the two fixed layouts used when nothing can be read, and the
-// process-wide record of the last boot sector read with the first data
-// sector of its volume.
+// say), the two fixed layouts used when nothing can be read, and the layout
+// of one drive's volume as one parse gave it.
 #pragma once
 
 #include <array>
@@ -53,10 +52,39 @@ void ApplyFallbackLayoutB(BootSectorRecord& record);
 // Only 512 and 2048-byte sectors count as a valid boot sector.
 bool HasValidSectorSize(const BootSectorRecord& record);
 
-// The record of the last boot sector read by any engine, and the first
-// sector of cluster 2 of that volume (the deep scan and the device tools
-// read them after ReadDeviceBootSector).
-BootSectorRecord& LastBootSector();
-std::int32_t& FirstDataSector();
+// How a layout came about.
+enum class LayoutSource {
+    None,       // not parsed, or the parse failed before a record was made
+    BootSector, // the card's own boot sector (primary or backup)
+    Guessed,    // a fixed fallback layout: nothing usable could be read
+};
+
+// The volume layout of one drive as one boot-sector parse gave it. It
+// belongs to that drive and that parse: the engine that read it hands it to
+// its caller, who passes it on (to the deep scan, to the device tools);
+// nothing of it is kept for the process.
+struct VolumeLayout {
+    BootSectorRecord Boot;
+    LayoutSource Source = LayoutSource::None;
+    // The parse gave a layout the turbo scan can use.
+    bool Usable = false;
+    std::int32_t FirstDataSector = 0;  // first sector of cluster 2
+    std::int32_t FATType = 0;          // 1 FAT12, 2 FAT16, 3 FAT32, 0 unknown
+    std::int32_t TotalSectors = 0;
+
+    // The first sector the deep scan reads: the data area of a usable layout
+    // read from the card; the drive's first sector for anything else (no
+    // parse, a failed one, a guessed layout), so that nothing before a
+    // misplaced data area is skipped.
+    std::int32_t DeepScanStart() const {
+        return Usable && Source == LayoutSource::BootSector ? FirstDataSector : 0;
+    }
+};
+
+// Whether a layout fits: its data area must begin within a small fraction
+// of the volume (real FAT volumes keep their reserved sectors, FATs and
+// root directory to a few percent of it) and on the drive. driveSectors
+// counts the drive in the layout's own sector size; 0 when unknown.
+bool DataAreaFitsDrive(std::int64_t firstDataSector, std::int64_t totalSectors, std::int64_t driveSectors);
 
 } // namespace engine

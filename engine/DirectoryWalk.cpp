@@ -55,6 +55,7 @@ bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::in
     cursor.cluster = cluster;
     cursor.sector = sector;
     cursor.index = 0;
+    cursor.folder = parent < 0 ? "/" : "/" + DirectoryPath(parent);
     if (cluster != 0) {
         cursor.seenClusters.insert(cluster);
         cursor.clustersRead = 1;
@@ -136,59 +137,81 @@ bool FATEngine::GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next) {
 }
 
 bool FATEngine::GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out) {
-    const BootSectorRecord& boot = LastBootSector();
+    const BootSectorRecord& boot = layout_.Boot;
     if (cursor.cluster > std::int64_t(countOfClusters_) + 1) return false;  // "invalid Cluster parameter"
     if (boot.BytesPerSector < 32 || bytesPerCluster_ < 32) return false;
     const std::int64_t bps = boot.BytesPerSector;
     const std::int64_t entriesPerSector = bps / 32;
     const std::int64_t entriesPerCluster = bytesPerCluster_ / 32;
-    std::int64_t sector = 0;
-    if (cursor.cluster == 0) {
-        if (cursor.index >= entriesPerSector) {
-            cursor.index = 0;
-            cursor.sector += 1;
+    // Each pass either serves an entry or moves past an unreadable sector,
+    // so the walk ends with the directory (its clusters are bounded).
+    for (;;) {
+        std::int64_t sector = 0;
+        if (cursor.cluster == 0) {
+            if (cursor.index >= entriesPerSector) {
+                cursor.index = 0;
+                cursor.sector += 1;
+            }
+            sector = cursor.sector + (cursor.index * 32) / bps;
+            // The fixed root has no end but a zero name byte; the volume's end
+            // (or the drive's, when the boot sector claims more) is the last
+            // place to look for one.
+            if (sector >= readableSectors_) return false;
+        } else {
+            if (cursor.index >= entriesPerCluster) {
+                const std::int64_t nextCluster =
+                    fatCopyForChains_ == 0 ? cursor.cluster + 1 : ReadFATEntry(cursor.cluster, fatCopyForChains_ - 1);
+                if (IsEndOfChain(static_cast<std::uint32_t>(nextCluster))) return false;
+                // A free or reserved value leads nowhere, a cluster beyond the
+                // volume ends the directory, and a cluster read before means the
+                // chain loops.
+                if (nextCluster < 2 || nextCluster > std::int64_t(countOfClusters_) + 1) return false;
+                if (!cursor.seenClusters.insert(nextCluster).second) return false;
+                if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
+                cursor.cluster = nextCluster;
+                cursor.index = 0;
+            }
+            sector = ClusterToSector(cursor.cluster) + (cursor.index * 32) / bps;
         }
-        sector = cursor.sector + (cursor.index * 32) / bps;
-        // The fixed root has no end but a zero name byte; the volume's end
-        // (or the drive's, when the boot sector claims more) is the last
-        // place to look for one.
-        if (sector >= readableSectors_) return false;
-    } else {
-        if (cursor.index >= entriesPerCluster) {
-            const std::int64_t nextCluster =
-                fatCopyForChains_ == 0 ? cursor.cluster + 1 : ReadFATEntry(cursor.cluster, fatCopyForChains_ - 1);
-            if (IsEndOfChain(static_cast<std::uint32_t>(nextCluster))) return false;
-            // A free or reserved value leads nowhere, a cluster beyond the
-            // volume ends the directory, and a cluster read before means the
-            // chain loops.
-            if (nextCluster < 2 || nextCluster > std::int64_t(countOfClusters_) + 1) return false;
-            if (!cursor.seenClusters.insert(nextCluster).second) return false;
-            if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
-            cursor.cluster = nextCluster;
-            cursor.index = 0;
-        }
-        sector = ClusterToSector(cursor.cluster) + (cursor.index * 32) / bps;
-    }
 
-    if (sector != cachedDirSector_) {
-        const std::size_t deviceSector = static_cast<std::size_t>(std::clamp<std::int64_t>(SectorBytes(), 0, 2048));
-        bool read = ReadVolumeSectors(sector, 2, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
-        std::size_t got = 2 * deviceSector;
-        if (!read) {
-            // The volume's last sector has no second one behind it.
-            read = ReadVolumeSectors(sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
-            got = deviceSector;
+        if (sector == cachedDirSector_ || ReadDirectorySector(sector)) break;
+        // An unreadable sector has no entries to give: the bytes of another
+        // sector must never stand in for them. A probe just fails; a walk
+        // says so once per folder and goes on with the folder's next sector.
+        if (cursor.folder.empty()) return false;
+        if (!cursor.readErrorReported) {
+            cursor.readErrorReported = true;
+            RaiseError("Folder " + cursor.folder + ": sector" + MessageNumber(sector) +
+                       " could not be read; the entries it holds were skipped");
         }
-        if (read) {
-            std::memcpy(directorySectorBuffer_.data(), bootSectorBuffer_.data(), got);
-            if (got < directorySectorBuffer_.size())
-                std::fill(directorySectorBuffer_.begin() + static_cast<std::ptrdiff_t>(got), directorySectorBuffer_.end(), 0);
-            cachedDirSector_ = sector;
-        }
+        cursor.index = (cursor.index / entriesPerSector + 1) * entriesPerSector;
     }
     const std::size_t at = static_cast<std::size_t>((cursor.index % entriesPerSector) * 32);
     std::memcpy(out.data(), directorySectorBuffer_.data() + at, 32);
     cursor.index += 1;
+    return true;
+}
+
+// Reads a directory sector (and the one after it, when there is one) into
+// the directory buffer; false, with the buffer's sector forgotten, when it
+// cannot be read.
+bool FATEngine::ReadDirectorySector(std::int64_t sector) {
+    const std::size_t deviceSector = static_cast<std::size_t>(std::clamp<std::int64_t>(SectorBytes(), 0, 2048));
+    bool read = ReadVolumeSectors(sector, 2, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
+    std::size_t got = 2 * deviceSector;
+    if (!read) {
+        // The volume's last sector has no second one behind it.
+        read = ReadVolumeSectors(sector, 1, bootSectorBuffer_.data(), bootSectorBuffer_.size()) != support::False;
+        got = deviceSector;
+    }
+    if (!read) {
+        cachedDirSector_ = -1;
+        return false;
+    }
+    std::memcpy(directorySectorBuffer_.data(), bootSectorBuffer_.data(), got);
+    if (got < directorySectorBuffer_.size())
+        std::fill(directorySectorBuffer_.begin() + static_cast<std::ptrdiff_t>(got), directorySectorBuffer_.end(), 0);
+    cachedDirSector_ = sector;
     return true;
 }
 
@@ -221,7 +244,7 @@ bool FATEngine::AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstR
 
 bool FATEngine::IsValidEntry(const DirEntry& entry) const {
     if (!HasValidNameBytes(entry)) return false;
-    const BootSectorRecord& boot = LastBootSector();
+    const BootSectorRecord& boot = layout_.Boot;
     if (boot.BytesPerSector == 0) return false;
     if (entry.FileSize / boot.BytesPerSector > static_cast<std::uint32_t>(std::max(dataSectors_, 0))) return false;
     const std::int64_t firstCluster = entry.FirstCluster();
@@ -232,7 +255,7 @@ bool FATEngine::IsValidEntry(const DirEntry& entry) const {
 }
 
 bool FATEngine::RealignEntry(const DirectoryCursor& cursor, DirEntry& entry) {
-    const BootSectorRecord& boot = LastBootSector();
+    const BootSectorRecord& boot = layout_.Boot;
     const std::int64_t entriesPerSector = boot.BytesPerSector / 32;
     if (entriesPerSector <= 0) return false;
     // The slot of the entry just read (the cursor has moved past it).

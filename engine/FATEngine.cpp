@@ -19,6 +19,8 @@ namespace engine {
 
 namespace {
 
+constexpr long ErrDeviceUnavailable = 68;
+
 // The engine's [FATMisc] texts; the built-in English stands in while no
 // language file was loaded (tests, a damaged installation).
 std::string FatMiscText(int lang) {
@@ -99,7 +101,7 @@ void FATEngine::RaiseError(const std::string& message) {
 }
 
 std::int64_t FATEngine::ClusterToSector(std::int64_t cluster) const {
-    return (cluster - 2) * LastBootSector().SectorsPerCluster + FirstDataSector();
+    return (cluster - 2) * layout_.Boot.SectorsPerCluster + layout_.FirstDataSector;
 }
 
 support::Truth FATEngine::ReadDeviceBootSector(DriveNumber drive) {
@@ -122,6 +124,11 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
 
     if (stopRequested_) return;
     RaiseInfo("Reading BootSector");
+    // A drive that cannot be opened is said once, naming the drive and the
+    // reason, instead of at every read of a scan that would find nothing.
+    std::string openError;
+    if (!OpenDriveForReading(driveNumber_, openError))
+        throw support::RuntimeError(ErrDeviceUnavailable, FatMiscText(379), openError);
     if (!ReadBootSector())
         throw support::RuntimeError(10, FatMiscText(379), FatMiscText(387) + "\r\n\r\n" + FatMiscText(386));
 

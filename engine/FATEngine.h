@@ -16,6 +16,8 @@
 #include "engine/BootSector.h"
 #include "engine/DirEntry.h"
 #include "engine/RawDevice.h"
+#include "engine/SafeName.h"
+#include "support/RuntimeError.h"
 #include "support/Truth.h"
 
 namespace engine {
@@ -67,6 +69,14 @@ struct FileRecord {
     std::int32_t ParentIndex = -1;
 };
 
+// What the saving of one scan came to.
+struct SaveSummary {
+    std::int32_t Saved = 0;       // files saved whole
+    std::int32_t Incomplete = 0;  // saved with what the drive holds, not whole
+    std::int32_t NotWritten = 0;  // could not be written (or not tried once the destination was full)
+    bool DestinationFull = false; // a file was not written for lack of space on the destination
+};
+
 class FATEngine {
 public:
     // Loads the standard name lists from the program folder (a missing list
@@ -82,18 +92,24 @@ public:
     void PauseScan();
     void ResumeScan();
     // The structural scan of the drive with that letter. Raises
-    // support::RuntimeError: 50 on a CD-ROM drive, 10 when the boot sector
-    // is unusable, 70 when stopped during the directory walk.
+    // support::RuntimeError: 50 on a CD-ROM drive, 68 when the drive cannot
+    // be opened (the description names it and the reason), 10 when the boot
+    // sector is unusable, 70 when stopped during the directory walk.
     void PreScan(const std::string& driveLetter, support::Truth keepFolderStructure);
-    // Reads and checks the drive's boot sector; the geometry then sits in
-    // LastBootSector() and FirstDataSector().
+    // Reads and checks the drive's boot sector; its layout is then Layout().
     support::Truth ReadDeviceBootSector(DriveNumber drive);
+    // The layout of the last boot-sector parse of this engine (empty and
+    // not usable before one, and after one that failed).
+    const VolumeLayout& Layout() const { return layout_; }
     // Creates a folder and its missing parents.
     support::Truth ForceDirectories(const std::string& path);
 
     // Read-only views for the callers that inspect a scan (tests, tools).
     const std::vector<DirRecord>& Directories() const { return directories_; }
     const std::vector<FileRecord>& Files() const { return files_; }
+    // 0, or why the boot sector was not usable: 10 unreadable values, 12
+    // clusters over 32 KiB, 13 FAT32 root cluster out of range, 14 a data
+    // area that does not fit the drive.
     std::int32_t LastError() const { return lastError_; }
     std::int32_t FATType() const { return fatType_; }
     std::int32_t CountOfClusters() const { return countOfClusters_; }
@@ -106,6 +122,10 @@ public:
     const std::vector<std::string>& StandardFileNames() const { return standardFileNames_; }
     // What went to the trace hook (diagnostics that are never shown).
     const std::vector<std::string>& TraceLog() const { return trace_; }
+
+    // The counts of the last SaveAllFiles. Every file counted as incomplete
+    // or not written was reported through LogErrorMessage, once.
+    const SaveSummary& SaveResults() const { return saveSummary_; }
 
     // The steps of PreScan, public so that each can be exercised alone.
     support::Truth ReadBootSector();
@@ -131,6 +151,10 @@ private:
         std::int64_t index = 0;
         std::unordered_set<std::int64_t> seenClusters;
         std::int64_t clustersRead = 0;
+        // The folder being walked ("/DCIM/100MSDCF/"); empty for a probe,
+        // which gives up at an unreadable sector instead of skipping it.
+        std::string folder;
+        bool readErrorReported = false;
     };
     struct NextEntry {
         DirEntry entry;
@@ -151,11 +175,13 @@ private:
     // The bytes of one volume sector as the drive delivers it.
     std::int64_t SectorBytes() const { return std::int64_t(geometry_.BytesPerSector) * sectorRatio_; }
     bool DeriveGeometry();
+    std::int64_t DriveSectorsInVolumeUnits() const;
     bool IsEndOfChain(std::uint32_t value) const;
 
     bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector);
     bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
     bool GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out);
+    bool ReadDirectorySector(std::int64_t sector);
     bool AssembleLongName(DirectoryCursor& cursor, const RawEntry& firstRaw, DirEntry& entry, std::string& name);
     bool IsValidEntry(const DirEntry& entry) const;
     bool RealignEntry(const DirectoryCursor& cursor, DirEntry& entry);
@@ -163,6 +189,8 @@ private:
     void AddDirectory(DirRecord record);
     void AddFile(FileRecord record);
     std::string DirectoryPath(std::int32_t index) const;
+    void NotWritten(const FileRecord& file, const std::string& reason);
+    support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
 
     // Drive and settings.
@@ -177,6 +205,8 @@ private:
     std::int32_t sectorRatio_ = 1;  // volume sector / drive sector
 
     // Volume geometry.
+    VolumeLayout layout_;
+    std::int64_t volumeClusters_ = 0;  // as the boot sector counts them (not cut to the drive)
     std::vector<std::uint8_t> bootSectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);
     std::uint8_t fatCopyForChains_ = 1;
     std::int32_t fatType_ = 0;
@@ -203,6 +233,13 @@ private:
     std::vector<FileRecord> files_;
     std::unordered_set<std::string> directoryKeys_;
     std::unordered_set<std::string> fileKeys_;
+
+    // Saving.
+    enum class SaveOutcome { Saved, Incomplete, NotWritten };
+    TakenNames takenNames_;
+    SaveSummary saveSummary_;
+    SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
+    bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 
     std::vector<std::string> trace_;
 };

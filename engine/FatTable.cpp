@@ -28,7 +28,7 @@ bool FATEngine::IsEndOfChain(std::uint32_t value) const { return ClassifyFATValu
 
 std::uint32_t FATEngine::ReadFATEntry(std::int64_t cluster, std::int32_t copy) {
     if (cluster > std::int64_t(countOfClusters_) + 1 || cluster < 2) return 0;
-    const BootSectorRecord& boot = LastBootSector();
+    const BootSectorRecord& boot = layout_.Boot;
     const std::int64_t bps = boot.BytesPerSector;
     if (bps <= 0) return 0;
     std::int64_t offset = 0;

@@ -13,6 +13,7 @@
 
 #include "engine/FATEngine.h"
 #include "engine/EngineText.h"
+#include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
 #include "engine/SafeName.h"
 #include "platform/ui.h"
@@ -68,6 +69,19 @@ constexpr int MaxReadFailuresBeforeZeros = 3;
 
 } // namespace
 
+// The error of a failed write into path with bytesLeft bytes still to go;
+// it marks the destination full when there is no room left for them.
+support::RuntimeError FATEngine::WriteFailure(const std::string& path, std::int64_t bytesLeft) {
+    const double freeBytes = DiskFreeSpace(destFolder_);
+    if (freeBytes < static_cast<double>(std::max<std::int64_t>(bytesLeft, 1))) {
+        saveSummary_.DestinationFull = true;
+        destinationExhausted_ = true;
+        return support::RuntimeError(support::ErrDiskFull, "FATEngine",
+                                     "Could not write " + path + ": no space left on the destination");
+    }
+    return support::RuntimeError(support::ErrDeviceIo, "FATEngine", "Could not write " + path);
+}
+
 std::string FATEngine::DirectoryPath(std::int32_t index) const {
     // Parents always come before their children in the list, so the chain
     // ends; the bound guards against a damaged list all the same.
@@ -95,16 +109,34 @@ support::Truth FATEngine::SaveAllFiles() {
     } else {
         prefix = "/";
     }
+    saveSummary_ = SaveSummary{};
+    destinationExhausted_ = false;
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (stopRequested_) return support::False;
         FileRecord& file = files_[i];
-        const bool room = file.Size == 0 || HasFreeSpace(static_cast<double>(file.Size));
-        if (room) {
-            std::string relative;
-            if (keepFolderStructure_ && file.ParentIndex >= 0 &&
-                static_cast<std::size_t>(file.ParentIndex) < paths.size())
-                relative = paths[static_cast<std::size_t>(file.ParentIndex)];
-            if (IsSearchableExtension(GetExtension(file.Name))) SaveFATFileEXT(file, prefix + relative);
+        if (IsSearchableExtension(GetExtension(file.Name))) {
+            // A file that is not saved is said and counted, never passed over
+            // in silence. Once the destination is full, the rest are not tried:
+            // each would only fail again (and a damaged card may ask for
+            // gigabytes).
+            if (destinationExhausted_) {
+                NotWritten(file, "no space left on the destination");
+            } else if (file.Size != 0 && !HasFreeSpace(static_cast<double>(file.Size))) {
+                // Cheap to ask, so a smaller file after this one is still tried.
+                saveSummary_.DestinationFull = true;
+                NotWritten(file, "no space left on the destination for its" + MessageNumber(file.Size) + " bytes");
+            } else {
+                std::string relative;
+                if (keepFolderStructure_ && file.ParentIndex >= 0 &&
+                    static_cast<std::size_t>(file.ParentIndex) < paths.size())
+                    relative = paths[static_cast<std::size_t>(file.ParentIndex)];
+                SaveFATFileEXT(file, prefix + relative);
+                switch (lastSaveOutcome_) {
+                case SaveOutcome::Saved: ++saveSummary_.Saved; break;
+                case SaveOutcome::Incomplete: ++saveSummary_.Incomplete; break;
+                case SaveOutcome::NotWritten: ++saveSummary_.NotWritten; break;
+                }
+            }
         }
         platform::DoEvents();
         if (Events.OnProgress) Events.OnProgress(static_cast<std::int32_t>(i + 1));
@@ -112,8 +144,14 @@ support::Truth FATEngine::SaveAllFiles() {
     return support::True;
 }
 
+void FATEngine::NotWritten(const FileRecord& file, const std::string& reason) {
+    ++saveSummary_.NotWritten;
+    RaiseError("Not saved: " + TrimBlanks(file.Name) + ": " + reason);
+}
+
 support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
-    const BootSectorRecord& boot = LastBootSector();
+    lastSaveOutcome_ = SaveOutcome::NotWritten;
+    const BootSectorRecord& boot = layout_.Boot;
     const std::int64_t spc = boot.SectorsPerCluster;
     const std::int64_t bps = boot.BytesPerSector;
     const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
@@ -140,20 +178,33 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
 
         std::vector<std::int64_t> clusters{file.FirstCluster};
         const bool recoverable = file.Status == 1;
+        bool pastDriveEnd = false;
+        const std::uint32_t sizeOnCard = file.Size;
         if (file.Size != 0 && spc > 0 && bps > 0) {
             std::int64_t sectors = spc;
             current = file.FirstCluster;
             // Each pass adds a cluster until the size is covered, so the list
             // never outgrows the file.
+            // A cluster that the volume has but the drive does not (a card
+            // image cut short) ends the chain: the file is incomplete.
+            auto beyondDrive = [&](std::int64_t cluster) {
+                return cluster > lastCluster && cluster <= volumeClusters_ + 1;
+            };
             while (bps * sectors < std::int64_t(file.Size)) {
                 const std::int64_t next = fatValue(current);
                 if (ClassifyFATValue(fatType_, static_cast<std::uint32_t>(next)) == FatEndOfChain) break;
-                if (next > fatBound) break;
+                if (next > fatBound) {
+                    pastDriveEnd = beyondDrive(next);
+                    break;
+                }
                 std::int64_t added;
                 bool last = false;
                 if (next == 0) {
                     added = current + 1;  // a cleared entry: assume the next cluster
-                    if (added > lastCluster) break;
+                    if (added > lastCluster) {
+                        pastDriveEnd = beyondDrive(added);
+                        break;
+                    }
                 } else {
                     added = next;
                     last = recoverable;
@@ -167,12 +218,14 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
 
         const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
         if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
+        // Past the drive's end there are no bytes to read again or to invent.
+        if (pastDriveEnd && std::int64_t(file.Size) > allocated) file.Size = static_cast<std::uint32_t>(allocated);
 
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
         // The flat folder gathers files of many folders: a later file of the
         // same name gets its own name instead of replacing the earlier one.
-        const std::string name = DistinctFileName(folder, SafeFileName(TrimBlanks(file.Name)));
+        const std::string name = takenNames_.Take(folder, SafeFileName(TrimBlanks(file.Name)));
         const std::string path = folder + name;
         if (!OpenOutputFile(path))
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
@@ -230,8 +283,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
             }
             const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
             const std::int32_t written = WriteOutputChunk(buffer.data(), buffer.size(), 0, count);
-            if (written != count)
-                throw support::RuntimeError(support::ErrDiskFull, "FATEngine", "Could not write " + path);
+            if (written != count) throw WriteFailure(path, remaining);
             remaining -= written;
 
             if (end == RunEnd::Limit) r = last;
@@ -241,10 +293,18 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         }
 
         outputOpen = false;
-        if (!CloseOutputFile())
-            throw support::RuntimeError(support::ErrDiskFull, "FATEngine", "Could not complete " + path);
+        if (!CloseOutputFile()) throw WriteFailure(path, file.Size);
         ApplyWriteTime(path, file.WriteDate, file.WriteTime);
         ApplyAttributes(path, file.Attributes);
+        if (pastDriveEnd) {
+            // What the drive holds is kept, but the file is not whole.
+            lastSaveOutcome_ = SaveOutcome::Incomplete;
+            RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
+                       std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path +
+                       ")");
+            return support::False;
+        }
+        lastSaveOutcome_ = SaveOutcome::Saved;
         if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
         return support::True;
     } catch (const std::exception& error) {

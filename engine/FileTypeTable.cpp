@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
 
 #include "Typhex.h"
 #include "platform/com.h"
@@ -66,10 +67,18 @@ std::string Trim(const std::string& text) {
 void LoadFileTypeData() {
     auto& state = State();
     if (state.types) return;
+    const std::string databasePath = support::ProgramFolder() + "/" + DatabaseFileName;
+    // Reading a FIFO, socket or terminal would wait for ever: anything that
+    // is there but is neither a file nor a block device is refused at once.
+    struct stat info {};
+    if (::stat(databasePath.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+        throw support::RuntimeError(support::ErrFileNotFound, "Fotrida 4",
+                                    std::string("Unable to load file type data from ") + DatabaseFileName + " (" +
+                                        databasePath + " is not a file)");
     auto types = CreateLibraryObject<ISupportedFileTypes>(CLSID_SupportedFileTypes, IID_ISupportedFileTypes,
                                                           "Typhex.SupportedFileTypes");
     types->put_EditMode(VARIANT_FALSE);
-    BSTR path = platform::BstrFromUtf8(support::ProgramFolder() + "/" + DatabaseFileName);
+    BSTR path = platform::BstrFromUtf8(databasePath);
     VARIANT_BOOL loaded = VARIANT_FALSE;
     const HRESULT hr = types->LoadFromFile(path, &loaded);
     SysFreeString(path);

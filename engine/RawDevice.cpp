@@ -7,6 +7,8 @@
 #include <limits>
 
 #include "Typhex.h"
+#include "engine/ErrorCodeText.h"
+#include "platform/drives.h"
 #include "platform/com.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
@@ -70,10 +72,46 @@ std::int16_t CheckedInt16(std::int32_t value) {
     return static_cast<std::int16_t>(value);
 }
 
-// A number as the program formats it for display: a leading blank for
-// non-negative values.
+// An error number as the program formats it for display: a leading blank
+// for non-negative values, then what it means.
 std::string WithSignBlank(long value) {
-    return (value >= 0 ? " " : "") + std::to_string(value);
+    return value >= 0 ? " " + ErrorCodeText(static_cast<std::uint32_t>(value)) : std::to_string(value);
+}
+
+// Which device a message is about: "drive E:, /dev/sdb1".
+std::string DeviceDescription(DriveNumber drive) {
+    const char letter = static_cast<char>('A' + drive - 1);
+    std::string text = std::string("drive ") + letter + ":";
+    platform::DriveInfo info;
+    if (platform::FindDrive(letter, &info) && !info.source.empty()) text += ", " + info.source;
+    return text;
+}
+
+// Opens the device for reading or writing; on failure LastOpenError says
+// why and 0 is returned, without any message.
+void* OpenDriveQuietly(DriveNumber drive, support::Truth forWrite) {
+    std::string path = DevicePath(drive);
+    std::string& lastError = LastOpenErrorText();
+    lastError.clear();
+    HANDLE handle = nullptr;
+    if (forWrite) {
+        handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            lastError = shell::frmPasser().LANG[383] + " " + ErrorCodeText(GetLastError());
+            handle = nullptr;
+        }
+    } else {
+        OFSTRUCT ofs{};
+        HFILE file = OpenFile(path.c_str(), &ofs, OF_READ);
+        // A drive that cannot be read is named, so that the one message
+        // about it says which card it was.
+        if (file == HFILE_ERROR)
+            lastError = shell::frmPasser().LANG[384] + " " + WithSignBlank(ofs.nErrCode) + " (" +
+                        DeviceDescription(drive) + ")";
+        else
+            handle = HandleFromHfile(file);
+    }
+    return handle;
 }
 
 support::Truth ReadSectorsChecked(DriveNumber drive, std::int32_t firstSector, std::int16_t count,
@@ -167,31 +205,29 @@ support::Truth GetDriveGeometry(DriveNumber drive, DriveGeometry& geometry) {
 }
 
 void* OpenDrive(DriveNumber drive, support::Truth forWrite) {
-    std::string path = DevicePath(drive);
-    std::string& lastError = LastOpenErrorText();
-    lastError.clear();
-    HANDLE handle = nullptr;
-
-    if (forWrite) {
-        handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            lastError = shell::frmPasser().LANG[383] + " " + std::to_string(GetLastError());
-            handle = nullptr;
-        }
-    } else {
-        OFSTRUCT ofs{};
-        HFILE file = OpenFile(path.c_str(), &ofs, OF_READ);
-        if (file == HFILE_ERROR)
-            lastError = shell::frmPasser().LANG[384] + " " + WithSignBlank(ofs.nErrCode);
-        else
-            handle = HandleFromHfile(file);
-    }
-
+    void* handle = OpenDriveQuietly(drive, forWrite);
+    const std::string& lastError = LastOpenErrorText();
     if (!lastError.empty()) {
         platform::MsgBox(lastError, platform::vbExclamation, shell::frmPasser().LANG[379]);
         return nullptr;
     }
     return handle;
+}
+
+support::Truth OpenDriveForReading(DriveNumber drive, std::string& errorText) {
+    DriveEntry& entry = DriveTable()[drive];
+    if (entry.GeometryKnown == 0) {
+        try {
+            GetDriveGeometry(drive, entry.Geometry);
+        } catch (const support::RuntimeError&) {
+            // A geometry too large for the table: the reads report it.
+        }
+    }
+    if (entry.Handle != nullptr) return support::True;
+    entry.Handle = OpenDriveQuietly(drive, support::False);
+    if (entry.Handle != nullptr) return support::True;
+    errorText = LastOpenErrorText();
+    return support::False;
 }
 
 support::Truth ReadSectors(DriveNumber drive, std::int32_t firstSector, std::int16_t count,
@@ -226,12 +262,12 @@ support::Truth WriteAtOffset(DriveNumber drive, std::uint32_t offsetLow, std::ui
     DriveEntry& entry = DriveTable()[drive];
     LONG high = static_cast<LONG>(offsetHigh);
     if (SetFilePointer(entry.Handle, static_cast<LONG>(offsetLow), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-        errorText = "SetFilePointer call failed. Error code=" + std::to_string(GetLastError());
+        errorText = "SetFilePointer call failed. Error code=" + ErrorCodeText(GetLastError());
         return support::False;
     }
     DWORD written = 0;
     if (!WriteFile(entry.Handle, buffer, byteCount, &written, nullptr)) {
-        errorText = "WriteFile call failed. Error code=" + std::to_string(GetLastError());
+        errorText = "WriteFile call failed. Error code=" + ErrorCodeText(GetLastError());
         return support::False;
     }
     if (written != byteCount) {

@@ -46,6 +46,11 @@ support::Truth ReadSectors(DriveNumber drive, std::int32_t firstSector, std::int
 support::Truth ReadSectors(DriveNumber drive, std::int32_t firstSector, std::int16_t count, std::uint8_t* buffer,
                            std::size_t bufferSize);
 support::Truth PrepareDriveForWrite(DriveNumber drive, std::string& errorText);
+// Opens and caches the drive's handle for reading, as the first read would,
+// but without a message: false with errorText naming the drive and the
+// reason ("... 5: access denied (drive E:, /dev/sdb1)") when it cannot be
+// opened, so that a scan says so once instead of at every read.
+support::Truth OpenDriveForReading(DriveNumber drive, std::string& errorText);
 support::Truth WriteAtOffset(DriveNumber drive, std::uint32_t offsetLow, std::uint32_t offsetHigh,
                              const std::uint8_t* buffer, std::uint32_t byteCount, std::string& errorText);
 void CloseDrive(DriveNumber drive);

@@ -43,18 +43,48 @@ std::string SafeFileName(const std::string& name) {
     return out;
 }
 
-std::string DistinctFileName(const std::string& folder, const std::string& name) {
+namespace {
+
+std::string WithSlash(const std::string& folder) {
     std::string base = folder;
     if (!base.empty() && base.back() != '/') base.push_back('/');
-    if (!Exists(base + name)) return name;
+    return base;
+}
+
+// "base (n).ext" of "base.ext".
+std::string NumberedName(const std::string& name, long n) {
     const auto dot = name.rfind('.');
     const bool hasExt = dot != std::string::npos && dot > 0;
     const std::string stem = hasExt ? name.substr(0, dot) : name;
     const std::string ext = hasExt ? name.substr(dot) : "";
+    return stem + " (" + std::to_string(n) + ")" + ext;
+}
+
+} // namespace
+
+std::string DistinctFileName(const std::string& folder, const std::string& name) {
+    const std::string base = WithSlash(folder);
+    if (!Exists(base + name)) return name;
     for (long n = 2;; ++n) {
-        std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
+        std::string candidate = NumberedName(name, n);
         if (!Exists(base + candidate)) return candidate;
     }
+}
+
+std::string TakenNames::Take(const std::string& folder, const std::string& name) {
+    const std::string base = WithSlash(folder);
+    auto& taken = taken_[base];
+    auto isFree = [&](const std::string& candidate) { return !taken.count(candidate) && !Exists(base + candidate); };
+    std::string result = name;
+    if (!isFree(name)) {
+        // Numbers below the last one given were taken then, and stay taken.
+        long& n = nextNumber_[base + '\x01' + name];
+        if (n < 2) n = 2;
+        while (!isFree(result = NumberedName(name, n))) ++n;
+        ++n;
+    }
+    taken.insert(result);
+    return result;
 }
 
 } // namespace engine

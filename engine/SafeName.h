@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace engine {
 
@@ -18,5 +20,20 @@ std::string SafeFileName(const std::string& name);
 // A name in folder that no existing file or folder has: the name itself, or
 // "base (2).ext", "base (3).ext", ... (folder ends in "/" or not).
 std::string DistinctFileName(const std::string& folder, const std::string& name);
+
+// DistinctFileName for many files into the same folders: remembers the
+// names it gave and, for each name, the last number tried, so that a card
+// whose thousands of entries share one name costs one look per file
+// instead of a search from " (2)" upward for each.
+class TakenNames {
+public:
+    // A name in folder that neither an earlier Take nor an existing file or
+    // folder has; it counts as taken from now on.
+    std::string Take(const std::string& folder, const std::string& name);
+
+private:
+    std::unordered_map<std::string, std::unordered_set<std::string>> taken_;  // by folder
+    std::unordered_map<std::string, long> nextNumber_;                        // by folder and name
+};
 
 } // namespace engine

@@ -26,19 +26,25 @@ bool FATEngine::ReadBootSectorInto(std::int32_t sector) {
 }
 
 support::Truth FATEngine::ReadBootSector() {
-    BootSectorRecord& boot = LastBootSector();
+    // Nothing of an earlier parse (of this drive or another) survives: a
+    // failed parse leaves an empty, unusable layout.
+    layout_ = VolumeLayout{};
+    BootSectorRecord& boot = layout_.Boot;
     std::fill(bootSectorBuffer_.begin(), bootSectorBuffer_.end(), 0);
-    boot = BootSectorRecord{};
     sectorRatio_ = 1;
+    cachedFATSector_ = -1;
+    cachedDirSector_ = -1;
     try {
         // A drive whose sector is larger than the buffer cannot be read into it.
         if (geometry_.BytesPerSector > 2048) throw support::RuntimeError(support::ErrSubscriptOutOfRange, "FATEngine",
                                                                          "Sector larger than 2048 bytes");
         ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
+        layout_.Source = LayoutSource::BootSector;
         if (ReadBootSectorInto(0)) {
             ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
         } else {
             ApplyFallbackLayoutA(boot);
+            layout_.Source = LayoutSource::Guessed;
         }
         if (!HasValidSectorSize(boot)) {
             if (boot.SectorsPerFAT16 == 0) {
@@ -47,6 +53,7 @@ support::Truth FATEngine::ReadBootSector() {
                     ParseBootSector(bootSectorBuffer_.data(), 2048, boot);
                 } else {
                     ApplyFallbackLayoutB(boot);
+                    layout_.Source = LayoutSource::Guessed;
                 }
                 if (!HasValidSectorSize(boot)) TraceMessage("INVALID BACKUP BOOT SECTOR");
             } else {
@@ -70,6 +77,14 @@ support::Truth FATEngine::ReadBootSector() {
         RaiseError("BytesPerCluster > 32768");
         return support::False;
     }
+    // Reserved sectors, FAT count or FAT size that put the data area far
+    // into the drive (65,535 reserved sectors, 255 FATs) describe a damaged
+    // boot sector, not a card: reading its "FAT" and "root" would walk photo
+    // data and find nothing.
+    if (!DataAreaFitsDrive(layout_.FirstDataSector, totalSectors_, DriveSectorsInVolumeUnits())) {
+        lastError_ = 14;
+        return support::False;
+    }
     if (fatType_ == FatTypeFAT32) {
         if (boot.RootClusterField > static_cast<std::uint32_t>(countOfClusters_) || boot.RootClusterField < 2) {
             lastError_ = 13;
@@ -83,7 +98,14 @@ support::Truth FATEngine::ReadBootSector() {
     }
     fatCopyForChains_ = 1;
     if (ProbeFATEmpty()) fatCopyForChains_ = 0;
+    layout_.Usable = true;
     return support::True;
+}
+
+std::int64_t FATEngine::DriveSectorsInVolumeUnits() const {
+    const BootSectorRecord& boot = layout_.Boot;
+    if (geometry_.TotalSectors <= 0 || geometry_.BytesPerSector <= 0 || boot.BytesPerSector == 0) return 0;
+    return std::int64_t(geometry_.TotalSectors) * geometry_.BytesPerSector / boot.BytesPerSector;
 }
 
 support::Truth FATEngine::ReadVolumeSectors(std::int64_t sector, std::int64_t count, std::uint8_t* buffer,
@@ -98,7 +120,7 @@ support::Truth FATEngine::ReadVolumeSectors(std::int64_t sector, std::int64_t co
 // 32-bit arithmetic would fail (a zero divisor, an overflow) or the layout
 // leaves no data area.
 bool FATEngine::DeriveGeometry() {
-    const BootSectorRecord& boot = LastBootSector();
+    const BootSectorRecord& boot = layout_.Boot;
     if (boot.BytesPerSector == 0 || boot.SectorsPerCluster == 0) return false;
     const std::int64_t rootDirSectors =
         (std::int64_t(boot.RootEntries) * 32 + boot.BytesPerSector - 1) / boot.BytesPerSector;
@@ -112,10 +134,13 @@ bool FATEngine::DeriveGeometry() {
     std::int64_t clusters = data / boot.SectorsPerCluster;
 
     fatSize_ = static_cast<std::int32_t>(fatSize);
-    FirstDataSector() = static_cast<std::int32_t>(firstData);
+    layout_.FirstDataSector = static_cast<std::int32_t>(firstData);
     totalSectors_ = static_cast<std::int32_t>(total);
+    layout_.TotalSectors = totalSectors_;
     dataSectors_ = static_cast<std::int32_t>(data);
     fatType_ = clusters < 4085 ? FatTypeFAT12 : clusters >= 65525 ? FatTypeFAT32 : FatTypeFAT16;
+    layout_.FATType = fatType_;
+    volumeClusters_ = clusters;
     bytesPerCluster_ = static_cast<std::int32_t>(bytesPerCluster);
 
     // A boot sector may claim more clusters than the drive holds; only those

@@ -13,6 +13,11 @@
 
 namespace shell {
 
+namespace builtin {
+extern const unsigned char EnglishLanguageFile[];
+extern const std::size_t EnglishLanguageFileSize;
+} // namespace builtin
+
 namespace {
 
 constexpr std::size_t kKeyCharacters = 10;
@@ -77,17 +82,14 @@ std::string LanguageFilePath(const std::string& language) {
     return folder + "/Language/" + language + "/Language.ini";
 }
 
-std::optional<std::vector<std::string>> ReadLanguageSection(const std::string& language,
-                                                            const std::string& header, int count) {
-    const std::string path = LanguageFilePath(language);
-    if (!engine::FileExists(path)) return std::nullopt;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::nullopt;
+namespace {
 
+// The section's entries from an open language file; nullopt without its header.
+std::optional<std::vector<std::string>> ReadSection(std::FILE* file, const std::string& header, int count) {
     bool isUnicode = false;
     bool found = false;
-    while (!engine::EndOfTextFile(file.get())) {
-        if (engine::ReadTextLine(file.get(), isUnicode) == header) {
+    while (!engine::EndOfTextFile(file)) {
+        if (engine::ReadTextLine(file, isUnicode) == header) {
             found = true;
             break;
         }
@@ -97,9 +99,28 @@ std::optional<std::vector<std::string>> ReadLanguageSection(const std::string& l
     std::vector<std::string> texts;
     texts.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
     for (int entry = 0; entry < count; ++entry) {
-        texts.push_back(EntryText(engine::ReadTextLine(file.get(), isUnicode)));
+        texts.push_back(EntryText(engine::ReadTextLine(file, isUnicode)));
     }
     return texts;
+}
+
+// The English file as built into the program.
+std::optional<std::vector<std::string>> ReadBuiltInEnglishSection(const std::string& header, int count) {
+    FilePtr file(::fmemopen(const_cast<unsigned char*>(builtin::EnglishLanguageFile),
+                            builtin::EnglishLanguageFileSize, "rb"));
+    if (!file) return std::nullopt;
+    return ReadSection(file.get(), header, count);
+}
+
+} // namespace
+
+std::optional<std::vector<std::string>> ReadLanguageSection(const std::string& language,
+                                                            const std::string& header, int count) {
+    const std::string path = LanguageFilePath(language);
+    if (!engine::FileExists(path)) return std::nullopt;
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) return std::nullopt;
+    return ReadSection(file.get(), header, count);
 }
 
 std::vector<std::string> LoadSectionWithFallback(const std::string& language, const std::string& header,
@@ -108,6 +129,9 @@ std::vector<std::string> LoadSectionWithFallback(const std::string& language, co
     if (!IsEnglish(language)) {
         if (auto texts = ReadLanguageSection(DefaultLanguage, header, count)) return std::move(*texts);
     }
+    // No file to read (a damaged installation): the built-in English texts,
+    // so that no question is ever asked without its words.
+    if (auto texts = ReadBuiltInEnglishSection(header, count)) return std::move(*texts);
     return {};
 }
 

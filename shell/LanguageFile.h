@@ -51,14 +51,15 @@ std::optional<std::vector<std::string>> ReadLanguageSection(const std::string& l
                                                             const std::string& header, int count);
 
 // ReadLanguageSection for the language; when that gives nothing (file or
-// section missing) and the language is not English, the same for English.
-// Empty when neither could be read.
+// section missing) and the language is not English, the same for English;
+// when that gives nothing either, the English texts built into the program.
+// Empty only for a section that none of them has.
 std::vector<std::string> LoadSectionWithFallback(const std::string& language, const std::string& header,
                                                  int count);
 
 // [FATMisc]: entries 1-5 into frmPasser().LANG[377..381], entries 7-11 into
 // LANG[383..387] (entry 6 is not used); English stands in for a missing
-// file. Nothing changes when no file can be read.
+// file, the built-in English texts when no file can be read.
 void LoadFATMiscTexts(const std::string& language);
 
 // [AdvToolsMisc]: entry n into frmPasser().LANG[230 + n], n = 1..39, with

@@ -5,7 +5,9 @@
 // again on every path out.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/RawDevice.h"
@@ -33,18 +35,31 @@ enum class ToolOutcome {
     Succeeded, // the whole transfer was done
     Failed,    // refused, or stopped by an error (a message said why)
     Cancelled, // the user cancelled or declined before anything was written
+    Stopped,   // the user stopped the transfer (a message said how far it got)
 };
 ToolOutcome LastToolOutcome();
 
-// Copies sectors 0 .. total-1 of the drive to a new image file chosen
-// through the file dialog.
-void BackupDevice(engine::DriveNumber drive);
+// What a run takes from its front end besides the drive: the stop flag (the
+// window's Stop button, Ctrl-C), tested before every block, and an observer
+// told the bytes done after every block.
+struct ToolInputs {
+    const std::atomic<bool>* stop = nullptr;
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+
+    bool StopRequested() const { return stop && stop->load(); }
+};
+
+// Copies the whole volume, every byte of its capacity, to a new image file
+// chosen through the file dialog. A stopped backup removes its unfinished
+// image.
+void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs = {});
 // Writes an image file of exactly the volume's capacity back onto the drive,
-// after a confirmation.
-void RestoreDevice(engine::DriveNumber drive);
+// after a confirmation (whose default answer is No).
+void RestoreDevice(engine::DriveNumber drive, const ToolInputs& inputs = {});
 // Zeroes the drive from the end of its reserved area to its capacity; asks
-// first unless confirmed. True when the whole range was written.
-support::Truth SecureEraseDevice(engine::DriveNumber drive, support::Truth confirmed);
+// first unless confirmed (default answer No). True when the whole range was
+// written.
+support::Truth SecureEraseDevice(engine::DriveNumber drive, support::Truth confirmed, const ToolInputs& inputs = {});
 
 // The common frame.
 // Reads the drive's boot sector through the engine; sets DeviceValid and, on

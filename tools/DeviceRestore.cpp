@@ -52,66 +52,82 @@ void ReadBlock(std::FILE* image, std::vector<std::uint8_t>& buffer) {
         throw support::RuntimeError(kInputPastEndOfFile, "AdvTools", "Input past end of file");
 }
 
-} // namespace
-
-void RestoreDevice(engine::DriveNumber drive) {
-    std::string errorText;
+// The common frame's checks; 0 after the refusal's message, else the block
+// size in whole sectors.
+std::int32_t PlanRestore(engine::DriveNumber drive, double& capacity) {
     CheckDevice(drive);
     if (!DeviceValid()) {
         Message(Text(254) + CrLf + Text(255), platform::vbExclamation);
-        return Finish(ToolOutcome::Failed);
+        return 0;
     }
-    double capacity = GetDeviceCapacity(drive);
+    capacity = GetDeviceCapacity(drive);
     if (capacity == 0) {
         Message(Text(234), platform::vbExclamation);
-        return Finish(ToolOutcome::Failed);
+        return 0;
     }
     std::int32_t blockSize = GetBlockSize(capacity / 100);
     if (blockSize == 0) {
         Message(Text(235), platform::vbExclamation);
-        return Finish(ToolOutcome::Failed);
+        return 0;
     }
     std::int32_t bytesPerSector = BootBytesPerSector();
     if (bytesPerSector > 0 && blockSize % bytesPerSector != 0) blockSize = blockSize / bytesPerSector * bytesPerSector;
+    return blockSize;
+}
+
+// Writing over a card cannot be undone: Enter alone answers No.
+bool Confirmed() {
+    int style = platform::vbYesNoCancel | platform::vbExclamation | platform::vbDefaultButton2;
+    return Message(Text(259) + CrLf + Text(260), style) == platform::IDYES;
+}
+
+BlockCopy CopyFromImage(engine::DriveNumber drive, double capacity, std::int32_t blockSize, std::FILE* image) {
+    BlockCopy copy;
+    copy.capacity = capacity;
+    copy.blockSize = blockSize;
+    copy.yieldStep = 1;
+    copy.transfer = [drive, image](std::uint64_t offset, std::vector<std::uint8_t>& buffer, std::string& errorText) {
+        ReadBlock(image, buffer);
+        return engine::WriteAtOffset(drive, static_cast<std::uint32_t>(offset & 0xFFFFFFFFu),
+                                     static_cast<std::uint32_t>(offset >> 32), buffer.data(),
+                                     static_cast<std::uint32_t>(buffer.size()), errorText) != 0;
+    };
+    return copy;
+}
+
+// The message of a write that failed or was stopped part-way.
+void ReportUnfinished(const CopyResult& copied, double capacity, std::string& errorText) {
+    double bytesWritten = Int64ToDouble(copied.reached);
+    if (copied.end == CopyEnd::Stopped) {
+        errorText = StoppedWritingText(bytesWritten, capacity);
+        return;
+    }
+    errorText += CrLf + Text(262) + " " + Decimal(bytesWritten) + " " + Text(238) + " " + Decimal(capacity) + " " +
+                 Text(239) + " (" + FormatPercent(bytesWritten / capacity) + ")";
+}
+
+} // namespace
+
+void RestoreDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
+    double capacity = 0;
+    std::int32_t blockSize = PlanRestore(drive, capacity);
+    if (blockSize == 0) return Finish(ToolOutcome::Failed);
 
     std::string path = ChooseMatchingImage(capacity);
     if (path.empty()) return Finish(ToolOutcome::Cancelled);
+    if (!Confirmed()) return Finish(ToolOutcome::Cancelled);
 
-    if (Message(Text(259) + CrLf + Text(260), platform::vbYesNoCancel | platform::vbExclamation) != platform::IDYES)
-        return Finish(ToolOutcome::Cancelled);
-
+    std::string errorText;
     bool driveOpen = false;
+    CopyResult copied;
     try {
         ImageFile image(std::fopen(path.c_str(), "rb"));
         if (!image) throw support::RuntimeError(support::ErrFileNotFound, "AdvTools", "File not found");
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(blockSize), 0);
-        Position position;
-        platform::DoEvents();
-
         engine::CloseDrive(drive);
         if (engine::PrepareDriveForWrite(drive, errorText)) {
             driveOpen = true;
-            bool writeFailed = false;
-            while (CompareDiff(capacity, position, 0) == 1) {
-                if (CompareDiff(capacity, position, blockSize) == -1) {
-                    blockSize = SubInt64FromDouble(capacity, position);
-                    buffer.assign(static_cast<std::size_t>(blockSize), 0);
-                }
-                ReadBlock(image.get(), buffer);
-                if (!engine::WriteAtOffset(drive, static_cast<std::uint32_t>(position.low),
-                                           static_cast<std::uint32_t>(position.high), buffer.data(),
-                                           static_cast<std::uint32_t>(blockSize), errorText)) {
-                    writeFailed = true;
-                    break;
-                }
-                position = AddLongToInt64(blockSize, position);
-                platform::DoEvents();
-            }
-            if (writeFailed) {
-                double bytesWritten = Int64ToDouble(position);
-                errorText += CrLf + Text(262) + " " + Decimal(bytesWritten) + " " + Text(238) + " " +
-                             Decimal(capacity) + " " + Text(239) + " (" + FormatPercent(bytesWritten / capacity) + ")";
-            }
+            copied = CopyBlocks(CopyFromImage(drive, capacity, blockSize, image.get()), inputs, errorText);
+            if (copied.end != CopyEnd::Completed) ReportUnfinished(copied, capacity, errorText);
         }
     } catch (const std::exception& error) {
         Message(TrapText(error.what()), platform::vbExclamation);
@@ -124,6 +140,7 @@ void RestoreDevice(engine::DriveNumber drive) {
     else
         Message(errorText, platform::vbExclamation);
     if (driveOpen) engine::CloseDrive(drive);
+    if (copied.end == CopyEnd::Stopped) return Finish(ToolOutcome::Stopped);
     Finish(errorText.empty() ? ToolOutcome::Succeeded : ToolOutcome::Failed);
 }
 

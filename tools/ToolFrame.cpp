@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,7 @@ namespace {
 
 ToolWindow* toolWindow = nullptr;
 support::Truth deviceValid = support::False;
+engine::VolumeLayout deviceLayout;  // of the device last checked
 ToolOutcome lastOutcome = ToolOutcome::Succeeded;
 
 constexpr double kLargestBlock = 1048576.0;
@@ -37,9 +39,11 @@ void CheckDevice(engine::DriveNumber drive) {
     // The check comes before any error trap of the operations: a run-time
     // error inside it (a geometry too large for 32-bit sector numbers) makes
     // the device unusable for the tools instead of ending the program.
+    deviceLayout = engine::VolumeLayout{};
     try {
         auto checker = std::make_unique<engine::FATEngine>();
         deviceValid = support::ToTruth(checker->ReadDeviceBootSector(drive) != 0);
+        deviceLayout = checker->Layout();
     } catch (const support::RuntimeError&) {
         deviceValid = support::False;
     }
@@ -47,8 +51,8 @@ void CheckDevice(engine::DriveNumber drive) {
 
 support::Truth DeviceValid() { return deviceValid; }
 
-std::int16_t BootBytesPerSector() { return static_cast<std::int16_t>(engine::LastBootSector().BytesPerSector); }
-std::int16_t BootReservedSectors() { return static_cast<std::int16_t>(engine::LastBootSector().ReservedSectors); }
+std::int16_t BootBytesPerSector() { return static_cast<std::int16_t>(deviceLayout.Boot.BytesPerSector); }
+std::int16_t BootReservedSectors() { return static_cast<std::int16_t>(deviceLayout.Boot.ReservedSectors); }
 
 double GetDeviceCapacity(engine::DriveNumber drive) {
     std::string root;
@@ -137,6 +141,69 @@ double Int64ToDouble(const Position& position) {
     double result = 0;
     CheckCall(engine::SharedExtraLong().Int64ToDouble(&low, &high, &result), "Int64ToDouble");
     return result;
+}
+
+std::int32_t WholeNumber(double value) {
+    double rounded = std::nearbyint(value);
+    if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max()))
+        throw support::RuntimeError(support::ErrOverflow, "AdvTools", "Overflow");
+    return static_cast<std::int32_t>(rounded);
+}
+
+CopyResult CopyBlocks(const BlockCopy& copy, const ToolInputs& inputs, std::string& errorText) {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(copy.blockSize), 0);
+    std::int32_t blockSize = copy.blockSize;
+    CopyResult result{CopyEnd::Completed, copy.start};
+    const double first = Int64ToDouble(copy.start);
+    std::int32_t blocks = 0;
+    platform::DoEvents();
+    while (CompareDiff(copy.capacity, result.reached, 0) == 1) {
+        if (inputs.StopRequested()) {
+            result.end = CopyEnd::Stopped;
+            return result;
+        }
+        ++blocks;
+        if (CompareDiff(copy.capacity, result.reached, blockSize) == -1) {
+            blockSize = SubInt64FromDouble(copy.capacity, result.reached);
+            buffer.resize(static_cast<std::size_t>(blockSize));
+        }
+        auto offset = static_cast<std::uint64_t>(Int64ToDouble(result.reached));
+        if (!copy.transfer(offset, buffer, errorText)) {
+            result.end = CopyEnd::Failed;
+            return result;
+        }
+        result.reached = AddLongToInt64(blockSize, result.reached);
+        if (inputs.progress)
+            inputs.progress(static_cast<std::uint64_t>(Int64ToDouble(result.reached) - first),
+                            static_cast<std::uint64_t>(copy.capacity - first));
+        if (copy.yieldStep <= 1 || blocks % copy.yieldStep == 0) platform::DoEvents();
+    }
+    return result;
+}
+
+std::string AmountOf(double done, double total) {
+    // The unit in which the total reads as at least 10.
+    const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    double scale = 1;
+    while (unit < 4 && total / scale >= 10 * 1024) {
+        scale *= 1024;
+        ++unit;
+    }
+    auto number = [scale](double value) {
+        char text[64];
+        // Whole units from 100 on, else one decimal where it says something.
+        std::snprintf(text, sizeof text, scale > 1 && value / scale < 100 ? "%.1f" : "%.0f", value / scale);
+        std::string shown = text;
+        if (shown.size() > 2 && shown.compare(shown.size() - 2, 2, ".0") == 0) shown.resize(shown.size() - 2);
+        return shown;
+    };
+    return number(done) + " of " + number(total) + " " + units[unit];
+}
+
+std::string StoppedWritingText(double written, double capacity) {
+    if (written <= 0) return "Stopped before anything was written; the card is unchanged.";
+    return "Stopped: the card is now partly overwritten: " + AmountOf(written, capacity) + ".";
 }
 
 std::string Decimal(double value) {

@@ -6,16 +6,19 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <unordered_set>
 
 #include "Typhex.h"
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
 #include "engine/RawDevice.h"
 #include "platform/com.h"
+#include "platform/fileapi.h"
 #include "platform/oleauto.h"
 #include "platform/ui.h"
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
+#include "wizard/FileHeader.h"
 #include "wizard/WizardState.h"
 
 namespace wizard {
@@ -77,7 +80,13 @@ public:
 private:
     void Start();
     void MainLoop();
-    bool ReadBlock(std::int32_t& count);
+    bool ReadBlock(std::int32_t& count, bool& firstSectorTriedAlone);
+    void ScanBlock(std::int32_t count);
+    void ScanFailedBlock(std::int32_t blockCount, bool firstSectorRead, bool firstSectorTriedAlone);
+    void SectorUnreadable();
+    void SkipAhead();
+    bool ComeBackToSkippedSectors();
+    void ScanPartialLastSector();
     void ScanSector();
     void TestForEnd(bool match, bool& endFound);
     bool FixedLengthEnd(bool reported, bool& endFound);
@@ -85,6 +94,7 @@ private:
     void EndPreviousFile();
     void BeginFile();
     bool ChooseName();
+    bool NameInUse(std::int64_t number);
     void OpenFile();
     void EndCurrentFile();
     void EndOfBlock();
@@ -95,7 +105,10 @@ private:
     void ShowProgress();
     void AdvanceFileOffset();
     void DropSignature();
-    void CloseFile();
+    void CloseFile(CarvedFileEnd how);
+    std::int64_t FileOffset() const {
+        return (static_cast<std::int64_t>(offsetHigh_) << 32) | static_cast<std::uint32_t>(offsetLow_);
+    }
 
     // The whole buffer, by reference: the library reads it in place.
     const VARIANT& BufferVariant() const { return bufferVariant_; }
@@ -121,6 +134,13 @@ private:
     std::int32_t scanSector_ = 0;
     std::int32_t bytePosition_ = 0;
     std::int32_t eventCounter_ = 0;
+    // Bytes of the sector being examined that the drive holds: the sector
+    // size, except for a drive's last, partial sector.
+    std::int32_t sectorBytes_ = 0;
+    bool anySectorRead_ = false;
+    std::int64_t badRun_ = 0;   // unreadable sectors in a row
+    std::int64_t skipStep_ = 0; // the next skip ahead, in sectors
+    std::int64_t skippedFrom_ = -1; // first sector of the last skip, until a read after it
 
     // The file being carved.
     bool carving_ = false;
@@ -136,6 +156,8 @@ private:
     std::int32_t pendingStart_ = 0;
     std::int64_t pendingBytes_ = 0;
     std::int64_t bytesWritten_ = 0;
+    bool writeFailed_ = false; // a write of this file failed (and was reported)
+    FileHeader header_;
     LONG endPoint_ = 0;
     std::string carvedName_;
     std::string currentPath_;
@@ -146,17 +168,27 @@ private:
     std::int32_t found_ = 0;
     std::int64_t totalFound_ = 0;
     std::int64_t readErrors_ = 0;
+    std::int64_t unreadableSectors_ = 0;
+    std::int64_t skippedSectors_ = 0;
+    std::int32_t incompleteFiles_ = 0;
+    std::int32_t filesNotWritten_ = 0;
+    // File names in the folder: the free-name search tests them without
+    // asking the file system, however many there are.
+    std::unordered_set<std::string> namesInUse_;
 };
 
 DeepScanOutcome ScanRun::Run() {
     try {
         Start();
         MainLoop();
+        Finish(); // may still find that the last file was not written whole
         if (end_ == DeepScanEnd::Completed && abort_) end_ = DeepScanEnd::WriteFailure;
         if (end_ == DeepScanEnd::Completed && host_.StopRequested() && scanSector_ < endSector_) {
             end_ = DeepScanEnd::Stopped;
         }
-        Finish();
+        if (end_ == DeepScanEnd::Completed && unreadableSectors_ > 0) {
+            end_ = anySectorRead_ ? DeepScanEnd::ReadFailure : DeepScanEnd::FirstSectorUnreadable;
+        }
     } catch (const support::RuntimeError& error) {
         end_ = DeepScanEnd::RunTimeError;
         ShowRunTimeError(error);
@@ -166,6 +198,10 @@ DeepScanOutcome ScanRun::Run() {
     outcome.found = found_;
     outcome.bytesWritten = totalBytesWritten_;
     outcome.readErrors = readErrors_;
+    outcome.unreadableSectors = unreadableSectors_;
+    outcome.skippedSectors = skippedSectors_;
+    outcome.incompleteFiles = incompleteFiles_;
+    outcome.filesNotWritten = filesNotWritten_;
     return outcome;
 }
 
@@ -180,6 +216,9 @@ void ScanRun::Start() {
     std::filesystem::create_directories(folder, ignored);
     std::filesystem::current_path(folder, ignored);
     stem_ = folder + host_.FilenamePrefix();
+    for (std::filesystem::directory_iterator it(folder, ignored), end; !ignored && it != end; it.increment(ignored)) {
+        namesInUse_.insert(it->path().filename().string());
+    }
 
     host_.EnterScanningLook();
     host_.ShowReadErrors(0);
@@ -192,6 +231,7 @@ void ScanRun::Start() {
     drive_ = host_.Drive();
     const engine::DriveGeometry geometry = host_.Geometry();
     bytesPerSector_ = geometry.BytesPerSector;
+    sectorBytes_ = bytesPerSector_;
     endSector_ = geometry.TotalSectors;
     firstDataSector_ = host_.FirstDataSector();
     // A boot sector that puts its data area outside the drive is damaged:
@@ -215,33 +255,172 @@ void ScanRun::MainLoop() {
         end_ = DeepScanEnd::FirstSectorUnreadable;
         return;
     }
+    // A drive that cannot be opened: one message that names it and the
+    // reason, instead of one at every read attempt.
+    std::string openError;
+    if (!engine::OpenDriveForReading(drive_, openError)) {
+        platform::MsgBox(openError, platform::vbExclamation, host_.WizardText(TextTitle));
+        end_ = DeepScanEnd::FirstSectorUnreadable;
+        return;
+    }
+    skipStep_ = DeepScanSkipAfterBadSectors;
     while (scanSector_ < endSector_ && !Stopping()) {
         ShowProgress();
         std::int32_t count = sectorsAtOnce_;
         if (static_cast<std::int64_t>(scanSector_) + count > endSector_) count = endSector_ - scanSector_;
-        if (!ReadBlock(count)) {
-            if (scanSector_ == firstDataSector_) {
-                platform::MsgBox(host_.WizardText(TextFirstSectorUnreadable), platform::vbExclamation,
-                                 host_.WizardText(TextTitle));
-                end_ = DeepScanEnd::FirstSectorUnreadable;
-            } else {
-                end_ = DeepScanEnd::ReadFailure;
-            }
-            return; // no sector after an unreadable one is scanned
+        const std::int32_t blockCount = count;
+        bool triedAlone = false;
+        const bool read = ReadBlock(count, triedAlone);
+        if (read && ComeBackToSkippedSectors()) continue;
+        if (read && count == blockCount) {
+            ScanBlock(count);
+        } else {
+            ScanFailedBlock(blockCount, read, triedAlone);
         }
-        bytePosition_ = 0;
-        pendingStart_ = 0;
-        eventCounter_ = 0;
-        for (std::int32_t i = 0; i < count && !Stopping(); ++i) ScanSector();
-        EndOfBlock();
+    }
+    if (!Stopping() && scanSector_ == endSector_) ScanPartialLastSector();
+}
+
+// Examines the count sectors read into the buffer from scanSector_.
+void ScanRun::ScanBlock(std::int32_t count) {
+    anySectorRead_ = true;
+    badRun_ = 0;
+    skipStep_ = DeepScanSkipAfterBadSectors;
+    bytePosition_ = 0;
+    pendingStart_ = 0;
+    eventCounter_ = 0;
+    for (std::int32_t i = 0; i < count && !Stopping(); ++i) ScanSector();
+    EndOfBlock();
+}
+
+// A block that could not be read whole is taken sector by sector, so that
+// only the sectors that are really unreadable are lost. Its first sector may
+// have been tried alone already (firstSectorRead: it is in the buffer).
+void ScanRun::ScanFailedBlock(std::int32_t blockCount, bool firstSectorRead, bool firstSectorTriedAlone) {
+    const std::int64_t blockEnd = static_cast<std::int64_t>(scanSector_) + blockCount;
+    if (firstSectorRead) {
+        ScanBlock(1);
+    } else if (firstSectorTriedAlone) {
+        SectorUnreadable();
+    }
+    std::int32_t sinceEvents = 0;
+    while (scanSector_ < blockEnd && !Stopping()) {
+        if (++sinceEvents == EventInterval) {
+            platform::DoEvents();
+            sinceEvents = 0;
+        }
+        if (badRun_ >= DeepScanSkipAfterBadSectors) {
+            SkipAhead();
+            if (scanSector_ >= blockEnd) return;
+        }
+        std::memset(buffer_.data(), 1, static_cast<std::size_t>(bytesPerSector_));
+        if (engine::ReadSectors(drive_, scanSector_, 1, buffer_.data(), buffer_.size()) != support::False) {
+            if (!ComeBackToSkippedSectors()) ScanBlock(1);
+            continue;
+        }
+        ++readErrors_;
+        host_.ShowReadErrors(readErrors_);
+        platform::DoEvents();
+        SectorUnreadable();
     }
 }
 
-bool ScanRun::ReadBlock(std::int32_t& count) {
+// The sector at scanSector_ cannot be read: the file being carved ends with
+// the last sector that was read, and is incomplete.
+void ScanRun::SectorUnreadable() {
+    if (scanSector_ == firstDataSector_) {
+        platform::MsgBox(host_.WizardText(TextFirstSectorUnreadable), platform::vbExclamation,
+                         host_.WizardText(TextTitle));
+    }
+    if (carving_) {
+        EndOfBlock();
+        DropSignature();
+        CloseFile(CarvedFileEnd::CutAtUnreadableSector);
+        host_.ShowCurrentFile(carvedName_);
+    }
+    ++unreadableSectors_;
+    ++badRun_;
+    ++scanSector_;
+}
+
+// A drive that fails in one place often fails around it, and each failed
+// read can take long: after a run of unreadable sectors the scan jumps ahead
+// in growing steps (up to a hundredth of the drive) rather than trying each
+// one, and counts the sectors it jumped over as unread until a read works
+// again (see ComeBackToSkippedSectors). A good read makes the steps small
+// again. A jump may go past the block being narrowed; the next block read
+// then starts where it lands.
+void ScanRun::SkipAhead() {
+    skippedFrom_ = scanSector_;
+    const std::int64_t step = std::min<std::int64_t>(skipStep_, endSector_ - scanSector_);
+    scanSector_ += static_cast<std::int32_t>(step);
+    unreadableSectors_ += step;
+    skippedSectors_ += step;
+    const std::int64_t largest = std::max<std::int64_t>(DeepScanSkipAfterBadSectors, endSector_ / 100);
+    skipStep_ = std::min(skipStep_ * 2, largest);
+    ShowProgress();
+}
+
+// A read after a skip worked: the drive is readable again somewhere in the
+// sectors jumped over. Their readable end is found by halving (the sector
+// before the jump is known unreadable, the one read is readable), and the
+// scan goes back to it. Returns true when scanSector_ moved back (the buffer
+// no longer holds it).
+bool ScanRun::ComeBackToSkippedSectors() {
+    if (skippedFrom_ < 0) return false;
+    std::int64_t unreadable = skippedFrom_ - 1;
+    std::int64_t readable = scanSector_;
+    skippedFrom_ = -1;
+    while (readable - unreadable > 1 && !Stopping()) {
+        const std::int64_t middle = unreadable + (readable - unreadable) / 2;
+        if (engine::ReadSectors(drive_, static_cast<std::int32_t>(middle), 1, buffer_.data(), buffer_.size()) !=
+            support::False) {
+            readable = middle;
+        } else {
+            unreadable = middle;
+            ++readErrors_;
+            host_.ShowReadErrors(readErrors_);
+            platform::DoEvents();
+        }
+    }
+    if (readable == scanSector_) return false;
+    const std::int64_t regained = scanSector_ - readable;
+    unreadableSectors_ -= regained;
+    skippedSectors_ -= regained;
+    scanSector_ = static_cast<std::int32_t>(readable);
+    return true;
+}
+
+// A drive (or an image) whose size is no multiple of the sector size ends in
+// a partial sector that the geometry does not count; its bytes are examined
+// too, as a sector whose missing part is zero.
+void ScanRun::ScanPartialLastSector() {
+    void*& handle = engine::DriveTableEntry(drive_).Handle;
+    if (!handle) handle = engine::OpenDrive(drive_, support::False);
+    if (!handle) return;
+    const std::int64_t position = static_cast<std::int64_t>(scanSector_) * bytesPerSector_;
+    LONG high = static_cast<LONG>(position >> 32);
+    if (SetFilePointer(handle, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN) ==
+        INVALID_SET_FILE_POINTER) {
+        return;
+    }
+    std::memset(buffer_.data(), 0, static_cast<std::size_t>(bytesPerSector_));
+    DWORD read = 0;
+    if (!ReadFile(handle, buffer_.data(), static_cast<DWORD>(bytesPerSector_), &read, nullptr) || read == 0 ||
+        read >= static_cast<DWORD>(bytesPerSector_)) {
+        return;
+    }
+    sectorBytes_ = static_cast<std::int32_t>(read);
+    ScanBlock(1);
+    sectorBytes_ = bytesPerSector_;
+}
+
+bool ScanRun::ReadBlock(std::int32_t& count, bool& firstSectorTriedAlone) {
     std::memset(buffer_.data(), 1, static_cast<std::size_t>(bytesPerSector_) * count);
     std::int32_t attempts = 0;
     bool ok = false;
     do {
+        firstSectorTriedAlone = count == 1;
         ok = engine::ReadSectors(drive_, scanSector_, static_cast<std::int16_t>(count), buffer_.data(),
                                  buffer_.size()) != support::False;
         if (!ok) {
@@ -261,8 +440,13 @@ void ScanRun::ScanSector() {
         eventCounter_ = 0;
     }
     VARIANT_BOOL matched = VARIANT_FALSE;
-    ThrowIfFailed(types_->FindMatchingStart(BufferVariant(), bytePosition_, &signature_, extension_.Slot(), &matched),
-                  "FindMatchingStart");
+    // A sector inside the header of the file being carved starts no file: a
+    // picture embedded there (a preview) belongs to that file.
+    if (!carving_ || header_.GetState() != FileHeader::State::Walking) {
+        ThrowIfFailed(
+            types_->FindMatchingStart(BufferVariant(), bytePosition_, &signature_, extension_.Slot(), &matched),
+            "FindMatchingStart");
+    }
     const bool match = matched != VARIANT_FALSE;
     bool endFound = false;
     if (match || carving_) TestForEnd(match, endFound);
@@ -274,10 +458,10 @@ void ScanRun::ScanSector() {
     if (carving_) {
         if (endFound) {
             pendingBytes_ += std::clamp<std::int64_t>(static_cast<std::int64_t>(endPoint_) - bytePosition_ + 1, 0,
-                                                      bytesPerSector_);
+                                                      sectorBytes_);
             EndCurrentFile();
         } else {
-            pendingBytes_ += bytesPerSector_;
+            pendingBytes_ += sectorBytes_;
         }
     }
     ++scanSector_;
@@ -302,6 +486,10 @@ void ScanRun::TestForEnd(bool match, bool& endFound) {
         fixedLength_ = fixed != VARIANT_FALSE && fixedSize_ >= 0;
         hasEndRule_ = signature_ && (endSequenceCount_ != 0 || fixed != VARIANT_FALSE);
         if (!hasEndRule_) DropSignature();
+        header_.Begin();
+    }
+    if (header_.GetState() == FileHeader::State::Walking) {
+        header_.Feed(buffer_.data() + bytePosition_, static_cast<std::size_t>(sectorBytes_));
     }
     if (offsetHigh_ == 1) {
         // The file has reached 4 GiB: it ends with the sector before this one.
@@ -309,10 +497,32 @@ void ScanRun::TestForEnd(bool match, bool& endFound) {
         endPoint_ = bytePosition_ - 1;
         DropSignature();
     } else if (hasEndRule_ && signature_) {
+        // End patterns count only past the file's header: one inside it ends
+        // a picture embedded there.
+        std::int64_t headerLeft = 0;
+        if (endSequenceCount_ != 0 && header_.GetState() == FileHeader::State::Walking) headerLeft = sectorBytes_;
+        if (endSequenceCount_ != 0 && header_.GetState() == FileHeader::State::Ended) {
+            headerLeft = std::max<std::int64_t>(0, header_.End() - FileOffset());
+        }
         VARIANT_BOOL ended = VARIANT_FALSE;
         const LONG before = endPoint_ = -1;
-        ThrowIfFailed(signature_->MatchesEnd(BufferVariant(), bytePosition_, offsetLow_, &endPoint_, &ended),
-                      "MatchesEnd");
+        if (headerLeft < sectorBytes_) {
+            const auto startAt = static_cast<LONG>(bytePosition_ + headerLeft);
+            const auto offset = static_cast<LONG>(offsetLow_ + headerLeft);
+            ThrowIfFailed(signature_->MatchesEnd(BufferVariant(), startAt, offset, &endPoint_, &ended), "MatchesEnd");
+            // Past the header the test looks a sector's length ahead, into
+            // the next sector: an end there is found with that sector.
+            if (headerLeft > 0 && ended != VARIANT_FALSE && endPoint_ != before &&
+                endPoint_ >= bytePosition_ + sectorBytes_) {
+                ended = VARIANT_FALSE;
+                endPoint_ = before;
+            }
+        } else if (fixedLength_) {
+            // Only the fixed length can end the file in this sector.
+            ThrowIfFailed(signature_->MatchesEnd(BufferVariant(), bytePosition_, offsetLow_, &endPoint_, &ended),
+                          "MatchesEnd");
+            endPoint_ = before;
+        }
         endFound = ended != VARIANT_FALSE;
         if (fixedLength_ && !FixedLengthEnd(endFound && endPoint_ != before, endFound)) return;
         if (endFound) DropSignature();
@@ -364,7 +574,7 @@ void ScanRun::EndPreviousFile() {
         ShowProgress();
         platform::DoEvents();
     }
-    CloseFile();
+    CloseFile(CarvedFileEnd::Complete);
     host_.ShowCurrentFile(carvedName_);
 }
 
@@ -377,26 +587,32 @@ void ScanRun::BeginFile() {
     OpenFile();
     pendingStart_ = bytePosition_;
     bytesWritten_ = 0;
+    writeFailed_ = false;
     carving_ = true;
 }
 
-// Picks the next free number; returns false when the user declines to
-// replace an existing file (only possible above the search limit).
+// Picks the next free number, however many files there are: an earlier
+// result is never replaced while a number is left. Returns false when the
+// user declines to replace an existing file (only when the numbers have run
+// out).
 bool ScanRun::ChooseName() {
     std::int64_t& next = Wizard().NextFileNumber;
     next = next > found_ ? next + 1 : found_;
-    bool exists = false;
-    do {
-        carvedName_ = CarvedFileName(next, extension_.Utf8());
-        currentPath_ = stem_ + carvedName_;
-        exists = engine::FileExists(currentPath_) != support::False;
-        if (exists) ++next;
-    } while (exists && found_ <= DeepScanNameSearchLimit);
+    bool exists = NameInUse(next);
+    while (exists && next < std::numeric_limits<std::int64_t>::max()) exists = NameInUse(++next);
+    namesInUse_.insert(currentPath_.substr(currentPath_.rfind('/') + 1));
     if (!exists) return true;
     const int answer = platform::MsgBox(host_.WizardText(TextReplaceBefore) + " " + currentPath_ + " " +
                                             host_.WizardText(TextReplaceAfter),
                                         platform::vbYesNo | platform::vbDefaultButton2, host_.WizardText(TextTitle));
     return answer == platform::IDYES;
+}
+
+bool ScanRun::NameInUse(std::int64_t number) {
+    carvedName_ = CarvedFileName(number, extension_.Utf8());
+    currentPath_ = stem_ + carvedName_;
+    const std::string name = currentPath_.substr(currentPath_.rfind('/') + 1);
+    return namesInUse_.count(name) != 0 || engine::FileExists(currentPath_) != support::False;
 }
 
 // A file that cannot be created is a run-time error: without it nothing more
@@ -417,7 +633,7 @@ void ScanRun::EndCurrentFile() {
         ShowProgress();
         platform::DoEvents();
     }
-    CloseFile();
+    CloseFile(CarvedFileEnd::Complete);
     host_.ShowCurrentFile(carvedName_);
 }
 
@@ -434,9 +650,14 @@ void ScanRun::EndOfBlock() {
 
 void ScanRun::Finish() {
     if (carving_) {
-        engine::CloseOutputFile();
-        carving_ = false;
-        host_.FileCarved(currentPath_, bytesWritten_);
+        // Stopped or ended by a failed write before the drive's end: the file
+        // may go on beyond.
+        const bool early = scanSector_ < endSector_;
+        if (early && host_.StopRequested()) {
+            CloseFile(CarvedFileEnd::CutByStop);
+        } else {
+            CloseFile(early && abort_ ? CarvedFileEnd::CutByError : CarvedFileEnd::Complete);
+        }
         host_.ShowCurrentFile(carvedName_);
     }
     engine::CloseDrive(drive_);
@@ -463,11 +684,7 @@ void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
     host_.EnableBack();
     // What was carved of the open file is kept: its buffered bytes would be
     // lost if it stayed open.
-    if (carving_) {
-        engine::CloseOutputFile();
-        carving_ = false;
-        host_.FileCarved(currentPath_, bytesWritten_);
-    }
+    if (carving_) CloseFile(CarvedFileEnd::CutByError);
     engine::CloseDrive(drive_);
 }
 
@@ -476,19 +693,39 @@ bool ScanRun::WritePending(int failureText) {
     const std::int32_t written = engine::WriteOutputChunk(buffer_, pendingStart_, count);
     if (written != count) {
         abort_ = true;
+        writeFailed_ = true;
+        if (written > 0) bytesWritten_ += written;
         platform::MsgBox(host_.WizardText(failureText) + " " + currentPath_, platform::vbOKOnly,
                          host_.WizardText(TextTitle));
         return false;
     }
     bytesWritten_ += count;
-    totalBytesWritten_ += count;
     return true;
 }
 
-void ScanRun::CloseFile() {
-    if (engine::CloseOutputFile() == support::False) abort_ = true;
+// Closes the file being carved and reports it. What counts is what reached
+// the disk: the writer buffers, so a full destination may only show at the
+// close. A file not written whole ends the scan (the destination is full or
+// failing: the next file would fare no better).
+void ScanRun::CloseFile(CarvedFileEnd how) {
+    const bool closed = engine::CloseOutputFile() != support::False;
     carving_ = false;
-    host_.FileCarved(currentPath_, bytesWritten_);
+    std::error_code error;
+    const auto onDisk = std::filesystem::file_size(currentPath_, error);
+    const std::int64_t written = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), bytesWritten_);
+    if (!closed || writeFailed_ || written < bytesWritten_) {
+        abort_ = true;
+        ++filesNotWritten_;
+        if (!writeFailed_) {
+            platform::MsgBox(host_.WizardText(TextWriteFailedAtEnd) + " " + currentPath_, platform::vbOKOnly,
+                             host_.WizardText(TextTitle));
+        }
+        how = CarvedFileEnd::NotWrittenWhole;
+    } else if (how != CarvedFileEnd::Complete) {
+        ++incompleteFiles_;
+    }
+    totalBytesWritten_ += written;
+    host_.FileCarved(currentPath_, written, how);
 }
 
 void ScanRun::ShowProgress() { host_.ShowProgress(DeepScanProgress(scanSector_, endSector_, barMaximum_)); }

@@ -3,7 +3,8 @@
 // type starts there, and carves each file found into
 // "<root>My Recovered Mobile Device/Deep Scan/", named by a running number
 // and the type's extension. A file ends at its end pattern, at its fixed
-// size, at the next start, at 4 GiB, or where the drive stops being readable.
+// size, at the next start, at 4 GiB, or where the drive stops being readable;
+// the scan goes on past unreadable sectors.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +24,10 @@ constexpr std::int32_t DeepScanBufferSize = 2048001;
 constexpr std::int32_t DeepScanMaxBlockBytes = 2048000;
 // A file reaching this size ends (at exactly this size).
 constexpr std::int64_t DeepScanMaxFileBytes = 4294967296LL;
-// Above this many files in one scan the free-name search gives up and asks.
-constexpr std::int64_t DeepScanNameSearchLimit = 100000;
+// After this many unreadable sectors in a row the scan skips ahead, in steps
+// that start at this many sectors and double while the drive stays
+// unreadable (up to a hundredth of the drive).
+constexpr std::int64_t DeepScanSkipAfterBadSectors = 16;
 
 // The folder below the destination root that receives the carved files.
 std::string DeepScanFolder(const std::string& destinationRoot);
@@ -50,8 +53,8 @@ std::int32_t MaxSectorsAtOnce(std::int32_t bytesPerSector);
 enum class DeepScanEnd {
     Completed,             // the end of the drive was reached
     Stopped,               // Stop was requested
-    ReadFailure,           // a block stayed unreadable after the first one
-    FirstSectorUnreadable, // nothing could be read (or the geometry was unusable)
+    ReadFailure,           // completed, but some sectors could not be read
+    FirstSectorUnreadable, // no sector could be read (or the geometry was unusable)
     WriteFailure,          // a write or close of a carved file failed
     RunTimeError,          // shown as a run-time error message
 };
@@ -59,8 +62,12 @@ enum class DeepScanEnd {
 struct DeepScanOutcome {
     DeepScanEnd end = DeepScanEnd::Completed;
     std::int32_t found = 0;        // files found (the result of Run)
-    std::int64_t bytesWritten = 0; // bytes of all carved files
-    std::int64_t readErrors = 0;
+    std::int64_t bytesWritten = 0; // bytes of all carved files that reached the disk
+    std::int64_t readErrors = 0;   // failed reads (ReadErrors)
+    std::int64_t unreadableSectors = 0; // sectors whose bytes could not be read
+    std::int64_t skippedSectors = 0;    // of those, the ones skipped without a try
+    std::int32_t incompleteFiles = 0;   // cut by an unreadable sector, Stop or an error
+    std::int32_t filesNotWritten = 0;   // not written whole to the destination
 };
 
 class DeepScan {

@@ -12,6 +12,15 @@
 
 namespace wizard {
 
+// How a carved file came to its end.
+enum class CarvedFileEnd {
+    Complete,              // by its end rule, the next start, 4 GiB or the drive's end
+    CutAtUnreadableSector, // the drive could not be read on: the file is incomplete
+    CutByStop,             // Stop came while it was being carved: incomplete
+    CutByError,            // a run-time error ended the scan: incomplete
+    NotWrittenWhole,       // the destination did not take all its bytes
+};
+
 class DeepScanHost {
 public:
     virtual ~DeepScanHost() = default;
@@ -20,8 +29,8 @@ public:
     virtual engine::DriveNumber Drive() = 0;
     // BytesPerSector is the sector size; TotalSectors is where the scan stops.
     virtual engine::DriveGeometry Geometry() = 0;
-    // First sector scanned: the first data sector of the last boot-sector
-    // parse in this process, 0 when there was none.
+    // First sector scanned: the DeepScanStart() of the layout that the
+    // boot-sector parse of this drive gave (0 when there was none).
     virtual std::int32_t FirstDataSector() = 0;
     virtual std::int32_t SectorsAtOnce() = 0;
     // Read attempts for a failing block.
@@ -51,9 +60,12 @@ public:
     // The file being carved or just finished; "" clears it.
     virtual void ShowCurrentFile(const std::string& name) = 0;
     virtual void ShowProgress(std::int32_t value) = 0;
-    // Called once per carved file when it is complete on disk (path and
-    // bytes written); the window ignores it, the console lists the file.
-    virtual void FileCarved(const std::string& path, std::int64_t bytes) { (void)path, (void)bytes; }
+    // Called once per carved file when it is closed: its path, the bytes
+    // that reached the disk, and how it ended. The window ignores it, the
+    // console lists the file.
+    virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
+        (void)path, (void)bytes, (void)how;
+    }
 
     // Set by Stop; the scan clears it when it starts and tests it before
     // every sector.

@@ -56,7 +56,9 @@ public:
     void ShowReadErrors(std::int64_t errors) override { run_.view_.ShowReadErrors(errors); }
     void ShowCurrentFile(const std::string& name) override { run_.view_.ShowCurrentFile(name); }
     void ShowProgress(std::int32_t value) override { run_.view_.ShowProgress(value); }
-    void FileCarved(const std::string& path, std::int64_t bytes) override { run_.view_.FileCarved(path, bytes); }
+    void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) override {
+        run_.view_.FileCarved(path, bytes, how);
+    }
     bool StopRequested() override { return run_.deepStopRequested_; }
     void SetStopRequested(bool value) override { run_.deepStopRequested_ = value; }
 
@@ -74,6 +76,10 @@ void RecoveryView::ShowRunTimeError(const support::RuntimeError&, const std::str
     platform::MsgBox(message, platform::vbCritical, title);
 }
 
+void RecoveryView::ShowRefusal(RunRefusal, const std::string& reason, const std::string& title) {
+    platform::MsgBox(reason, platform::vbExclamation, title);
+}
+
 void RecoveryView::ShowTurboScanError(const support::RuntimeError& error) {
     platform::MsgBox(error.Description(), platform::vbOKOnly, "");
 }
@@ -88,7 +94,7 @@ RecoveryOutcome RecoveryRun::Run() {
     turboScanCancelled_ = false;
     deepStopRequested_ = false;
     drive_ = engine::DriveNumberFromLetter(request_.letter);
-    if (CheckDrive()) {
+    if (CheckDrive() && ChooseDestination()) {
         try {
             engine::LoadFileTypeData();
             RunStages();
@@ -124,35 +130,76 @@ bool RecoveryRun::CheckDrive() {
     bool readable = false;
     try {
         readable = engine::GetDriveGeometry(drive_, geometry_) != support::False;
-    } catch (const support::RuntimeError&) {
+    } catch (const support::RuntimeError& error) {
         readable = false;
+        outcome_.failure = error.Description();
     }
     if (!readable || geometry_.TotalSectors <= 0) {
         outcome_.refusal = RunRefusal::NoCard;
+        return false;
+    }
+    // A card that cannot be read is said once, for both stages, with the
+    // device and the reason.
+    if (std::string openError; !engine::OpenDriveForReading(drive_, openError)) {
+        outcome_.refusal = RunRefusal::DriveUnreadable;
+        outcome_.failure = openError;
+        view_.ShowRefusal(outcome_.refusal, openError, texts_(text::WizardTitle));
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A file where a result folder must go would make every save fail. "" when
+// the folders are there or can be made, else what is in the way.
+std::string FileInTheWay(const std::string& root) {
+    for (const char* subfolder : {shell::TurboScanSubfolder, shell::DeepScanSubfolder}) {
+        fs::path path = fs::path(root + subfolder).lexically_normal();
+        if (!path.has_filename()) path = path.parent_path();
+        // The nearest part of the path that exists decides.
+        for (; !path.empty(); path = path.parent_path()) {
+            std::error_code ec;
+            const auto status = fs::status(path, ec);
+            const bool exists = !ec && status.type() != fs::file_type::not_found;
+            if (exists && !fs::is_directory(status)) return path.string();
+            if (exists || path == path.parent_path()) break;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+bool RecoveryRun::ChooseDestination() {
+    const std::string root =
+        request_.destinationRoot.empty() ? shell::ReadDestinationRoot() : request_.destinationRoot;
+    outcome_.root = WithTrailingSlash(root);
+    view_.ShowDestination(outcome_.root, "");
+    if (const std::string file = FileInTheWay(outcome_.root); !file.empty()) {
+        outcome_.refusal = RunRefusal::DestinationInTheWay;
+        outcome_.failure = file + " is a file, not a folder";
+        view_.ShowRefusal(outcome_.refusal, outcome_.failure, texts_(text::WizardTitle));
         return false;
     }
     return true;
 }
 
 void RecoveryRun::RunStages() {
-    // The deep scan starts where the boot sector read in this run puts the
-    // data area, never where an earlier card's did.
-    engine::FirstDataSector() = 0;
     if (request_.stages == RunStages::DeepOnly) {
-        PrepareDestination();
+        OfferToRemoveEarlierResults();
+        // The data area starts where this card's boot sector says, if it
+        // says something usable; otherwise the whole drive is scanned.
         engine::FATEngine probe;
-        const bool parsed = probe.ReadDeviceBootSector(drive_) != support::False;
+        probe.ReadDeviceBootSector(drive_);
         engine::CloseDrive(drive_);
-        RunDeepScan(parsed ? engine::FirstDataSector() : 0);
+        RunDeepScan(probe.Layout().DeepScanStart());
         return;
     }
     RunTurboScan();
 }
 
-void RecoveryRun::PrepareDestination() {
-    std::string root = request_.destinationRoot.empty() ? shell::ReadDestinationRoot() : request_.destinationRoot;
-    outcome_.root = WithTrailingSlash(root);
-    view_.ShowDestination(outcome_.root, "");
+void RecoveryRun::OfferToRemoveEarlierResults() {
     const std::string turboFolder = outcome_.root + shell::TurboScanSubfolder;
     const std::string deepFolder = outcome_.root + shell::DeepScanSubfolder;
     std::error_code ec;
@@ -214,12 +261,13 @@ void RecoveryRun::ConnectEvents(engine::FATEngine& engine) {
 void RecoveryRun::RunTurboScan() {
     turboScanRunning_ = true;
     Enter(RunStage::TurboScan);
-    PrepareDestination();
+    OfferToRemoveEarlierResults();
     TurboScanSummary& turbo = outcome_.turbo;
     turbo.folder = outcome_.root + shell::TurboScanSubfolder;
     const auto started = Clock::now();
     bool failed = false;
     support::RuntimeError failure(0, "", "");
+    std::int32_t deepScanStart = 0;
     {
         engine::FATEngine engine;
         ConnectEvents(engine);
@@ -236,9 +284,14 @@ void RecoveryRun::RunTurboScan() {
         }
         engine_ = nullptr;
         engine::CloseDrive(drive_);
+        // The deep scan starts at the data area of the boot sector just read.
+        deepScanStart = engine.Layout().DeepScanStart();
+        const engine::SaveSummary& saving = engine.SaveResults();
+        turbo.incomplete = saving.Incomplete;
+        turbo.notWritten = saving.NotWritten;
+        turbo.destinationFull = saving.DestinationFull;
     }
     turbo.seconds = SecondsSince(started);
-    const std::int32_t firstDataSector = engine::FirstDataSector();
 
     if (turboScanCancelled_) {
         // Stopping during the directory walk raises its own error: it is the
@@ -258,13 +311,13 @@ void RecoveryRun::RunTurboScan() {
         if (request_.stages != RunStages::TurboOnly &&
             platform::MsgBox(texts_(text::TurboFailedBefore) + "\r\n\r\n" + texts_(text::TurboFailedAfter),
                              platform::vbYesNo | platform::vbQuestion, texts_(text::TurboFailedTitle)) == platform::IDYES)
-            RunDeepScan(firstDataSector);
+            RunDeepScan(deepScanStart);
     } else {
         turbo.end = StageEnd::Completed;
         turboScanRunning_ = false;
         view_.ShowStatus(texts_(text::TurboScanFinished));
         view_.TurboScanEnded(turbo);
-        if (request_.stages != RunStages::TurboOnly && DeepScanWanted()) RunDeepScan(firstDataSector);
+        if (request_.stages != RunStages::TurboOnly && DeepScanWanted()) RunDeepScan(deepScanStart);
     }
     view_.ShowProgress(0);
     turboScanRunning_ = false;

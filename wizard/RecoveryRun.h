@@ -47,9 +47,11 @@ enum class RunStage { Idle, TurboScan, DeepScan };
 // Why a run ended before it scanned.
 enum class RunRefusal {
     None,
-    CdRom,       // "You have selected a CD-ROM drive..."
-    NoCard,      // the drive's geometry could not be read, or it has no sectors
-    RunTimeError // the signature database (or something else) failed before the scan
+    CdRom,             // "You have selected a CD-ROM drive..."
+    NoCard,            // the drive's geometry could not be read, or it has no sectors
+    DriveUnreadable,   // the drive cannot be opened (failure names it and why)
+    DestinationInTheWay, // a file stands where a result folder must go
+    RunTimeError       // the signature database (or something else) failed before the scan
 };
 
 enum class StageEnd { NotRun, Completed, Stopped, Failed };
@@ -60,6 +62,9 @@ struct TurboScanSummary {
     std::int64_t saved = 0;          // files it saved
     std::uint64_t bytesSaved = 0;
     std::int64_t errors = 0;         // error messages it reported
+    std::int32_t incomplete = 0;     // saved with what the drive holds, not whole
+    std::int32_t notWritten = 0;     // could not be written
+    bool destinationFull = false;    // ... for lack of space on the destination
     std::string failure;             // the description of the error that ended it
     std::string folder;              // where the files went
     double seconds = 0;
@@ -67,7 +72,7 @@ struct TurboScanSummary {
 
 struct RecoveryOutcome {
     RunRefusal refusal = RunRefusal::None;
-    std::string failure;             // description of a refusing run-time error
+    std::string failure;             // what refused the run (a run-time error's description, ...)
     std::string root;                // the destination root, ending in "/"
     bool earlierResultsRemoved = false;
     TurboScanSummary turbo;
@@ -105,7 +110,9 @@ public:
     virtual void ShowImagesFound(std::int64_t carved) { (void)carved; }
     virtual void ShowReadErrors(std::int64_t errors) { (void)errors; }
     virtual void FileSaved(const std::string& path, std::uint64_t bytes) { (void)path, (void)bytes; }
-    virtual void FileCarved(const std::string& path, std::int64_t bytes) { (void)path, (void)bytes; }
+    virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
+        (void)path, (void)bytes, (void)how;
+    }
     virtual void TurboScanEnded(const TurboScanSummary& summary) { (void)summary; }
     virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
     virtual std::int32_t BarMaximum() { return 100; }
@@ -116,6 +123,9 @@ public:
     // wizard shows (text 15, the number, ". ", the description).
     virtual void ShowRunTimeError(const support::RuntimeError& error, const std::string& message,
                                   const std::string& title);
+    // A run refused before it scanned (a drive that cannot be opened, a file
+    // in the way of the results): the reason, with the exclamation icon.
+    virtual void ShowRefusal(RunRefusal refusal, const std::string& reason, const std::string& title);
     // A run-time error that ended the turbo scan: its description.
     virtual void ShowTurboScanError(const support::RuntimeError& error);
 };
@@ -140,12 +150,13 @@ private:
     class DeepScanAdapter;
 
     bool CheckDrive();
+    bool ChooseDestination();
     void RunStages();
     void RunTurboScan();
     void TurboScanFailed(const support::RuntimeError& error);
     bool DeepScanWanted();
     void RunDeepScan(std::int32_t firstDataSector);
-    void PrepareDestination();
+    void OfferToRemoveEarlierResults();
     void ConnectEvents(engine::FATEngine& engine);
     void Enter(RunStage stage);
 

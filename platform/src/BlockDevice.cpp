@@ -121,6 +121,24 @@ std::optional<DeviceVolume> RootFileSystemDevice(const std::string& sysFolder, c
     return volume;
 }
 
+std::vector<std::string> LoopDevicesBacking(std::uint64_t device, std::uint64_t inode, const std::string& sysBlock,
+                                            const std::string& devFolder) {
+    std::vector<std::string> loops;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(sysBlock, ec)) {
+        std::string name = entry.path().filename().string();
+        if (!StartsWith(name, "loop")) continue;
+        // The path as the process that set the loop up named it; compared by
+        // identity, since the same file has many names.
+        std::string backing = ReadFirstLine(entry.path() / "loop" / "backing_file");
+        struct stat info {};
+        if (backing.empty() || ::stat(backing.c_str(), &info) != 0) continue;
+        if (info.st_dev == device && info.st_ino == inode) loops.push_back(devFolder + "/" + name);
+    }
+    std::sort(loops.begin(), loops.end());
+    return loops;
+}
+
 std::uint64_t SysfsDeviceSize(const std::string& sysfsPath) {
     long sectors = ReadNumber(fs::path(sysfsPath) / "size", 0); // always in 512-byte units
     return sectors > 0 ? static_cast<std::uint64_t>(sectors) * 512 : 0;

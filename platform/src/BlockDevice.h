@@ -34,6 +34,12 @@ std::vector<DeviceVolume> ScanRemovableDevices(const std::string& sysBlock = "/s
 std::optional<DeviceVolume> RootFileSystemDevice(const std::string& sysFolder = "/sys",
                                                  const std::string& devFolder = "/dev");
 
+// The loop devices ("/dev/loop3") whose backing file is the file with this
+// device and inode number: while one exists, the file is a disk in use.
+std::vector<std::string> LoopDevicesBacking(std::uint64_t device, std::uint64_t inode,
+                                            const std::string& sysBlock = "/sys/block",
+                                            const std::string& devFolder = "/dev");
+
 // A device's size and logical sector size as sysfs tells them (no open).
 std::uint64_t SysfsDeviceSize(const std::string& sysfsPath);
 std::uint32_t SysfsSectorSize(const std::string& sysfsPath);

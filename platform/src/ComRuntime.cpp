@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -29,6 +30,10 @@ thread_local int initialiseCount = 0;
 // A plain buffer: a thread_local with a destructor would keep a library that
 // links this runtime from being unloaded until the thread ends.
 thread_local char lastActivationError[512];
+
+// Why the last registration on this thread failed ("" when it did not), so
+// that the activation failing after it can say so.
+thread_local char lastRegistrationFailure[512];
 
 void NoteFailure(const std::string& text) {
     std::snprintf(lastActivationError, sizeof lastActivationError, "%s", text.c_str());
@@ -101,6 +106,14 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
+// Whether two paths name the same file (by identity when both exist).
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    return AbsolutePath(a) == AbsolutePath(b);
+}
+
 } // namespace
 
 HRESULT CoInitialize(void*) { return initialiseCount++ == 0 ? S_OK : S_FALSE; }
@@ -116,7 +129,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void*, REFIID riid, v
     if (!(clsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     std::string path = InprocServerPath(clsid);
     if (path.empty()) {
-        NoteFailure("class " + FormatGuid(clsid) + " is not registered");
+        std::string registering = lastRegistrationFailure;
+        NoteFailure("class " + FormatGuid(clsid) + " is not registered" + (registering.empty() ? "" : "; " + registering));
         return REGDB_E_CLASSNOTREG;
     }
     DllGetClassObjectFn getClassObject = nullptr;
@@ -195,15 +209,33 @@ HRESULT RegisterServer(const std::string& libraryPath, bool unregister) {
 
 HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath) {
     std::string registered = InprocServerPath(clsid);
-    // A registration that names a library no longer there counts as none.
-    if (!registered.empty() && FileExists(registered)) return S_FALSE;
-    HRESULT hr = RegisterServer(libraryPath);
-    if (FAILED(hr)) return hr;
-    if (InprocServerPath(clsid).empty()) {
-        NoteFailure(libraryPath + " does not register class " + FormatGuid(clsid));
-        return REGDB_E_CLASSNOTREG;
+    std::string shipped = AbsolutePath(libraryPath);
+    if (!registered.empty()) {
+        if (SameFile(registered, shipped)) return S_FALSE;
+        // Without a library of its own the program uses what is registered.
+        if (!FileExists(shipped)) return S_FALSE;
+        // The store is shared by every copy of the program (an older
+        // installation, a build made with other options): the program uses
+        // the library it was shipped with, never loading the other one, which
+        // might not even load into this process.
+        std::fprintf(stderr, "%s: note: class %s was registered to %s (%s); registering %s, the library beside the program\n",
+                     program_invocation_short_name, FormatGuid(clsid).c_str(), registered.c_str(),
+                     FileExists(registered) ? "another library" : "missing", shipped.c_str());
     }
-    return S_OK;
+    lastRegistrationFailure[0] = '\0';
+    HRESULT hr = RegisterServer(shipped);
+    if (SUCCEEDED(hr) && !SameFile(InprocServerPath(clsid), shipped)) {
+        NoteFailure(libraryPath + " does not register class " + FormatGuid(clsid));
+        hr = REGDB_E_CLASSNOTREG;
+    }
+    if (FAILED(hr)) {
+        // The usual cause: the settings store that holds registrations
+        // cannot be written. Name it rather than the class.
+        std::string why;
+        if (!RegistryStoreWritable(&why)) NoteFailure(why);
+        std::snprintf(lastRegistrationFailure, sizeof lastRegistrationFailure, "%s", lastActivationError);
+    }
+    return hr;
 }
 
 } // namespace platform

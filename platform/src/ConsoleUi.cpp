@@ -133,6 +133,8 @@ std::string ConsoleUi::FileDialog(const FileDialogRequest& request) {
         std::filesystem::path full = std::filesystem::absolute(path, ec);
         if (!ec) path = full.lexically_normal().string();
         bool exists = std::filesystem::exists(path, ec);
+        // A symbolic link takes the name even when it points nowhere.
+        bool nameTaken = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
         bool isFolder = std::filesystem::is_directory(path, ec);
         if (isFolder) {
             std::fprintf(Out(), "%s: is a folder, not a file\n", path.c_str());
@@ -142,7 +144,7 @@ std::string ConsoleUi::FileDialog(const FileDialogRequest& request) {
             std::fprintf(Out(), "%s: file not found\n", path.c_str());
             continue;
         }
-        if (request.save && (request.flags & OFN_OVERWRITEPROMPT) && exists) {
+        if (request.save && (request.flags & OFN_OVERWRITEPROMPT) && nameTaken) {
             int answer = MessageBox(path + " already exists.\nDo you want to replace it?",
                                     vbYesNo | vbExclamation | vbDefaultButton2, request.prompt);
             if (answer != IDYES) continue;

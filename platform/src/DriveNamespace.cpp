@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include "platform/src/BlockDevice.h"
@@ -285,6 +286,12 @@ bool FindDrive(char letter, DriveInfo* info) {
     if (!detail::FindVolume(letter, &volume)) return false;
     if (info) *info = volume.info;
     return true;
+}
+
+std::vector<std::string> LoopDevicesUsing(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return detail::LoopDevicesBacking(info.st_dev, info.st_ino);
 }
 
 namespace detail {

@@ -3,27 +3,58 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/src/BlockDevice.h"
 #include "platform/src/PosixIo.h"
 #include "platform/src/Win32Error.h"
 
 namespace platform::detail {
 
+namespace {
+
+// What kind of file mode is, for a refusal that says why.
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISDIR(mode)) return "a folder";
+    return "not a regular file";
+}
+
+bool IsImageKind(mode_t mode) { return S_ISREG(mode) || S_ISBLK(mode); }
+
+std::string Refusal(mode_t mode) {
+    return std::string("it is ") + KindOf(mode) + ", not an image file or a block device";
+}
+
+} // namespace
+
 std::shared_ptr<ImageVolume> ImageVolume::Open(const std::string& path, std::string* error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO, socket or terminal would block open() or read() for ever:
+    // look before opening, and open without waiting in case it changed.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !IsImageKind(info.st_mode)) {
+        *error = Refusal(info.st_mode);
+        return nullptr;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = std::strerror(errno);
         return nullptr;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !IsImageKind(info.st_mode)) {
         ::close(fd);
-        *error = "not an image file (a regular file is needed)";
+        *error = Refusal(info.st_mode);
         return nullptr;
     }
-    return std::shared_ptr<ImageVolume>(new ImageVolume(path, fd));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    auto volume = std::shared_ptr<ImageVolume>(new ImageVolume(path, fd));
+    volume->blockDevice_ = S_ISBLK(info.st_mode);
+    return volume;
 }
 
 ImageVolume::~ImageVolume() {
@@ -32,6 +63,10 @@ ImageVolume::~ImageVolume() {
 }
 
 std::uint64_t ImageVolume::Size() const {
+    if (blockDevice_) {
+        std::uint64_t size = 0;
+        return ::ioctl(readFd_, BLKGETSIZE64, &size) == 0 ? size : 0;
+    }
     struct stat info {};
     if (::fstat(readFd_, &info) != 0) return 0;
     return static_cast<std::uint64_t>(info.st_size);
@@ -57,6 +92,13 @@ std::int64_t ImageVolume::Write(std::uint64_t offset, const void* buffer, std::u
 bool ImageVolume::BeginWrite(DWORD* error) {
     std::lock_guard lock(writeMutex_);
     if (writers_ == 0) {
+        // A loop device over the image is a disk in use (mounted, or about to
+        // be): writing under it would corrupt its file system.
+        struct stat info {};
+        if (::fstat(readFd_, &info) == 0 && !LoopDevicesBacking(info.st_dev, info.st_ino).empty()) {
+            *error = ERROR_SHARING_VIOLATION;
+            return false;
+        }
         // Never O_CREAT or O_TRUNC: the image must be there and keeps its size.
         int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) {

@@ -14,7 +14,9 @@ namespace platform::detail {
 
 class ImageVolume : public VolumeBackend {
 public:
-    // Opens path read-only; null with *error (a message) on failure.
+    // Opens path (a regular file or a block device) read-only; null with
+    // *error (a message) on failure or for anything else (a FIFO, a
+    // socket, a character device), which is refused without waiting.
     static std::shared_ptr<ImageVolume> Open(const std::string& path, std::string* error);
     ~ImageVolume() override;
 
@@ -32,6 +34,7 @@ private:
 
     std::string path_;
     int readFd_;
+    bool blockDevice_ = false;
     std::mutex writeMutex_;
     int writeFd_ = -1;
     int writers_ = 0;

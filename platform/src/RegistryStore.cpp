@@ -15,8 +15,34 @@
 
 namespace platform {
 
+namespace {
+
+constexpr const char* kProgramFolderStoreName = "registry";
+
+// A store file beside the running executable, when there is one: a build
+// tree's program folder has one (the build registers its library there), so
+// that programs run from a build never read or write the user's own store.
+// Decided once per process; an installed program folder has none.
+const std::string& ProgramFolderStore() {
+    static const std::string path = [] {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) return std::string();
+        std::string folder(exe, static_cast<std::size_t>(n));
+        std::size_t slash = folder.find_last_of('/');
+        if (slash == std::string::npos) return std::string();
+        std::string store = folder.substr(0, slash) + "/" + kProgramFolderStoreName;
+        struct stat st {};
+        return stat(store.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? store : std::string();
+    }();
+    return path;
+}
+
+} // namespace
+
 std::string RegistryStorePath() {
     if (const char* explicitPath = std::getenv("TRANQUO_REGISTRY"); explicitPath && *explicitPath) return explicitPath;
+    if (const std::string& local = ProgramFolderStore(); !local.empty()) return local;
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
         return std::string(config) + "/tranquo/registry";
     std::string home;
@@ -28,6 +54,28 @@ std::string RegistryStorePath() {
         home = "/tmp";
     }
     return home + "/.config/tranquo/registry";
+}
+
+bool RegistryStoreWritable(std::string* why) {
+    const std::string path = RegistryStorePath();
+    auto refuse = [&](const std::string& reason) {
+        if (why) *why = "the settings store " + path + " cannot be written: " + reason;
+        return false;
+    };
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return ::access(path.c_str(), W_OK) == 0 ? true : refuse(std::strerror(errno));
+    // The nearest folder that exists must be one, and writable.
+    std::string folder = path;
+    for (;;) {
+        auto slash = folder.find_last_of('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        if (::stat(folder.c_str(), &info) == 0) break;
+        if (folder == "/" || folder == ".") return refuse("no folder to hold it");
+    }
+    if (!S_ISDIR(info.st_mode)) return refuse(folder + " is not a folder");
+    if (::access(folder.c_str(), W_OK) != 0) return refuse(folder + ": " + std::strerror(errno));
+    return true;
 }
 
 void ReloadRegistry() { registry::Store::Instance().Forget(); }

@@ -16,14 +16,17 @@ struct Usage {
     int denyWrite = 0;     // handles that do not share writing
 };
 
+// Both live until the process ends, never destroyed: handles still open at
+// exit (a drive's cached handle) give up their claims from the handle
+// table's own static destructor, which may run after ours would have.
 std::mutex& TheMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 std::map<std::string, Usage>& TheUsages() {
-    static std::map<std::string, Usage> usages;
-    return usages;
+    static auto* usages = new std::map<std::string, Usage>;
+    return *usages;
 }
 
 bool Conflicts(const Usage& usage, bool read, bool write, DWORD shareMode) {

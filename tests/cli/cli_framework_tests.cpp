@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/Command.h"
+#include "cli/DeepScanStage.h"
 #include "platform/drives.h"
 #include "tests/platform/drives_test_support.h"
 
@@ -133,6 +134,28 @@ TEST(CliHelpers, DriveLettersAndSizes) {
     EXPECT_EQ(cli::HumanSize(512), "512 bytes");
     EXPECT_EQ(cli::HumanSize(64ull << 20), "64.0 MiB");
     EXPECT_EQ(cli::HumanSize(2045440ull * 1024), "1.95 GiB");
+}
+
+} // namespace
+
+namespace {
+
+// The deep scan's question replaces an earlier result: --yes never answers
+// it Yes. Other boxes reach the console as they are.
+TEST(DeepScanUiTest, YesNeverReplacesAFile) {
+    std::FILE* sink = std::tmpfile();
+    platform::ConsoleUi::Options options;
+    options.assumeYes = true;
+    options.output = sink;
+    options.terminal = 0;
+    platform::ConsoleUi console(options);
+    std::ostringstream err;
+    cli::DeepScanUi ui(console, true, err);
+    EXPECT_EQ(ui.MessageBox("replace?", platform::vbYesNo | platform::vbDefaultButton2, "T"), platform::IDNO);
+    EXPECT_NE(err.str().find("replace?"), std::string::npos);
+    EXPECT_EQ(ui.MessageBox("go on?", platform::vbYesNo, "T"), platform::IDYES);
+    EXPECT_EQ(ui.MessageBox("note", platform::vbOKOnly, "T"), platform::IDOK);
+    std::fclose(sink);
 }
 
 } // namespace

@@ -30,7 +30,8 @@ TEST_F(BootSectorTest, DerivesTheGeometryOfEachKind) {
         ASSERT_TRUE(e.ReadDeviceBootSector(engine::DriveNumberFromLetter(letter)));
         EXPECT_EQ(e.FATType(), k + 1);
         EXPECT_EQ(e.CountOfClusters(), static_cast<std::int32_t>(card.CountOfClusters()));
-        EXPECT_EQ(engine::FirstDataSector(), static_cast<std::int32_t>(card.FirstDataSector()));
+        EXPECT_EQ(e.Layout().FirstDataSector, static_cast<std::int32_t>(card.FirstDataSector()));
+        EXPECT_EQ(e.Layout().DeepScanStart(), e.Layout().FirstDataSector);
         EXPECT_EQ(e.RootDirSector(), static_cast<std::int32_t>(card.RootDirSector()));
         EXPECT_EQ(e.RootCluster(), k == 2 ? 2 : 0);
         EXPECT_EQ(e.FATCopyForChains(), 1);  // chains in the FAT: follow them
@@ -89,6 +90,42 @@ TEST_F(BootSectorTest, Fat32RootClusterBeyondTheVolumeIsRejected) {
     EXPECT_EQ(engine.LastError(), 13);
 }
 
+TEST_F(BootSectorTest, ADataAreaFarIntoTheDriveIsNotALayoutToScan) {
+    // 65,535 reserved sectors, or 255 FATs: the data area would start a
+    // quarter or more into the card.
+    const std::pair<std::uint32_t, std::vector<std::uint8_t>> damage[] = {{14, U16(65535)}, {16, {255}}};
+    for (const auto& [offset, bytes] : damage) {
+        FatImageBuilder card(FatImageOptions::Fat16(64));
+        card.PatchBootSector(offset, bytes);
+        engine::FATEngine e;
+        EXPECT_FALSE(e.ReadDeviceBootSector(engine::DriveNumberFromLetter(Attach(card)))) << offset;
+        EXPECT_EQ(e.LastError(), 14) << offset;
+        EXPECT_FALSE(e.Layout().Usable);
+        EXPECT_EQ(e.Layout().DeepScanStart(), 0) << offset;
+        engine::ResetDriveTable();
+    }
+}
+
+TEST_F(BootSectorTest, EachParseHasItsOwnLayoutAndAFailedOneLeavesNoneBehind) {
+    FatImageBuilder a(FatImageOptions::Fat16(64));
+    FatImageBuilder b(FatImageOptions::Fat16(32));
+    b.PatchBootSector(13, {0});
+    const char letterA = Attach(a);
+    const char letterB = Attach(b);
+    engine::FATEngine first;
+    ASSERT_TRUE(first.ReadDeviceBootSector(engine::DriveNumberFromLetter(letterA)));
+    EXPECT_EQ(first.Layout().DeepScanStart(), static_cast<std::int32_t>(a.FirstDataSector()));
+    // The same engine and a new one: card B's failed parse reports nothing of A.
+    EXPECT_FALSE(first.ReadDeviceBootSector(engine::DriveNumberFromLetter(letterB)));
+    engine::FATEngine second;
+    EXPECT_FALSE(second.ReadDeviceBootSector(engine::DriveNumberFromLetter(letterB)));
+    for (const engine::FATEngine* e : {&first, &second}) {
+        EXPECT_FALSE(e->Layout().Usable);
+        EXPECT_EQ(e->Layout().DeepScanStart(), 0);
+        EXPECT_NE(e->Layout().FirstDataSector, static_cast<std::int32_t>(a.FirstDataSector()));
+    }
+}
+
 TEST_F(BootSectorTest, ZeroSectorsPerClusterIsError10) {
     FatImageBuilder card(FatImageOptions::Fat16(32));
     card.PatchBootSector(13, {0});
@@ -103,8 +140,10 @@ TEST_F(BootSectorTest, UnreadableSectorZeroGivesThe128MiBFat16Layout) {
     const char letter = Attach(v);
     ASSERT_TRUE(engine.ReadDeviceBootSector(engine::DriveNumberFromLetter(letter)));
     EXPECT_EQ(engine.FATType(), 2);
-    EXPECT_EQ(engine::LastBootSector().SectorsPerFAT16, 247);
-    EXPECT_EQ(engine::FirstDataSector(), 1 + 2 * 247 + 32);
+    EXPECT_EQ(engine.Layout().Boot.SectorsPerFAT16, 247);
+    EXPECT_EQ(engine.Layout().FirstDataSector, 1 + 2 * 247 + 32);
+    // A guessed layout is no place to start carving: the deep scan reads all.
+    EXPECT_EQ(engine.Layout().DeepScanStart(), 0);
     EXPECT_EQ(engine.BytesPerCluster(), 2048);
 }
 

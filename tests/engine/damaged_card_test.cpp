@@ -101,3 +101,56 @@ TEST_F(EngineTest, AFullRootOfACardThatClaimsToBeHugeEndsAtTheDrivesEnd) {
 
 } // namespace
 } // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(EngineTest, AnUnreadableFolderSectorIsReportedAndOnlyItsEntriesAreLost) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    const auto dcim = card.AddFolder(card.Root(), "DCIM");
+    // "." and ".." and 14 files fill the folder's first sector, 16 its second.
+    for (int i = 0; i < 40; ++i) card.AddFile(dcim, "F" + std::to_string(100 + i) + ".JPG", PatternBytes(700, i));
+    auto v = card.Volume();
+    v->failingSectors.insert(card.ClusterSector(card.FolderEntry(dcim).clusters[0]) + 1);
+    const ScanResult scan = Scan(Attach(v));
+    ASSERT_FALSE(scan.raised) << scan.errorText;
+    ASSERT_EQ(scan.errors.size(), 1u);
+    EXPECT_NE(scan.errors[0].find("/DCIM/"), std::string::npos) << scan.errors[0];
+    EXPECT_EQ(scan.filesFound, 24);
+    for (int i = 0; i < 40; ++i) {
+        const bool inLostSector = i >= 14 && i < 30;
+        EXPECT_EQ(scan.files.count("F" + std::to_string(100 + i) + ".JPG"), inLostSector ? 0u : 1u) << i;
+    }
+}
+
+TEST_F(EngineTest, AFileRunningPastTheEndOfTheDriveIsSavedAsFarAsItGoesAndCalledIncomplete) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    card.AddFile(card.Root(), "WHOLE.JPG", PatternBytes(5000, 1));
+    const auto photo = PatternBytes(300000, 2);
+    const auto cut = card.AddFile(card.Root(), "CUT.JPG", photo);
+    // The image ends 100,000 bytes into the second photo (on a sector boundary).
+    const std::uint64_t length = card.ClusterOffset(cut.clusters[0]) + 100352;
+    const ScanResult scan = Scan(Attach(std::make_shared<testcommon::SparseVolume>(card.Image(), 512, 0, length)));
+    ASSERT_FALSE(scan.raised) << scan.errorText;
+    ASSERT_EQ(scan.files.count("CUT.JPG"), 1u);
+    const auto& saved = scan.files.at("CUT.JPG");
+    EXPECT_GE(saved.size(), 98304u);
+    EXPECT_LE(saved.size(), 100352u);
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), photo.begin()));
+    ASSERT_EQ(scan.errors.size(), 1u);
+    EXPECT_EQ(scan.errors[0].rfind("Incomplete: CUT.JPG", 0), 0u) << scan.errors[0];
+    EXPECT_EQ(std::count(scan.events.begin(), scan.events.end(), "saved: CUT.JPG"), 0);
+    EXPECT_EQ(std::count(scan.events.begin(), scan.events.end(), "saved: WHOLE.JPG"), 1);
+}
+
+TEST_F(EngineTest, TakenNamesNumberEachNameOnceAndStepOverFilesThatExist) {
+    std::ofstream(root_ / "A (2).JPG") << "earlier";
+    engine::TakenNames names;
+    EXPECT_EQ(names.Take(root_.string(), "A.JPG"), "A.JPG");
+    EXPECT_EQ(names.Take(root_.string(), "A.JPG"), "A (3).JPG");
+    EXPECT_EQ(names.Take(root_.string() + "/", "A.JPG"), "A (4).JPG");
+    EXPECT_EQ(names.Take(root_.string(), "A (4).JPG"), "A (4) (2).JPG");
+}
+
+} // namespace
+} // namespace enginetest

@@ -132,6 +132,25 @@ TEST_F(ActivationTest, EnsureClassRegisteredRegistersTheShippedLibraryOnce) {
     EXPECT_EQ(platform::EnsureClassRegistered(CLSID_FakeAnswer, TRANQUO_FAKE_COM_SERVER), S_OK);
     EXPECT_EQ(CoCreateInstance(CLSID_FakeAnswer, nullptr, CLSCTX_ALL, IID_IFakeAnswer, answer.PutVoid()), S_OK);
 
+    // Another copy's library (an older installation, another build) is
+    // replaced by the one given, with a note, and never loaded.
+    const std::string otherCopy = folder_ + "/libOther.so";
+    fs::copy_file(TRANQUO_FAKE_COM_SERVER, otherCopy);
+    RegisterPath(CLSID_FakeAnswer, otherCopy);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::EnsureClassRegistered(CLSID_FakeAnswer, TRANQUO_FAKE_COM_SERVER), S_OK);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(otherCopy), std::string::npos);
+    EXPECT_EQ(CoCreateInstance(CLSID_FakeAnswer, nullptr, CLSCTX_ALL, IID_IFakeAnswer, answer.PutVoid()), S_OK);
+    answer = nullptr;
+    void* otherLoaded = dlopen(otherCopy.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(otherLoaded, nullptr);
+    if (otherLoaded) dlclose(otherLoaded);
+
+    // A program without a library beside it keeps what is registered.
+    EXPECT_EQ(platform::EnsureClassRegistered(CLSID_FakeAnswer, folder_ + "/none/libTyphex.so"), S_FALSE);
+    EXPECT_EQ(CoCreateInstance(CLSID_FakeAnswer, nullptr, CLSCTX_ALL, IID_IFakeAnswer, answer.PutVoid()), S_OK);
+    answer = nullptr;
+
     // A library that does not register the class asked for.
     const CLSID other = MakeGuid("5E1F3A20-7C44-4B9B-9D1E-2A6B8F0C1DFF");
     EXPECT_EQ(platform::EnsureClassRegistered(other, TRANQUO_FAKE_COM_SERVER), REGDB_E_CLASSNOTREG);

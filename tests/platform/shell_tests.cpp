@@ -107,7 +107,9 @@ TEST(Shell, TheDefaultLauncherStartsXdgOpenDetached) {
     std::ofstream(photo) << "x";
     std::string marker = temp.File("opened.txt");
     std::string fake = temp.File("xdg-open");
-    std::ofstream(fake) << "#!/bin/sh\necho \"$1\" > '" << marker << "'\n";
+    // Written aside and renamed, so that the marker never exists half-written.
+    std::ofstream(fake) << "#!/bin/sh\necho \"$1\" > '" << marker << ".part' && mv '" << marker << ".part' '"
+                        << marker << "'\n";
     std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
     platform::SetShellLauncher(nullptr);
     {

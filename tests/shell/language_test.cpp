@@ -122,11 +122,16 @@ TEST_F(LanguageFiles, AdvToolsMiscUsesTheChosenLanguageFirst) {
     EXPECT_EQ(lang[270], "");
 }
 
-TEST_F(LanguageFiles, MissingEnglishFileLeavesTextsAsTheyAre) {
-    shell::frmPasser().LANG[377] = "built in";
-    shell::LoadFATMiscTexts("English");
-    EXPECT_EQ(shell::frmPasser().LANG[377], "built in");
-    EXPECT_TRUE(shell::LoadSectionWithFallback("English", "[ImageViewer]", 19).empty());
+TEST_F(LanguageFiles, WithoutAnyFileTheBuiltInEnglishTextsStandIn) {
+    shell::frmPasser().LANG[231] = "";
+    shell::LoadAdvToolsMiscTexts("German");
+    // The erase question, never asked without its words.
+    EXPECT_NE(shell::frmPasser().LANG[231].find("Secure erase"), std::string::npos);
+    const auto viewer = shell::LoadSectionWithFallback("English", "[ImageViewer]", 19);
+    ASSERT_EQ(viewer.size(), 19u);
+    EXPECT_FALSE(viewer[0].empty());
+    EXPECT_TRUE(shell::LoadSectionWithFallback("English", "[NoSuchSection]", 3).empty());
+    // The main menu keeps its own rule for a missing English file.
     EXPECT_TRUE(shell::LoadMainMenuTexts("English").empty());
     EXPECT_TRUE(scripted_.boxes.empty());
     EXPECT_EQ(programEnds_, 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,7 @@ public:
 
     std::int64_t Read(std::uint64_t offset, void* buffer, std::uint32_t count, DWORD* error) override {
         ++reads;
+        InterruptAt(offset);
         if (failReadsFrom && offset + count > *failReadsFrom) {
             if (error) *error = ERROR_READ_FAULT;
             return -1;
@@ -43,6 +45,7 @@ public:
 
     std::int64_t Write(std::uint64_t offset, const void* buffer, std::uint32_t count, DWORD* error) override {
         ++writes;
+        InterruptAt(offset);
         lastWriteOffset = offset;
         lastWriteCount = count;
         std::uint64_t n = std::min<std::uint64_t>(count, offset < size_ ? size_ - offset : 0);
@@ -73,6 +76,9 @@ public:
 
     std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
+    // Ctrl-C (SIGINT raised in this process) at the first transfer from
+    // this offset on.
+    std::optional<std::uint64_t> interruptFrom;
     std::optional<std::uint64_t> failReadsFrom;
     std::optional<std::uint64_t> failWritesFrom;
     bool refuseWrites = false;
@@ -83,6 +89,12 @@ public:
     std::uint32_t lastWriteCount = 0;
 
 private:
+    void InterruptAt(std::uint64_t offset) {
+        if (!interruptFrom || offset < *interruptFrom) return;
+        interruptFrom.reset();
+        std::raise(SIGINT);
+    }
+
     std::uint64_t size_;
     std::uint32_t bytesPerSector_;
     std::vector<std::uint8_t> bytes_;

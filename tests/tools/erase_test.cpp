@@ -26,7 +26,8 @@ TEST_F(EraseTest, ZeroesEverythingAfterTheReservedArea) {
     EXPECT_EQ(card->lastWriteOffset + card->lastWriteCount, after.size());
     EXPECT_EQ(card->lastWriteCount, (after.size() - 16384) % 15360);
     ASSERT_EQ(BoxTexts(), (std::vector<std::string>{T(231), T(240)}));
-    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNo | platform::vbExclamation);
+    // Zeroing cannot be undone: the default button is No.
+    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNo | platform::vbExclamation | platform::vbDefaultButton2);
     EXPECT_EQ(LastBox().style, platform::vbInformation);
     EXPECT_EQ(tools::LastToolOutcome(), tools::ToolOutcome::Succeeded);
     EXPECT_EQ(window.handedBack, 1);
@@ -58,7 +59,7 @@ TEST_F(EraseTest, AFailedWriteReportsTheOffsetReached) {
     EXPECT_EQ(tools::SecureEraseDevice(drive, support::True), support::False);
 
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(LastBox().text, "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT) + "\r\n" +
+    EXPECT_EQ(LastBox().text, "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT) + ": write fault" + "\r\n" +
                                   T(236) + " 31744 " + T(237) + " 1536000 " + T(238) + " (2.07%)");
     EXPECT_EQ(LastBox().style, platform::vbExclamation);
     EXPECT_EQ(tools::LastToolOutcome(), tools::ToolOutcome::Failed);
@@ -76,7 +77,7 @@ TEST_F(EraseTest, RefusalsWriteNothing) {
         std::string message;
     };
     std::vector<Case> cases = {
-        {"mounted", mounted, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION)},
+        {"mounted", mounted, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION) + ": the device is in use"},
         {"too small", tiny, T(235)},
         {"unformatted", blank, T(233)},
     };

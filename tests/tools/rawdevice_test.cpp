@@ -181,7 +181,7 @@ TEST_F(RawDeviceTest, ShortWriteIsReportedWithBothCounts) {
     EXPECT_EQ(errorText, "Tried to write 4096 bytes, but only managed to write 2048");
 
     EXPECT_EQ(engine::WriteAtOffset(drive, 4096, 0, block.data(), 512, errorText), support::False);
-    EXPECT_EQ(errorText, "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT));
+    EXPECT_EQ(errorText, "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT) + ": write fault");
 }
 
 TEST_F(RawDeviceTest, RefusedWriteOpenCarriesTheTextAndCode) {
@@ -190,7 +190,7 @@ TEST_F(RawDeviceTest, RefusedWriteOpenCarriesTheTextAndCode) {
     DriveNumber drive = AttachMemory(volume);
     std::string errorText;
     EXPECT_EQ(engine::PrepareDriveForWrite(drive, errorText), support::False);
-    EXPECT_EQ(errorText, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(errorText, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION) + ": the device is in use");
     ASSERT_EQ(ui_.boxes.size(), 1u);
     EXPECT_EQ(ui_.boxes[0].text, errorText);
     EXPECT_EQ(engine::DriveTableEntry(drive).Handle, nullptr);

@@ -31,7 +31,7 @@ TEST_F(RestoreTest, WritesTheImageBackByteForByte) {
     EXPECT_EQ(card->lastWriteOffset, 100u * 15360);
     EXPECT_EQ(card->lastWriteCount, 512u);
     ASSERT_EQ(BoxTexts(), (std::vector<std::string>{T(259) + "\r\n" + T(260), T(263)}));
-    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNoCancel | platform::vbExclamation);
+    EXPECT_EQ(ui.boxes[0].style, platform::vbYesNoCancel | platform::vbExclamation | platform::vbDefaultButton2);
     EXPECT_EQ(LastBox().style, platform::vbInformation);
     ASSERT_EQ(ui.dialogs.size(), 1u);
     EXPECT_EQ(ui.dialogs[0].flags, 0x1000u);
@@ -90,7 +90,7 @@ TEST_F(RestoreTest, FailedWritesReportWhatWasWritten) {
         std::uint64_t failFrom;
         std::string report;
     };
-    const std::string writeFault = "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT);
+    const std::string writeFault = "WriteFile call failed. Error code=" + std::to_string(ERROR_WRITE_FAULT) + ": write fault";
     std::vector<Case> cases = {
         {0, writeFault + "\r\n" + T(262) + " 0 " + T(238) + " 1536000 " + T(239) + " (0%)"},
         {50 * 15360, writeFault + "\r\n" + T(262) + " 768000 " + T(238) + " 1536000 " + T(239) + " (50%)"},
@@ -126,7 +126,7 @@ TEST_F(RestoreTest, AMountedCardIsRefusedWithTheReason) {
     tools::RestoreDevice(drive);
 
     ASSERT_FALSE(ui.boxes.empty());
-    EXPECT_EQ(LastBox().text, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(LastBox().text, "Cannot open the drive for writing. Error code " + std::to_string(ERROR_SHARING_VIOLATION) + ": the device is in use");
     EXPECT_EQ(card->writes, 0);
     EXPECT_EQ(tools::LastToolOutcome(), tools::ToolOutcome::Failed);
     EXPECT_EQ(window.handedBack, 1);

@@ -15,3 +15,7 @@ if(TARGET tests_tools AND TARGET tranquo_cli_commands)
   # The backup, restore and erase commands, run through the command line.
   target_link_libraries(tests_tools PRIVATE tranquo_cli_commands)
 endif()
+if(TARGET tests_tools AND TARGET tranquo-cli)
+  # Some tests run tranquo-cli itself, on a terminal.
+  add_dependencies(tests_tools tranquo-cli)
+endif()

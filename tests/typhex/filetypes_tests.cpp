@@ -2,6 +2,11 @@
 // for a file start.
 #include "TyphexTestSupport.h"
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <random>
+
 namespace typhextest {
 namespace {
 
@@ -173,6 +178,62 @@ TEST_F(FileTypesTest, ListOrderHoldsBetweenPatternsWithAndWithoutAFirstByte) {
     EXPECT_EQ(Find(specificFirst.Get(), box).extension, "MP4");
     EXPECT_EQ(Find(specificFirst.Get(), Hex("00000020 66747970 71742020 0000")).extension, "ISO");
     EXPECT_EQ(Find(specificFirst.Get(), Hex("00000018 66757970 6D703432 0000")).match, 0);
+}
+
+// The answer is always the one a plain search in list order gives, for
+// patterns with and without literal bytes at the indexed places.
+TEST_F(FileTypesTest, SearchAgreesWithAPlainListOrderSearch) {
+    std::mt19937 random(7);
+    const char* alphabet[] = {"00", "FF", "D8", "xx"};
+    auto set = NewSet();
+    std::vector<ComPtr<ISupportedFileType>> types;
+    for (int t = 0; t < 40; ++t) {
+        std::string pattern;
+        for (std::size_t n = random() % 8; n > 0; --n) pattern += alphabet[random() % 4];
+        char extension[4];
+        std::snprintf(extension, sizeof extension, "%03d", t);
+        types.push_back(TypeWith(extension, {pattern.c_str()}));
+        set->AddFileType(types.back().Get());
+    }
+    for (int round = 0; round < 400; ++round) {
+        std::vector<BYTE> bytes(random() % 10);
+        for (BYTE& b : bytes) b = static_cast<BYTE>(std::stoul(alphabet[random() % 3], nullptr, 16));
+        const LONG at = static_cast<LONG>(random() % (bytes.size() + 2));
+        std::string expected = "keep";
+        Var data;
+        FillBytes(data, bytes);
+        for (const auto& type : types) {
+            IFileSignature* signature = nullptr;
+            VARIANT_BOOL match = 0;
+            type->MatchesAtStart(data.value(), at, &signature, &match);
+            if (signature) signature->Release();
+            if (match) {
+                expected = Extension(type.Get());
+                break;
+            }
+        }
+        EXPECT_EQ(Find(set.Get(), bytes, at).extension, expected) << round;
+    }
+}
+
+// Signatures that do not name both indexed bytes are not spread over the
+// 65,536 keys of the index: memory grows with their number only.
+TEST_F(FileTypesTest, SignaturesWithoutIndexedBytesKeepTheSearchSmall) {
+    auto set = NewSet();
+    for (int t = 0; t < 200; ++t) {
+        char pattern[16];
+        std::snprintf(pattern, sizeof pattern, t % 2 ? "xx%02X" : "%02XD8", t);
+        char extension[4];
+        std::snprintf(extension, sizeof extension, "%03d", t);
+        set->AddFileType(TypeWith(extension, {pattern}).Get());
+    }
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(Find(set.Get(), Hex("0077 0000 00")).extension, "119"); // xx77
+    EXPECT_EQ(Find(set.Get(), Hex("50D8 0000 00")).extension, "080");
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB";
 }
 
 TEST_F(FileTypesTest, SearchFollowsEditsOfHeldSignatures) {

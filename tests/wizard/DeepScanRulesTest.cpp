@@ -2,7 +2,10 @@
 // the block bound.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "wizard/DeepScan.h"
+#include "wizard/FileHeader.h"
 
 namespace {
 
@@ -43,6 +46,30 @@ TEST(DeepScanRules, ABlockNeverExceedsTheBufferOrASixteenBitCount) {
 TEST(DeepScanRules, TheFolderLiesBelowTheRoot) {
     EXPECT_EQ(wizard::DeepScanFolder("/home/ann/Documents/"),
               "/home/ann/Documents/My Recovered Mobile Device/Deep Scan/");
+}
+
+} // namespace
+
+namespace {
+
+// A header that runs into erased space (all FF) is given up, so that it
+// does not hide the files that follow.
+TEST(DeepScanRules, AJpegHeaderEndsAtTheStartOfScanOrGivesUp) {
+    const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x04, 0xFF, 0xD9,
+                                            0xFF, 0xDA, 0x00, 0x03, 0x01, 0x55};
+    wizard::FileHeader header;
+    header.Begin();
+    header.Feed(jpeg.data(), 5); // segments run across the bytes fed at once
+    EXPECT_EQ(header.GetState(), wizard::FileHeader::State::Walking);
+    header.Feed(jpeg.data() + 5, jpeg.size() - 5);
+    ASSERT_EQ(header.GetState(), wizard::FileHeader::State::Ended);
+    EXPECT_EQ(header.End(), 13); // the FF D9 inside the first segment is passed
+
+    std::vector<std::uint8_t> erased(4096, 0xFF);
+    erased[1] = 0xD8;
+    header.Begin();
+    header.Feed(erased.data(), erased.size());
+    EXPECT_EQ(header.GetState(), wizard::FileHeader::State::Unstructured);
 }
 
 } // namespace

@@ -205,6 +205,72 @@ TEST_F(DeepScanTest, CarvesAGifByItsEndAndAWaveUpToTheNextStart) {
     EXPECT_EQ(Carved("00002.GIF"), gif);
 }
 
+// Photos as cameras write them: an end pattern inside the header (the
+// thumbnail's, the preview's, each followed by zeros) does not end the photo,
+// even when the header runs across blocks.
+TEST_F(DeepScanTest, CameraPhotosAreCarvedWholePastTheirEmbeddedPictures) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    const auto thumbnail = MakeJpeg(160, 120, 20);
+    const auto preview = MakeJpeg(240, 180, 21);
+    ASSERT_LT(preview.size(), 60000u);
+    const std::vector<std::vector<std::uint8_t>> photos = {
+        MakeCameraJpeg(MakeJpeg(320, 240, 22), thumbnail, 8192),
+        MakeCameraJpeg(MakeJpeg(300, 200, 23), thumbnail, 20000),
+        MakeCameraJpeg(MakeJpeg(320, 240, 24), thumbnail, 65000),
+        // The preview starts on a sector boundary of the photo: no new file.
+        MakeCameraJpeg(MakeJpeg(280, 210, 25), thumbnail, 24 * Sector - 15, preview, 65000),
+    };
+    // A header that does not chain up: the end test counts from the start.
+    auto damaged = MakeCameraJpeg(MakeJpeg(200, 150, 26), thumbnail, 8192);
+    damaged[3] = 0x00; // no marker after the start
+    Card card(2000);
+    const std::size_t at[] = {3, 300, 700, 1100};
+    for (std::size_t i = 0; i < photos.size(); ++i) card.Put(at[i], photos[i]);
+    card.Put(1600, damaged);
+    Attach(card);
+    host.sectorsAtOnce = 16; // headers of up to 128 sectors run across blocks
+
+    EXPECT_EQ(Run(Shipped()), 5);
+    const auto names = CarvedNames();
+    ASSERT_EQ(names.size(), 5u);
+    for (std::size_t i = 0; i < photos.size(); ++i) EXPECT_EQ(Carved(names[i]), photos[i]) << names[i];
+    const auto cut = Carved(names[4]);
+    const auto thumbnailEnd = std::search(damaged.begin(), damaged.end(), thumbnail.end() - 2, thumbnail.end());
+    EXPECT_EQ(cut.size(), static_cast<std::size_t>(thumbnailEnd - damaged.begin()) + 2);
+}
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+// A card written by other tools (mkfs.fat and mtools) and then quick
+// formatted: the deep scan brings back every camera photo whole.
+TEST_F(DeepScanTest, EveryPhotoOfAQuickFormattedCardComesBackWhole) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    if (Shell("command -v mkfs.fat && command -v mcopy") != 0) GTEST_SKIP() << "dosfstools or mtools missing";
+    const fs::path image = root_ / "card.img";
+    const std::string quoted = "'" + image.string() + "'";
+    ASSERT_EQ(Shell("truncate -s 16M " + quoted + " && mkfs.fat -F 16 -n CARD " + quoted), 0);
+    const auto thumbnail = MakeJpeg(160, 120, 30);
+    std::vector<std::vector<std::uint8_t>> photos;
+    for (std::uint32_t i = 0; i < 12; ++i) {
+        photos.push_back(MakeCameraJpeg(MakeJpeg(320 + 16 * static_cast<int>(i), 240, 31 + i), thumbnail,
+                                        4096 + 5000 * i));
+        const fs::path local = root_ / ("DSC" + std::to_string(1000 + i) + ".JPG");
+        const auto& photo = photos.back();
+        std::ofstream(local, std::ios::binary)
+            .write(reinterpret_cast<const char*>(photo.data()), static_cast<std::streamsize>(photo.size()));
+        ASSERT_EQ(Shell("mcopy -i " + quoted + " '" + local.string() + "' ::/"), 0);
+    }
+    ASSERT_EQ(Shell("mkfs.fat -F 16 -n CARD " + quoted), 0); // the quick format
+    Card card(0);
+    card.bytes = ReadAll(image);
+    Attach(card);
+
+    Run(Shipped());
+    std::size_t whole = 0;
+    for (const auto& name : CarvedNames()) whole += std::count(photos.begin(), photos.end(), Carved(name));
+    EXPECT_EQ(whole, photos.size());
+}
+
 // ---- blocks and reads ----
 
 TEST_F(DeepScanTest, BlocksStartAtTheFirstDataSectorAndTheLastIsShorter) {
@@ -232,35 +298,85 @@ TEST_F(DeepScanTest, SectorsAtOnceIsBoundByTheBuffer) {
     EXPECT_EQ(volume->reads[0].sectors, 4000u);
 }
 
-TEST_F(DeepScanTest, AnUnreadableFirstSectorIsReported) {
+TEST_F(DeepScanTest, AnUnreadableFirstSectorIsReportedAndTheScanGoesOn) {
     Card card(100);
+    card.Put(40, OpenEndedStart);
     Attach(card, 20);
     volume->failingSectors = {20};
     host.retryLimit = 2;
 
-    EXPECT_EQ(Run(OpenEndedTypes().Get()), 0);
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "T43");
     EXPECT_EQ(ui.boxes[0].style, 48);
     EXPECT_EQ(ui.boxes[0].title, "T27");
     EXPECT_EQ(host.readErrors, 2);
-    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::FirstSectorUnreadable);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(40, 60 * Sector));
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::ReadFailure);
+    EXPECT_EQ(scan.LastOutcome().unreadableSectors, 1);
 }
 
-TEST_F(DeepScanTest, ALaterUnreadableSectorEndsTheScanSilentlyKeepingTheOpenFile) {
+// Unreadable sectors are found one by one and lost alone: the file across
+// them is cut at the last sector read and reported incomplete, and what
+// follows them is carved.
+TEST_F(DeepScanTest, TheScanGoesOnPastUnreadableSectors) {
     Card card(400, 0x11);
+    card.Put(50, OpenEndedStart);
     card.Put(250, OpenEndedStart);
+    card.Put(310, OpenEndedStart);
     Attach(card);
     host.sectorsAtOnce = 64;
-    host.retryLimit = 2; // a limit of 1 would allow no single-sector retry
-    volume->failingSectors = {300};
+    host.retryLimit = 2;
+    volume->failingSectors = {300, 301, 302, 303};
 
-    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 3);
     EXPECT_TRUE(ui.boxes.empty());
-    // The block holding the bad sector shrinks to single sectors up to it.
-    EXPECT_EQ(Carved("00001.raw"), card.Range(250, 50 * Sector));
-    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::ReadFailure);
-    EXPECT_EQ(volume->reads.back().sector, 300u);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(50, 200 * Sector));
+    EXPECT_EQ(Carved("00002.raw"), card.Range(250, 50 * Sector));
+    EXPECT_EQ(Carved("00003.raw"), card.Range(310, 90 * Sector));
+    EXPECT_EQ(host.ends, (std::vector<wizard::CarvedFileEnd>{wizard::CarvedFileEnd::Complete,
+                                                              wizard::CarvedFileEnd::CutAtUnreadableSector,
+                                                              wizard::CarvedFileEnd::Complete}));
+    const auto& outcome = scan.LastOutcome();
+    EXPECT_EQ(outcome.end, wizard::DeepScanEnd::ReadFailure);
+    EXPECT_EQ(outcome.unreadableSectors, 4);
+    EXPECT_EQ(outcome.skippedSectors, 0);
+    EXPECT_EQ(outcome.incompleteFiles, 1);
+    // The block read, then one single read of its first sector, then one
+    // failed read per bad sector.
+    EXPECT_EQ(outcome.readErrors, 5);
+    EXPECT_EQ(host.readErrors, 5);
+}
+
+// A long unreadable stretch is skipped in growing steps: a handful of reads
+// instead of one per sector, and the photo after it is carved.
+TEST_F(DeepScanTest, ALongUnreadableStretchIsSkippedInGrowingSteps) {
+    Card card(20000, 0x11);
+    card.Put(10000, OpenEndedStart); // right after the stretch
+    card.Put(12000, OpenEndedStart);
+    Attach(card);
+    host.sectorsAtOnce = 1000;
+    for (std::uint64_t s = 100; s < 10000; ++s) volume->failingSectors.insert(s);
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 2);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(10000, 2000 * Sector)); // the stretch's end is found again
+    EXPECT_EQ(Carved("00002.raw"), card.Range(12000, 8000 * Sector));
+    const auto& outcome = scan.LastOutcome();
+    EXPECT_LT(volume->reads.size(), 200u);
+    EXPECT_EQ(outcome.unreadableSectors, 9900);
+    EXPECT_GT(outcome.skippedSectors, 9000);
+}
+
+TEST_F(DeepScanTest, TheLastPartialSectorOfAnImageIsScannedToo) {
+    Card card(20, 0x11);
+    card.Put(19, OpenEndedStart);
+    card.bytes.resize(20 * Sector + 100, 0x22);
+    std::copy(OpenEndedStart.begin(), OpenEndedStart.end(), card.bytes.begin() + 20 * Sector);
+    Attach(card);
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 2);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(19, Sector));
+    EXPECT_EQ(Carved("00002.raw"), card.Range(20, 100));
 }
 
 TEST_F(DeepScanTest, RetryLimitCountsEveryAttemptAndIsReadAgainEachTime) {
@@ -271,7 +387,9 @@ TEST_F(DeepScanTest, RetryLimitCountsEveryAttemptAndIsReadAgainEachTime) {
     volume->failingSectors = {200}; // the first sector of the third block
 
     Run(OpenEndedTypes().Get());
-    ASSERT_EQ(volume->reads.size(), 5u);
+    // Then the rest of the block, sector by sector.
+    ASSERT_EQ(volume->reads.size(), 5u + 99u);
+    EXPECT_EQ(volume->reads[5].sector, 201u);
     EXPECT_EQ(volume->reads[2].sector, 200u);
     EXPECT_EQ(volume->reads[2].sectors, 100u);
     EXPECT_EQ(volume->reads[3].sectors, 1u);
@@ -354,6 +472,9 @@ TEST_F(DeepScanTest, StopDuringABlockKeepsTheSectorsAlreadyExamined) {
     EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
     EXPECT_EQ(Carved("00001.raw"), card.Range(0, 16 * Sector));
     EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Stopped);
+    // The file may go on beyond where Stop came: it is not whole.
+    EXPECT_EQ(host.ends, std::vector<wizard::CarvedFileEnd>{wizard::CarvedFileEnd::CutByStop});
+    EXPECT_EQ(scan.LastOutcome().incompleteFiles, 1);
 }
 
 TEST_F(DeepScanTest, TheScanClearsAnEarlierStop) {
@@ -412,6 +533,30 @@ TEST_F(DeepScanTest, NumbersGoPast32767WithMoreDigitsAsNeeded) {
     Run(OpenEndedTypes().Get());
     EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"100000.raw", "100001.raw", "32768.raw", "32769.raw"}));
     EXPECT_TRUE(ui.boxes.empty());
+}
+
+// Past 100,000 files the search for a free number goes on: an earlier
+// result is never replaced, and nobody is asked.
+TEST_F(DeepScanTest, NamesStayFreeAboveAHundredThousandFiles) {
+    constexpr std::size_t Files = 100003;
+    if (fs::is_directory("/dev/shm")) { // 100,000 files are quicker made in memory
+        root_ = fs::path("/dev/shm") / ("tranquo-names-" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        host.root = root_.string() + "/";
+    }
+    fs::create_directories(Folder());
+    std::ofstream(Folder() / "100002.raw") << "earlier";
+    Card card(Files);
+    for (std::size_t s = 0; s < Files; ++s) card.Put(s, OpenEndedStart);
+    Attach(card);
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), static_cast<std::int32_t>(Files));
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(ReadAll(Folder() / "100002.raw").size(), 7u);
+    EXPECT_TRUE(fs::exists(Folder() / "100004.raw"));
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Completed);
+    std::error_code ignored;
+    if (root_.string().rfind("/dev/shm/", 0) == 0) fs::remove_all(root_, ignored);
 }
 
 TEST_F(DeepScanTest, CountersAndTextsReachTheHost) {
@@ -501,6 +646,26 @@ TEST_F(DeepScanTest, AFailedWriteEndsTheScanWithTheMessageOfItsStep) {
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text.rfind("T47 ", 0), 0u) << ui.boxes[0].text;
     EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::WriteFailure);
+}
+
+// The writer buffers, so a destination that fills up may show it only when
+// the file is closed: the file is still reported, counted and ends the scan,
+// and only the bytes that reached the disk are counted as written.
+TEST_F(DeepScanTest, AFileNotWrittenWholeIsReportedAndCounted) {
+    Card card(20, 0x21);
+    card.Put(2, OpenEndedStart);
+    Attach(card);
+    {
+        FileSizeLimit limit(1000);
+        Run(OpenEndedTypes().Get());
+    }
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "T47 " + (Folder() / "00001.raw").string());
+    const auto& outcome = scan.LastOutcome();
+    EXPECT_EQ(outcome.end, wizard::DeepScanEnd::WriteFailure);
+    EXPECT_EQ(outcome.filesNotWritten, 1);
+    EXPECT_EQ(outcome.bytesWritten, 1000);
+    EXPECT_EQ(host.ends, std::vector<wizard::CarvedFileEnd>{wizard::CarvedFileEnd::NotWrittenWhole});
 }
 
 TEST_F(DeepScanTest, AFileThatCannotBeCreatedIsARunTimeError) {

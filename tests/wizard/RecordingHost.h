@@ -32,6 +32,7 @@ public:
     bool scanningLook = false;
     bool backEnabled = false;
     std::vector<std::pair<std::string, std::int64_t>> carved;
+    std::vector<wizard::CarvedFileEnd> ends;
 
     engine::DriveNumber Drive() override { return drive; }
     engine::DriveGeometry Geometry() override { return geometry; }
@@ -54,7 +55,10 @@ public:
     void ShowReadErrors(std::int64_t n) override { readErrors = n; }
     void ShowCurrentFile(const std::string& name) override { currentFiles.push_back(name); }
     void ShowProgress(std::int32_t value) override { progress.push_back(value); }
-    void FileCarved(const std::string& path, std::int64_t bytes) override { carved.emplace_back(path, bytes); }
+    void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
+        carved.emplace_back(path, bytes);
+        ends.push_back(how);
+    }
     bool StopRequested() override { return stop; }
     void SetStopRequested(bool value) override { stop = value; }
 };

@@ -19,20 +19,31 @@ constexpr std::size_t MaxTypes = 32767; // the stored count is signed 16-bit
 
 // One step of the search in list order: a signature of one of the library's
 // own types (tested in place), a signature of another maker held by such a
-// type, or a whole type of another maker.
+// type, or a whole type of another maker. order is its place in the search.
 struct Candidate {
     FileSignature* signature = nullptr;
     IFileSignature* foreignSignature = nullptr;
     ISupportedFileType* foreignType = nullptr;
     SupportedFileType* type = nullptr;
+    std::uint32_t order = 0;
 };
 
-// The candidates that can match at a position, in the order in which the
-// search must try them, found by the bytes at the position and four bytes
-// on (where the ftyp box's name begins), so that a sector of card data is
-// tested against a handful of signatures at most. Near the buffer's end the
-// first byte alone selects them. Rebuilt whenever a set, a type's signature
-// list or a start pattern has changed.
+struct CandidateRange {
+    const Candidate* begin = nullptr;
+    const Candidate* end = nullptr;
+};
+
+// The candidates that can match at a position, found by the bytes at the
+// position and four bytes on (where the ftyp box's name begins), so that a
+// sector of card data is tested against a handful of signatures at most.
+// Only candidates with a literal byte at both places go into that table;
+// one with a literal byte at one place only is listed under that byte (the
+// ftyp brands: any box size, then "ftyp"), and one with neither (or another
+// maker's object) is tried at every position: each candidate is stored at
+// most three times, whatever its pattern. Near the buffer's end the first byte alone selects them. The
+// lists are merged by order, so that the first match is the one a plain
+// search in list order would find. Rebuilt whenever a set, a type's
+// signature list or a start pattern has changed.
 class StartIndex {
 public:
     static constexpr std::int64_t SecondProbe = 4;
@@ -42,46 +53,96 @@ public:
         for (const auto& held : types) {
             SupportedFileType* type = ImplementationOf<SupportedFileType>(held.Get());
             if (!type) {
-                all.push_back(Candidate{nullptr, nullptr, held.Get(), nullptr});
+                all.push_back(Candidate{nullptr, nullptr, held.Get(), nullptr, Next(all)});
                 continue;
             }
             for (const auto& heldSignature : type->Signatures()) {
                 FileSignature* signature = ImplementationOf<FileSignature>(heldSignature.Get());
-                all.push_back(Candidate{signature, signature ? nullptr : heldSignature.Get(), nullptr, type});
+                all.push_back(
+                    Candidate{signature, signature ? nullptr : heldSignature.Get(), nullptr, type, Next(all)});
             }
         }
         for (auto& list : byFirstByte_) list.clear();
+        for (auto& list : firstByteOnly_) list.clear();
+        for (auto& list : fifthByteOnly_) list.clear();
+        anyFirstByte_.clear();
+        neitherByte_.clear();
         outsideBuffer_.clear();
+        std::vector<const Candidate*> paired;
         for (const Candidate& candidate : all) {
             const int first = Literal(candidate, 0);
-            for (int b = 0; b < 256; ++b)
-                if (first < 0 || first == b) byFirstByte_[b].push_back(candidate);
+            if (first < 0) {
+                anyFirstByte_.push_back(candidate);
+                const int fifth = Literal(candidate, SecondProbe);
+                if (fifth < 0) {
+                    neitherByte_.push_back(candidate);
+                } else {
+                    fifthByteOnly_[fifth].push_back(candidate);
+                }
+            } else {
+                byFirstByte_[first].push_back(candidate);
+                if (Literal(candidate, SecondProbe) < 0) {
+                    firstByteOnly_[first].push_back(candidate);
+                } else {
+                    paired.push_back(&candidate);
+                }
+            }
             if (!candidate.signature || candidate.signature->StartLength() == 0) outsideBuffer_.push_back(candidate);
         }
         // Keys (first byte, fifth byte) in one flat table: count, then place.
         std::fill(offsets_.begin(), offsets_.end(), 0);
-        ForEachKey(all, [&](std::size_t key, const Candidate&) { ++offsets_[key + 1]; });
+        for (const Candidate* candidate : paired) ++offsets_[Key(*candidate) + 1];
         for (std::size_t key = 0; key < KeyCount; ++key) offsets_[key + 1] += offsets_[key];
         byPair_.assign(offsets_[KeyCount], Candidate{});
         std::vector<std::uint32_t> next(offsets_.begin(), offsets_.end() - 1);
-        ForEachKey(all, [&](std::size_t key, const Candidate& candidate) { byPair_[next[key]++] = candidate; });
+        for (const Candidate* candidate : paired) byPair_[next[Key(*candidate)]++] = *candidate;
     }
 
-    struct Range {
-        const Candidate* begin;
-        const Candidate* end;
-    };
-    Range At(const ByteSpan& bytes, std::int64_t startAt) const {
-        if (startAt >= 0 && startAt + SecondProbe < bytes.size) {
-            const std::size_t key = (std::size_t{bytes.data[startAt]} << 8) | bytes.data[startAt + SecondProbe];
-            return {byPair_.data() + offsets_[key], byPair_.data() + offsets_[key + 1]};
+    // At most four lists, each in search order.
+    struct Lists {
+        std::array<CandidateRange, 4> ranges{};
+        int count = 0;
+        void Add(const Candidate* begin, const Candidate* end) {
+            if (begin != end) ranges[static_cast<std::size_t>(count++)] = {begin, end};
         }
-        const auto& list = (startAt >= 0 && startAt < bytes.size) ? byFirstByte_[bytes.data[startAt]] : outsideBuffer_;
-        return {list.data(), list.data() + list.size()};
+        // The next candidate in search order, or null when all are tried.
+        const Candidate* Next() {
+            CandidateRange* lowest = nullptr;
+            for (int i = 0; i < count; ++i) {
+                CandidateRange& range = ranges[static_cast<std::size_t>(i)];
+                if (range.begin != range.end && (!lowest || range.begin->order < lowest->begin->order)) lowest = &range;
+            }
+            return lowest ? lowest->begin++ : nullptr;
+        }
+    };
+    Lists At(const ByteSpan& bytes, std::int64_t startAt) const {
+        Lists lists;
+        if (startAt < 0 || startAt >= bytes.size) {
+            lists.Add(outsideBuffer_.data(), outsideBuffer_.data() + outsideBuffer_.size());
+            return lists;
+        }
+        const BYTE first = bytes.data[startAt];
+        if (startAt + SecondProbe < bytes.size) {
+            const BYTE fifth = bytes.data[startAt + SecondProbe];
+            const std::size_t key = (std::size_t{first} << 8) | fifth;
+            lists.Add(byPair_.data() + offsets_[key], byPair_.data() + offsets_[key + 1]);
+            Add(lists, firstByteOnly_[first]);
+            Add(lists, fifthByteOnly_[fifth]);
+            Add(lists, neitherByte_);
+        } else {
+            Add(lists, byFirstByte_[first]);
+            Add(lists, anyFirstByte_);
+        }
+        return lists;
     }
 
 private:
     static constexpr std::size_t KeyCount = 65536;
+
+    static void Add(Lists& lists, const std::vector<Candidate>& list) {
+        lists.Add(list.data(), list.data() + list.size());
+    }
+    static std::uint32_t Next(const std::vector<Candidate>& all) { return static_cast<std::uint32_t>(all.size()); }
 
     // The literal byte a candidate requires at a position, or -1 for any.
     static int Literal(const Candidate& candidate, std::size_t position) {
@@ -89,19 +150,16 @@ private:
         const PatternEntry entry = candidate.signature->StartEntry(position);
         return entry < 256 ? entry : -1;
     }
-
-    template <class F>
-    static void ForEachKey(const std::vector<Candidate>& all, F&& visit) {
-        for (const Candidate& candidate : all) {
-            const int first = Literal(candidate, 0);
-            const int fifth = Literal(candidate, SecondProbe);
-            for (int a = first < 0 ? 0 : first; a <= (first < 0 ? 255 : first); ++a)
-                for (int b = fifth < 0 ? 0 : fifth; b <= (fifth < 0 ? 255 : fifth); ++b)
-                    visit((static_cast<std::size_t>(a) << 8) | static_cast<std::size_t>(b), candidate);
-        }
+    static std::size_t Key(const Candidate& candidate) {
+        return (static_cast<std::size_t>(Literal(candidate, 0)) << 8) |
+               static_cast<std::size_t>(Literal(candidate, SecondProbe));
     }
 
-    std::array<std::vector<Candidate>, 256> byFirstByte_;
+    std::array<std::vector<Candidate>, 256> byFirstByte_;   // every candidate with a literal first byte
+    std::array<std::vector<Candidate>, 256> firstByteOnly_; // of those, the ones without a literal fifth
+    std::vector<Candidate> anyFirstByte_;                    // every candidate without a literal first byte
+    std::array<std::vector<Candidate>, 256> fifthByteOnly_;  // of those, the ones with a literal fifth
+    std::vector<Candidate> neitherByte_;
     std::vector<Candidate> outsideBuffer_; // positions with no byte under them
     std::vector<std::uint32_t> offsets_ = std::vector<std::uint32_t>(KeyCount + 1);
     std::vector<Candidate> byPair_;
@@ -200,8 +258,8 @@ public:
                 index_.Rebuild(types_);
                 indexGeneration_ = EditGeneration();
             }
-            const StartIndex::Range candidates = index_.At(bytes, lngStartAt);
-            for (const Candidate* candidate = candidates.begin; candidate != candidates.end; ++candidate) {
+            StartIndex::Lists candidates = index_.At(bytes, lngStartAt);
+            while (const Candidate* candidate = candidates.Next()) {
                 HRESULT hr = Try(*candidate, varSeq, bytes, lngStartAt, objSig, strFileExt, blnMatch);
                 if (FAILED(hr) || *blnMatch) return hr;
             }

@@ -504,7 +504,7 @@ void frmMain::ButtonStart() {
     }
     EnterIdleLook();
 
-    if (outcome.refusal == RunRefusal::NoCard || outcome.refusal == RunRefusal::RunTimeError) {
+    if (outcome.refusal != RunRefusal::None && outcome.refusal != RunRefusal::CdRom) {
         // Nothing was scanned: back to the drive list, to pick again or go back.
         for (QWidget* hidden : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound,
                                                                LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,

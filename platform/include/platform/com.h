@@ -127,11 +127,14 @@ namespace platform {
 // else what the entry point returns.
 HRESULT RegisterServer(const std::string& libraryPath, bool unregister = false);
 
-// When clsid is not registered, or its registration names a library file
-// that no longer exists, registers the library at libraryPath (the one that
-// ships beside the running program, programFolder/libTyphex.so), as its
-// installer would. S_FALSE when it was registered already, S_OK when it is
-// now, REGDB_E_CLASSNOTREG when the library did not register the class.
+// Makes clsid's registration name the library at libraryPath (the one that
+// ships beside the running program, programFolder/libTyphex.so), registering
+// it as its installer would when the class is unregistered or registered to
+// any other file (missing, or another copy's library: that one is never
+// loaded; a note on stderr says so). When libraryPath does not exist, an
+// existing registration is left alone. S_FALSE when nothing had to change,
+// S_OK when registered now, REGDB_E_CLASSNOTREG when the library did not
+// register the class, or what RegisterServer returned.
 HRESULT EnsureClassRegistered(REFCLSID clsid, const std::string& libraryPath);
 
 // The file of the loaded module that holds the address (a library's own

@@ -65,6 +65,11 @@ char AttachVolume(std::shared_ptr<VolumeBackend> backend, const std::string& des
 // use of the namespace reads TRANQUO_ATTACH again.
 void ResetDrives();
 
+// The loop devices ("/dev/loop3") backed by the file at path, compared by
+// device and inode; writing to such an image is refused as for a mounted
+// card.
+std::vector<std::string> LoopDevicesUsing(const std::string& path);
+
 // Every drive in letter order; rescans the removable devices first, so that
 // a card inserted since the last call appears. Drives keep their letters
 // while they are present.

@@ -1,5 +1,5 @@
 // The registry calls the program and the library use, over one file-backed
-// store per user ($XDG_CONFIG_HOME/tranquo/registry, or TRANQUO_REGISTRY).
+// store per user ($XDG_CONFIG_HOME/tranquo/registry; see RegistryStorePath).
 // Every change is written at once, atomically (temporary file, then rename).
 #pragma once
 
@@ -62,9 +62,15 @@ LONG RegCloseKey(HKEY key);
 
 namespace platform {
 
-// The store's file: TRANQUO_REGISTRY, else $XDG_CONFIG_HOME/tranquo/registry,
-// else ~/.config/tranquo/registry.
+// The store's file: TRANQUO_REGISTRY; else a file named "registry" beside
+// the running executable, when there is one (a build tree's program folder);
+// else $XDG_CONFIG_HOME/tranquo/registry, else ~/.config/tranquo/registry.
 std::string RegistryStorePath();
+// Whether the store's file could be written, judged without writing: false
+// with *why ("the settings store /x/registry cannot be written: /x is not a
+// folder") when its folder cannot be made or the file or folder is not
+// writable. For messages after a failed write.
+bool RegistryStoreWritable(std::string* why);
 // Drops the in-memory copy so that the next call reads the store afresh
 // (tests that change TRANQUO_REGISTRY).
 void ReloadRegistry();

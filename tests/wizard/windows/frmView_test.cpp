@@ -1,0 +1,252 @@
+// The results viewer on the offscreen platform: the files of a result
+// folder as thumbnails, the status texts, opening a file, and a folder of
+// thousands of photos loading in the background.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <QAccessible>
+#include <QBuffer>
+#include <QImage>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include "platform/desktop/Forms.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "shell/LanguageFile.h"
+#include "support/ProgramFolder.h"
+#include "wizard/ResultsViewer.h"
+#include "wizard/windows/ThumbnailLoader.h"
+#include "wizard/windows/ThumbnailPanel.h"
+#include "wizard/windows/frmView.h"
+
+using namespace wizard;
+namespace fs = std::filesystem;
+
+namespace {
+
+QByteArray Jpeg(QSize size, QColor colour) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 90);
+    return bytes;
+}
+
+// The JPEG with an Exif orientation tag (6: turn 90 degrees clockwise to
+// show it) right after its start marker.
+QByteArray WithOrientation(QByteArray jpeg, char orientation) {
+    const char exif[] = "\xFF\xE1\x00\x22"
+                        "Exif\0\0"
+                        "II*\0\x08\0\0\0"
+                        "\x01\0"
+                        "\x12\x01\x03\0\x01\0\0\0";
+    QByteArray segment(exif, sizeof exif - 1);
+    segment += orientation;
+    segment += QByteArray(7, '\0'); // the value's second byte and padding; no next directory
+    return jpeg.insert(2, segment);
+}
+
+void Write(const std::string& path, const QByteArray& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
+}
+
+QImage Shown(ThumbnailPanel* panel, int row) {
+    return panel->model()->index(row, 0).data(Qt::DecorationRole).value<QPixmap>().toImage();
+}
+
+QImage Stock(Picture picture) {
+    return DecodeThumbnail(QString::fromStdString(StockPicturePath(support::ProgramFolder(), picture)),
+                           ThumbnailPanel::PictureBox);
+}
+
+class ResultsViewerWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tranquo-view-XXXXXX").string();
+        root_ = std::string(::mkdtemp(pattern.data())) + "/";
+        turbo_ = root_ + "My Recovered Mobile Device/Turbo Scan/";
+        deep_ = root_ + "My Recovered Mobile Device/Deep Scan/";
+        texts_ = LoadViewerTexts(shell::LanguageName());
+        platform::SetShellLauncher([this](const std::string& target) {
+            launched_.push_back(target);
+            return launcherStarts_;
+        });
+    }
+    void TearDown() override {
+        if (window_) platform::desktop::Unload(window_);
+        QTRY_VERIFY(window_.isNull());
+        platform::SetShellLauncher({});
+        fs::remove_all(root_);
+    }
+    void Open() {
+        window_ = ShowResultsViewer(support::ProgramFolder(), root_);
+        ASSERT_TRUE(window_);
+        panel_ = window_->findChild<ThumbnailPanel*>("ImgThumb");
+        status_ = window_->findChild<QLabel*>("lblStatus");
+        ASSERT_TRUE(panel_ && status_);
+    }
+    QRadioButton* Option(const char* name) { return window_->findChild<QRadioButton*>(name); }
+    std::string Status() { return status_->isVisibleTo(window_) ? status_->text().toStdString() : ""; }
+    void Click(int row) {
+        const QRect place = panel_->visualRect(panel_->model()->index(row, 0));
+        QTest::mouseClick(panel_->viewport(), Qt::LeftButton, {}, place.center());
+    }
+
+    std::string root_, turbo_, deep_;
+    ViewerTexts texts_;
+    platform::ScriptedUi ui_;
+    platform::ScopedUi scoped_{ui_};
+    std::vector<std::string> launched_;
+    bool launcherStarts_ = true;
+    QPointer<QWidget> window_;
+    ThumbnailPanel* panel_ = nullptr;
+    QLabel* status_ = nullptr;
+};
+
+TEST_F(ResultsViewerWindow, EachFileShowsItsPictureUnderItsName) {
+    Write(deep_ + "00001.jpg", Jpeg({400, 300}, Qt::red));
+    Write(deep_ + "00002.avi", "RIFF");
+    Write(deep_ + "00003.xyz", "?");
+    Write(deep_ + "00004.jpg", "not a photo after all");
+    Write(deep_ + "clip.Mp4", "mp4");
+    Write(deep_ + "photo.jpeg", Jpeg({40, 30}, Qt::blue));
+    Open();
+    QTRY_COMPARE(panel_->Count(), 6);
+    EXPECT_TRUE(Option("xpDeep")->isChecked()); // the folder with files comes first
+    EXPECT_EQ(Status(), texts_(17));
+    QTRY_VERIFY(!panel_->Loading());
+
+    const QImage photo = Shown(panel_, 0);
+    EXPECT_EQ(photo.size(), QSize(96, 72));
+    EXPECT_GT(qRed(photo.pixel(48, 36)), 200);
+    EXPECT_LT(qBlue(photo.pixel(48, 36)), 60);
+    const QImage movie = Stock(Picture::Movie), unknown = Stock(Picture::Unknown);
+    ASSERT_FALSE(movie.isNull());
+    EXPECT_EQ(Shown(panel_, 1), movie);
+    EXPECT_EQ(Shown(panel_, 2), unknown);
+    EXPECT_EQ(Shown(panel_, 3), unknown); // unreadable photo
+    EXPECT_EQ(Shown(panel_, 4), movie);
+    EXPECT_EQ(Shown(panel_, 5), unknown); // only "JPG" shows the file itself
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(panel_);
+    ASSERT_TRUE(list);
+    const QStringList names{"00001.jpg", "00002.avi", "00003.xyz", "00004.jpg", "clip.Mp4", "photo.jpeg"};
+    for (int row = 0; row < names.size(); ++row) {
+        EXPECT_EQ(panel_->Caption(row), names[row]);
+        QAccessibleInterface* item = list->child(row);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->text(QAccessible::Name), names[row]);
+    }
+    QTRY_COMPARE(Status(), std::string()); // Timer1 takes the status away once all are shown
+}
+
+TEST_F(ResultsViewerWindow, EmptyFoldersPointToEachOtherAndChoosingAgainRereads) {
+    fs::create_directories(turbo_);
+    Open();
+    QTRY_COMPARE(Status(), EmptyFolderStatus(texts_, ResultFolder::TurboScan));
+    EXPECT_TRUE(Option("xpTurbo")->isChecked());
+
+    QTest::mouseClick(Option("xpDeep"), Qt::LeftButton);
+    EXPECT_TRUE(fs::is_directory(deep_)); // made on the way
+    EXPECT_EQ(Status(), EmptyFolderStatus(texts_, ResultFolder::DeepScan));
+    EXPECT_NE(EmptyFolderStatus(texts_, ResultFolder::DeepScan), EmptyFolderStatus(texts_, ResultFolder::TurboScan));
+
+    Write(deep_ + "00001.wav", "RIFF");
+    QTest::mouseClick(Option("xpDeep"), Qt::LeftButton); // chosen twice: shown again
+    EXPECT_EQ(panel_->Count(), 1);
+    EXPECT_EQ(Status(), texts_(17));
+    EXPECT_TRUE(ui_.boxes.empty());
+
+    QPointer<QPushButton> close = window_->findChild<QPushButton*>("butClose");
+    QTest::mouseClick(close, Qt::LeftButton);
+    QTRY_VERIFY(window_.isNull());
+}
+
+TEST_F(ResultsViewerWindow, WithoutTheRecoveredFilesFolderNothingIsListed) {
+    Open();
+    QTRY_COMPARE(ui_.boxes.size(), 1u);
+    EXPECT_EQ(ui_.boxes[0].text, texts_(11) + "\r\n\r\n" + texts_(12));
+    EXPECT_EQ(ui_.boxes[0].title, texts_(13));
+    EXPECT_TRUE(fs::is_directory(root_ + "My Recovered Mobile Device"));
+
+    Write(deep_ + "00001.jpg", Jpeg({40, 30}, Qt::red));
+    QTest::mouseClick(Option("xpDeep"), Qt::LeftButton);
+    EXPECT_EQ(panel_->Count(), 0); // for the rest of this window's life
+    EXPECT_EQ(ui_.boxes.size(), 1u);
+}
+
+TEST_F(ResultsViewerWindow, AClickOrEnterOpensTheFileAndAFailureIsShown) {
+    Write(turbo_ + "DSC0001.JPG", Jpeg({40, 30}, Qt::red));
+    Write(turbo_ + "DSC0002.MOV", "moov");
+    Open();
+    QTRY_COMPARE(panel_->Count(), 2);
+    Click(1);
+    EXPECT_EQ(launched_, std::vector<std::string>{turbo_ + "DSC0002.MOV"});
+
+    panel_->setFocus();
+    panel_->setCurrentIndex(panel_->model()->index(0, 0));
+    QTest::keyClick(panel_, Qt::Key_Return);
+    ASSERT_EQ(launched_.size(), 2u);
+    EXPECT_EQ(launched_[1], turbo_ + "DSC0001.JPG");
+    EXPECT_TRUE(ui_.boxes.empty());
+
+    launcherStarts_ = false;
+    Click(0);
+    ASSERT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_EQ(ui_.boxes[0].text, texts_(18));
+    EXPECT_EQ(ui_.boxes[0].style, platform::vbCritical);
+    EXPECT_EQ(ui_.boxes[0].title, texts_(19));
+}
+
+TEST_F(ResultsViewerWindow, ThousandsOfPhotosArriveWhileTheRestStillLoad) {
+    constexpr int kPhotos = 3000;
+    const QByteArray photo = Jpeg({64, 48}, Qt::darkGreen);
+    fs::create_directories(deep_);
+    for (int n = 1; n <= kPhotos; ++n) Write(deep_ + QString::asprintf("%05d.jpg", n).toStdString(), photo);
+
+    int countAtFirst = -1, loadedAtFirst = -1;
+    Open(); // lists the folder once the window is up
+    QObject::connect(panel_->model(), &QAbstractItemModel::dataChanged, panel_, [&] {
+        if (countAtFirst >= 0) return;
+        countAtFirst = panel_->Count();
+        loadedAtFirst = panel_->LoadedCount();
+    });
+    QTRY_VERIFY(countAtFirst >= 0);
+    EXPECT_EQ(countAtFirst, kPhotos); // every file is in the panel before its picture
+    EXPECT_LT(loadedAtFirst, kPhotos);
+    QTRY_VERIFY_WITH_TIMEOUT(!panel_->Loading(), 60000);
+}
+
+TEST(Thumbnails, PhotosAreDecodedSmallAndUpright) {
+    const QByteArray landscape = Jpeg({800, 600}, Qt::red);
+    QTemporaryDir dir;
+    const QString plain = dir.filePath("plain.jpg"), turned = dir.filePath("turned.jpg");
+    Write(plain.toStdString(), landscape);
+    Write(turned.toStdString(), WithOrientation(landscape, 6));
+    EXPECT_EQ(DecodeThumbnail(plain, {96, 96}).size(), QSize(96, 72));
+    EXPECT_EQ(DecodeThumbnail(turned, {96, 96}).size(), QSize(72, 96));
+    EXPECT_TRUE(DecodeThumbnail(dir.filePath("tiny.jpg"), {96, 96}).isNull()); // missing
+    Write(dir.filePath("tiny.jpg").toStdString(), Jpeg({20, 10}, Qt::red));
+    EXPECT_EQ(DecodeThumbnail(dir.filePath("tiny.jpg"), {96, 96}).size(), QSize(20, 10)); // never enlarged
+
+    QByteArray claimsTooMuch = Jpeg({20, 10}, Qt::red); // a damaged frame header: 40000 x 40000
+    const int frame = claimsTooMuch.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    claimsTooMuch.replace(frame + 5, 4, QByteArray("\x9C\x40\x9C\x40", 4));
+    Write(dir.filePath("huge.jpg").toStdString(), claimsTooMuch);
+    EXPECT_TRUE(DecodeThumbnail(dir.filePath("huge.jpg"), {96, 96}).isNull());
+}
+
+} // namespace
