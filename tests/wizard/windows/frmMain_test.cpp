@@ -125,7 +125,8 @@ protected:
         platform::SetUi(&ui);
     }
     void TearDown() override {
-        if (QWidget* window = platform::desktop::FindForm("frmMain")) platform::desktop::Unload(window);
+        for (const char* name : {"frmMain", "frmView"})
+            if (QWidget* window = platform::desktop::FindForm(name)) platform::desktop::Unload(window);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         platform::SetUi(nullptr);
     }
@@ -285,10 +286,13 @@ TEST_F(WizardWindow, ASecondRunOnABlankCardFindsNothingOfTheFirst) {
     Open();
     Pick(photos);
     ui.QueueAnswer(IDYES); // deep scan
-    ui.QueueAnswer(IDNO);  // closing question
+    ui.QueueAnswer(IDYES); // closing question: the results viewer follows
     Start();
     ASSERT_NE(ui.Titled(T(22)), nullptr);
     ASSERT_TRUE(Unloaded());
+    QWidget* viewer = platform::desktop::FindForm("frmView");
+    EXPECT_EQ(viewer != nullptr, platform::desktop::FormExists("frmView"));
+    platform::desktop::Unload(viewer);
 
     ui.boxes.clear();
     Open();
