@@ -63,7 +63,11 @@ int main(int argc, char** argv) {
     Backdrop backdrop;
     backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
     backdrop.show();
-    QWidget* window = platform::desktop::ShowForm(argv[1]);
+    QWidget* window = platform::desktop::LoadForm(argv[1]);
+    if (window) {
+        window->move(40, 40);
+        window = platform::desktop::ShowForm(argv[1]);
+    }
     if (!window) {
         std::fprintf(stderr, "tranquo-window-shot: no window named %s\n", argv[1]);
         return 2;

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         std::printf("Tranquo " TRANQUO_VERSION "\n");
         return 0;
     }
-    QApplication application(argc, argv); // takes out Qt's options
+    platform::desktop::DesktopApplication application(argc, argv); // takes out Qt's options
     QApplication::setApplicationName("Tranquo");
     QApplication::setApplicationDisplayName("Tranquo");
     QApplication::setWindowIcon(QIcon(":/shell/icon.svg"));

@@ -29,13 +29,25 @@ std::function<void()>& EndProgramHook() {
     return hook;
 }
 
+int& EndProgramCalls() {
+    static int calls = 0;
+    return calls;
+}
+
+} // namespace
+
 void EndProgram() {
+    ++EndProgramCalls();
     if (auto& hook = EndProgramHook()) {
         hook();
         return;
     }
     std::exit(1);
 }
+
+int EndProgramCount() { return EndProgramCalls(); }
+
+namespace {
 
 std::string LocaleText(LCTYPE type) {
     const int needed = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, nullptr, 0);

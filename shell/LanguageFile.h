@@ -77,10 +77,14 @@ std::vector<std::string> LoadMainMenuTexts(const std::string& language);
 // program through the end-program hook. Empty when the hook returns.
 std::vector<std::string> DefaultToEnglish();
 
-// What "end the program" does after the fatal language message; by default
-// std::exit(1). Tests install their own; an empty function restores the
-// default.
+// What "end the program" does after the fatal language message and the
+// second-copy message; by default std::exit(1). The desktop program and
+// tests install their own; an empty function restores the default.
 void SetEndProgramHook(std::function<void()> hook);
+// Ends the program through the hook (returns only where a hook returns).
+void EndProgram();
+// How many times EndProgram was called in this process.
+int EndProgramCount();
 
 // The fatal message's texts, as shown.
 inline constexpr const char* FatalLanguageTitle = "Calvesse - Photo Edition Error";

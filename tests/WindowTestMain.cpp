@@ -1,11 +1,12 @@
-// The main of the window tests: one QApplication for every test (on the
-// offscreen platform unless QT_QPA_PLATFORM names another), then GoogleTest.
+// The main of the window tests: the program's application for every test
+// (on the offscreen platform unless QT_QPA_PLATFORM names another), then
+// GoogleTest.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "platform/desktop/DesktopUi.h"
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
+    platform::desktop::DesktopApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

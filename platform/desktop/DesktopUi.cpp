@@ -1,5 +1,7 @@
 #include "platform/desktop/DesktopUi.h"
 
+#include <exception>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -71,6 +73,18 @@ std::string DesktopUi::FileDialog(const FileDialogRequest& request) {
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
     return dialog.selectedFiles().front().toStdString();
+}
+
+bool DesktopApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        MsgBox(std::string("Tranquo could not finish what it was doing:\r\n\r\n") + error.what(), vbCritical,
+               "Tranquo");
+    } catch (...) {
+        MsgBox("Tranquo could not finish what it was doing.", vbCritical, "Tranquo");
+    }
+    return false;
 }
 
 } // namespace platform::desktop

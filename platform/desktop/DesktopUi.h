@@ -2,6 +2,8 @@
 // file dialogs on Qt Widgets, and the pump as one pass of the event loop.
 #pragma once
 
+#include <QApplication>
+
 #include "platform/ui.h"
 
 namespace platform::desktop {
@@ -17,6 +19,15 @@ public:
     // QFileDialog: a save dialog asks before replacing a file only with
     // OFN_OVERWRITEPROMPT; an open dialog accepts only existing files.
     std::string FileDialog(const FileDialogRequest& request) override;
+};
+
+// The desktop program's application: an error that a window operation let
+// escape is shown in a critical message box (the operation is abandoned)
+// instead of ending the program.
+class DesktopApplication : public QApplication {
+public:
+    DesktopApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+    bool notify(QObject* receiver, QEvent* event) override;
 };
 
 } // namespace platform::desktop

@@ -1,5 +1,8 @@
 #include "shell/windows/frmStartup.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -19,6 +22,7 @@ using namespace platform::desktop;
 
 constexpr QSize kPictureSize(480, 300);
 const QString kPicture = QStringLiteral(":/shell/splash.svg");
+const QRgb kOutline = qRgb(0x0a, 0x2a, 0x31); // the card's edge in the picture
 
 FormRegistration registration("frmStartup", [] { return new frmStartup; });
 
@@ -50,9 +54,31 @@ frmStartup::frmStartup() : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWind
 
 const QImage& frmStartup::Picture(qreal pixelRatio) {
     if (picture_.isNull() || picture_.devicePixelRatio() != pixelRatio) {
-        // Outline without antialiasing: the colour key must meet the card
-        // without blended pixels.
-        picture_ = RenderSvgImage(kPicture, kPictureSize * pixelRatio, pixelRatio != 1.0);
+        // Shapes without antialiasing (texts keep theirs): the colour key
+        // must meet the card without blended pixels, at any pixel ratio.
+        picture_ = RenderSvgImage(kPicture, kPictureSize * pixelRatio, false);
+        if (pixelRatio != 1.0) {
+            // The see-through area is cut at whole logical pixels: key pixels
+            // of the finer picture along the card's edge take the outline
+            // colour, so that no blue shows where the cut falls inside the card.
+            const QRgb key = qRgb(ColorKeyRed, ColorKeyGreen, ColorKeyBlue);
+            const QImage source = picture_.convertToFormat(QImage::Format_RGB32);
+            picture_ = source;
+            const int reach = static_cast<int>(std::ceil(pixelRatio));
+            auto nearCard = [&source, key, reach](int x, int y) {
+                for (int v = std::max(0, y - reach); v <= std::min(source.height() - 1, y + reach); ++v) {
+                    const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(v));
+                    for (int u = std::max(0, x - reach); u <= std::min(source.width() - 1, x + reach); ++u)
+                        if (line[u] != key) return true;
+                }
+                return false;
+            };
+            for (int y = 0; y < source.height(); ++y) {
+                const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+                for (int x = 0; x < source.width(); ++x)
+                    if (line[x] == key && nearCard(x, y)) picture_.setPixel(x, y, kOutline);
+            }
+        }
         picture_.setDevicePixelRatio(pixelRatio);
     }
     return picture_;

@@ -5,13 +5,16 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include "platform/desktop/DesktopUi.h"
 #include "platform/desktop/Forms.h"
 #include "platform/desktop/WindowConventions.h"
+#include "WindowTestFixture.h"
 
 using namespace platform::desktop;
 
@@ -55,7 +58,7 @@ TEST(WindowConventions, WithoutACloseItemOnlyTheProgramClosesTheWindow) {
     RemoveCloseItem(unloaded);
     unloaded->show();
     Unload(unloaded);
-    QTRY_VERIFY(unloaded.isNull()); // unloading deletes it
+    EXPECT_TRUE(testing_support::Unloaded(unloaded)); // unloading deletes it
 }
 
 TEST(WindowConventions, FixedSizeFitsTheLayoutAndCannotBeChanged) {
@@ -107,8 +110,66 @@ TEST(Forms, AWindowIsLoadedOnceAndFoundByName) {
     EXPECT_EQ(FindForm("frmConventionsTest"), first);
     EXPECT_EQ(made, 1);
     Unload(first);
-    QTRY_VERIFY(first.isNull());
+    EXPECT_TRUE(testing_support::Unloaded(first));
     EXPECT_EQ(FindForm("frmConventionsTest"), nullptr);
+}
+
+// What the desktop services' box showed.
+struct BoxSeen {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QMessageBox::StandardButton> buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QString text;
+};
+
+TEST(DesktopUi, MessageBoxesShowTheStyleAndAnswerWithTheKeys) {
+    using namespace platform;
+    DesktopUi ui;
+    BoxSeen seen;
+    auto watch = [&seen](int key) {
+        QTimer::singleShot(0, [&seen, key] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen.icon = box->icon();
+            seen.buttons.clear();
+            for (QAbstractButton* button : box->buttons()) seen.buttons.push_back(box->standardButton(button));
+            seen.defaultButton = box->standardButton(box->defaultButton());
+            seen.text = box->text();
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+    };
+    // A question whose Yes destroys data: No is the default, Enter says No.
+    watch(Qt::Key_Return);
+    EXPECT_EQ(ui.MessageBox("Erase?\r\nAll is lost.", vbYesNo | vbQuestion | vbDefaultButton2, "Erase"), IDNO);
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons.size(), 2);
+    EXPECT_EQ(seen.defaultButton, QMessageBox::No);
+    EXPECT_EQ(seen.text, "Erase?\nAll is lost.");
+    // Escape answers Cancel where there is one.
+    watch(Qt::Key_Escape);
+    EXPECT_EQ(ui.MessageBox("Save?", vbYesNoCancel | vbExclamation, "Save"), IDCANCEL);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_EQ(seen.defaultButton, QMessageBox::Yes);
+    watch(Qt::Key_Return);
+    EXPECT_EQ(ui.MessageBox("Refused.", vbCritical, "Error"), IDOK);
+    EXPECT_EQ(seen.icon, QMessageBox::Critical);
+}
+
+} // namespace
+
+namespace {
+
+TEST(DesktopApplication, AnErrorEscapingAWindowOperationIsShownNotFatal) {
+    struct Throwing : QObject {
+        bool event(QEvent*) override { throw std::runtime_error("the card went away"); }
+    } receiver;
+    platform::ScriptedUi scripted;
+    platform::ScopedUi installed(scripted);
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::instance()->notify(&receiver, &event)); // the tests run the program's application
+    ASSERT_EQ(scripted.boxes.size(), 1u);
+    EXPECT_EQ(scripted.boxes[0].style, platform::vbCritical);
+    EXPECT_NE(scripted.boxes[0].text.find("the card went away"), std::string::npos);
 }
 
 } // namespace
