@@ -12,6 +12,9 @@
 #include "platform/desktop/Forms.h"
 #include "platform/drives.h"
 #include "shell/LanguageFile.h"
+#ifdef TRANQUO_WITH_UDISKS
+#include "platform/udisks/Udisks.h"
+#endif
 
 int main(int argc, char** argv) {
     // Answered before Qt starts, so that it works without a display.
@@ -23,6 +26,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Tranquo");
     QApplication::setApplicationDisplayName("Tranquo");
     QApplication::setWindowIcon(QIcon(":/shell/icon.svg"));
+
+#ifdef TRANQUO_WITH_UDISKS
+    platform::udisks::ScopedUdisks udisks; // removable drives for a user who may not open them directly
+#endif
 
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;

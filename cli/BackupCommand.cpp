@@ -30,7 +30,7 @@ bool CheckNewImageName(const std::string& path, cli::Context& context) {
 int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
     ToolArguments parsed;
     if (!ParseToolArguments(args, "--to", *cli::FindCommand("backup"), context, &parsed)) return cli::ExitUsage;
-    if (!CheckDriveExists(parsed.drive, "backup", context)) return cli::ExitFailure;
+    if (!CheckDriveReadable(parsed.drive, "backup", context)) return cli::ExitFailure;
     if (!CheckNewImageName(parsed.file, context)) return cli::ExitFailure;
     LoadToolTexts();
     // The tool asks for the image file through the file dialog; the command

@@ -6,6 +6,7 @@
 #include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "shell/LanguageFile.h"
+#include "support/DriveAccess.h"
 
 namespace cli::devicetools {
 
@@ -91,32 +92,19 @@ bool CheckDriveWritable(char letter, const std::string& command, Context& contex
     else if (!info.hasMedia)
         refusal = DriveName(letter) + " has no media";
 
-    if (refusal.empty()) {
-        // The exclusive open the tool will make, tried first so that a refusal
-        // comes before the question, with its reason.
-        std::string path = engine::DevicePath(engine::DriveNumberFromLetter(letter));
-        HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            std::vector<std::string> loops = info.attachedImage ? platform::LoopDevicesUsing(info.source)
-                                                                : std::vector<std::string>{};
-            if (error == ERROR_SHARING_VIOLATION && !loops.empty())
-                refusal = DriveName(letter) + " is in use: its image " + info.source + " backs " + loops.front() +
-                          "; unmount that and detach it first (losetup -d " + loops.front() + ")";
-            else if (error == ERROR_SHARING_VIOLATION)
-                refusal = DriveName(letter) + " is in use (its file system is mounted); unmount it first";
-            else if (error == ERROR_WRITE_PROTECT)
-                refusal = DriveName(letter) + " is write-protected";
-            else if (error == ERROR_ACCESS_DENIED)
-                refusal = DriveName(letter) + " may not be written to (access denied)";
-            else
-                refusal = DriveName(letter) + " cannot be opened for writing (error " + std::to_string(error) + ")";
-        } else {
-            CloseHandle(probe);
-        }
-    }
+    // The exclusive open the tool will make, tried first so that a refusal
+    // comes before the question, with its reason.
+    if (refusal.empty()) refusal = support::DriveAccessProblem(letter, true);
     if (refusal.empty()) return true;
     context.err << "tranquo-cli " << command << ": " << refusal << "; nothing was written\n";
+    return false;
+}
+
+bool CheckDriveReadable(char letter, const std::string& command, Context& context) {
+    if (!CheckDriveExists(letter, command, context)) return false;
+    std::string problem = support::DriveAccessProblem(letter, false);
+    if (problem.empty()) return true;
+    context.err << "tranquo-cli " << command << ": " << problem << "\n";
     return false;
 }
 

@@ -29,6 +29,9 @@ void LoadToolTexts();
 // The drive must exist; for writing it must be a removable drive or an
 // attached image that can be opened exclusively (not mounted). Says why not.
 bool CheckDriveExists(char letter, const std::string& command, Context& context);
+// The drive must exist and open for reading (once: through udisks2 that is
+// where the password is asked for). Says why not.
+bool CheckDriveReadable(char letter, const std::string& command, Context& context);
 bool CheckDriveWritable(char letter, const std::string& command, Context& context);
 
 // Runs the tool between the window-state calls, with Ctrl-C as its stop

@@ -214,9 +214,13 @@ public:
         Problem(error.Description());
     }
     void ShowRefusal(wizard::RunRefusal refusal, const std::string& reason, const std::string&) override {
-        Problem(reason + (refusal == wizard::RunRefusal::DestinationInTheWay
-                              ? "; nothing was scanned (choose another --dest)"
-                              : ""));
+        switch (refusal) {
+        case wizard::RunRefusal::DestinationInTheWay:
+            Problem(reason + "; nothing was scanned (choose another --dest)");
+            break;
+        case wizard::RunRefusal::DriveAccessRefused: Problem(reason + "; nothing was recovered"); break;
+        default: Problem(reason); break;
+        }
     }
     void ShowTurboScanError(const support::RuntimeError& error) override { Problem(error.Description()); }
 

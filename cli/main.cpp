@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "cli/Command.h"
+#ifdef TRANQUO_WITH_UDISKS
+#include "platform/udisks/Udisks.h"
+#endif
 
 int main(int argc, char** argv) {
     cli::InstallInterruptHandler();
@@ -17,5 +20,8 @@ int main(int argc, char** argv) {
         }
         if (args[i] == "--attach") ++i;
     }
+#ifdef TRANQUO_WITH_UDISKS
+    platform::udisks::ScopedUdisks udisks; // removable drives for a user who may not open them directly
+#endif
     return cli::RunCli(args, std::cout, std::cerr);
 }

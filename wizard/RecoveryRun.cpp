@@ -8,9 +8,11 @@
 #include "engine/BootSector.h"
 #include "engine/FATEngine.h"
 #include "engine/FileTypeTable.h"
+#include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
 #include "shell/DestinationFolder.h"
+#include "support/DriveAccess.h"
 #include "wizard/DriveList.h"
 
 namespace wizard {
@@ -120,6 +122,21 @@ bool RecoveryRun::CheckDrive() {
         outcome_.refusal = RunRefusal::CdRom;
         platform::MsgBox("You have selected a CD-ROM drive. It is not possible to recover data from CD.",
                          platform::vbCritical, "CD-ROM Drive Selected");
+        return false;
+    }
+    // Once before the run: a drive the user may not read is one message
+    // (through udisks2 this is where the desktop asks for the password).
+    if (std::string problem = support::DriveAccessProblem(request_.letter, false); !problem.empty()) {
+        // Outside the desktop's broker the system's own error (its number,
+        // the drive and where its bytes come from) is worth saying too.
+        platform::DriveInfo info;
+        std::string openError;
+        if (platform::FindDrive(request_.letter, &info) && !info.throughBroker &&
+            !engine::OpenDriveForReading(drive_, openError) && !openError.empty())
+            problem += " (" + openError + ")";
+        outcome_.refusal = RunRefusal::DriveAccessRefused;
+        outcome_.failure = problem;
+        view_.ShowRefusal(outcome_.refusal, problem, texts_(text::WizardTitle));
         return false;
     }
     // The card may have been swapped since the drive was picked: nothing of

@@ -48,6 +48,7 @@ enum class RunStage { Idle, TurboScan, DeepScan };
 enum class RunRefusal {
     None,
     CdRom,             // "You have selected a CD-ROM drive..."
+    DriveAccessRefused, // the user may not open the drive (failure says why)
     NoCard,            // the drive's geometry could not be read, or it has no sectors
     DriveUnreadable,   // the drive cannot be opened (failure names it and why)
     DestinationInTheWay, // a file stands where a result folder must go

@@ -11,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/device_broker.h"
 #include "platform/src/PosixIo.h"
 #include "platform/src/Win32Error.h"
 
@@ -72,7 +73,41 @@ std::vector<DeviceVolume> PartitionsOf(const fs::path& device, const std::string
     return partitions;
 }
 
+// The sysfs folder of a device node, when the node is a block device here.
+std::string SysfsPathOfNode(const std::string& devicePath) {
+    struct stat node {};
+    if (::stat(devicePath.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return {};
+    std::error_code ec;
+    fs::path real = fs::canonical(fs::path("/sys/dev/block") / (std::to_string(major(node.st_rdev)) + ":" +
+                                                                 std::to_string(minor(node.st_rdev))), ec);
+    return ec ? std::string() : real.string();
+}
+
+// Whether a failed open of a node is one the broker may do for us: the user
+// lacks the right, or the node is not visible here (a sandbox).
+bool BrokerMayOpen(int openErrno) { return openErrno == EACCES || openErrno == EPERM || openErrno == ENOENT; }
+
 } // namespace
+
+bool ScanBrokeredDevices(std::vector<DeviceVolume>* volumes) {
+    std::shared_ptr<DeviceBroker> broker = CurrentDeviceBroker();
+    std::vector<BrokeredDevice> devices;
+    if (!broker || !broker->ListDevices(&devices)) return false;
+    volumes->clear();
+    for (const BrokeredDevice& device : devices) {
+        DeviceVolume volume;
+        volume.name = fs::path(device.devicePath).filename().string();
+        if (volume.name.empty()) continue;
+        volume.devicePath = device.devicePath;
+        volume.sysfsPath = SysfsPathOfNode(device.devicePath);
+        volume.kind = device.kind;
+        volume.partition = device.partition;
+        volume.brokerId = device.id;
+        volume.listedSize = device.size;
+        volumes->push_back(volume);
+    }
+    return true;
+}
 
 std::vector<DeviceVolume> ScanRemovableDevices(const std::string& sysBlock, const std::string& devFolder) {
     std::vector<std::string> names;
@@ -163,7 +198,16 @@ std::uint64_t BlockDevice::Size() const {
     int fd = readFd_ >= 0 ? readFd_ : writeFd_;
     std::uint64_t size = 0;
     if (fd >= 0 && ::ioctl(fd, BLKGETSIZE64, &size) == 0) return size;
+    struct stat opened {};
+    // What a broker hands out need not be a block device (an image file).
+    if (fd >= 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) return static_cast<std::uint64_t>(opened.st_size);
+    if (volume_.sysfsPath.empty()) return volume_.listedSize;
     return SysfsDeviceSize(volume_.sysfsPath);
+}
+
+void BlockDevice::SetListedSize(std::uint64_t size) {
+    std::lock_guard lock(mutex_);
+    volume_.listedSize = size;
 }
 
 std::uint32_t BlockDevice::BytesPerSector() const {
@@ -171,17 +215,26 @@ std::uint32_t BlockDevice::BytesPerSector() const {
     int fd = readFd_ >= 0 ? readFd_ : writeFd_;
     int size = 0;
     if (fd >= 0 && ::ioctl(fd, BLKSSZGET, &size) == 0 && size >= 512) return static_cast<std::uint32_t>(size);
+    if (volume_.sysfsPath.empty()) return 512;
     return SysfsSectorSize(volume_.sysfsPath);
+}
+
+int BlockDevice::OpenNode(int flags, DWORD* error) {
+    int fd = ::open(volume_.devicePath.c_str(), flags | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    int openErrno = errno;
+    *error = Win32ErrorFromErrno(openErrno);
+    std::shared_ptr<DeviceBroker> broker = CurrentDeviceBroker();
+    if (volume_.brokerId.empty() || !broker || !BrokerMayOpen(openErrno)) return -1;
+    BrokerAccess access = (flags & O_ACCMODE) == O_RDONLY ? BrokerAccess::Read : BrokerAccess::ReadWrite;
+    return broker->OpenDevice(volume_.brokerId, access, error);
 }
 
 bool BlockDevice::BeginRead(DWORD* error) {
     std::lock_guard lock(mutex_);
     if (readers_ == 0) {
-        int fd = ::open(volume_.devicePath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            *error = Win32ErrorFromErrno(errno);
-            return false;
-        }
+        int fd = OpenNode(O_RDONLY, error);
+        if (fd < 0) return false;
         readFd_ = fd;
     }
     ++readers_;
@@ -200,11 +253,8 @@ void BlockDevice::EndRead() {
 bool BlockDevice::BeginWrite(DWORD* error) {
     std::lock_guard lock(mutex_);
     if (writers_ == 0) {
-        int fd = ::open(volume_.devicePath.c_str(), O_RDWR | O_EXCL | O_CLOEXEC);
-        if (fd < 0) {
-            *error = Win32ErrorFromErrno(errno);
-            return false;
-        }
+        int fd = OpenNode(O_RDWR | O_EXCL, error);
+        if (fd < 0) return false;
         writeFd_ = fd;
     }
     ++writers_;

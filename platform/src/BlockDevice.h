@@ -20,6 +20,10 @@ struct DeviceVolume {
     std::string sysfsPath;     // its folder below /sys/block
     DriveKind kind = DriveKind::Removable;
     int partition = 0;         // partition number, 0 for a whole device
+    // Set when a device broker listed the device: its name for it, and the
+    // size it gave (used when sysfs does not know the device).
+    std::string brokerId;
+    std::uint64_t listedSize = 0;
 };
 
 // The removable devices (the sysfs removable flag, a USB or MMC transport,
@@ -40,12 +44,19 @@ std::vector<std::string> LoopDevicesBacking(std::uint64_t device, std::uint64_t 
                                             const std::string& sysBlock = "/sys/block",
                                             const std::string& devFolder = "/dev");
 
+// The removable devices as the device broker lists them, in its order; false
+// when there is no broker or it cannot be reached.
+bool ScanBrokeredDevices(std::vector<DeviceVolume>* volumes);
+
 // A device's size and logical sector size as sysfs tells them (no open).
 std::uint64_t SysfsDeviceSize(const std::string& sysfsPath);
 std::uint32_t SysfsSectorSize(const std::string& sysfsPath);
 
 // Reads open the node read-only while a handle reads; writes open it
-// O_EXCL, which the kernel refuses (EBUSY) while it is mounted.
+// O_EXCL, which the kernel refuses (EBUSY) while it is mounted. A device the
+// broker listed is opened through the broker when the user may not open its
+// node (or the node is not there): "r" for reading, "rw" exclusively for
+// writing.
 class BlockDevice : public VolumeBackend {
 public:
     explicit BlockDevice(DeviceVolume volume);
@@ -61,8 +72,12 @@ public:
     void EndRead() override;
 
     const DeviceVolume& Volume() const { return volume_; }
+    // A later listing's size for a brokered device.
+    void SetListedSize(std::uint64_t size);
 
 private:
+    int OpenNode(int flags, DWORD* error);
+
     DeviceVolume volume_;
     mutable std::mutex mutex_;
     int readFd_ = -1;

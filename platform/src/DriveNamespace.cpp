@@ -75,9 +75,11 @@ void RefreshLength(Volume& volume) {
 }
 
 // Devices that went away give up their letters; new ones take the lowest
-// free letters; the others keep theirs.
+// free letters; the others keep theirs. The devices are the device broker's
+// when it answers, else the kernel's.
 void RescanDevicesLocked(Namespace& ns) {
-    std::vector<detail::DeviceVolume> found = detail::ScanRemovableDevices(ns.sysBlock, ns.devFolder);
+    std::vector<detail::DeviceVolume> found;
+    if (!detail::ScanBrokeredDevices(&found)) found = detail::ScanRemovableDevices(ns.sysBlock, ns.devFolder);
     std::set<std::string> present;
     for (const auto& device : found) present.insert("dev:" + device.name);
     for (auto it = ns.drives.begin(); it != ns.drives.end();) {
@@ -91,7 +93,18 @@ void RescanDevicesLocked(Namespace& ns) {
         std::string key = "dev:" + device.name;
         auto existing = std::find_if(ns.drives.begin(), ns.drives.end(),
                                      [&](const auto& entry) { return entry.second.key == key; });
-        if (existing != ns.drives.end()) continue;
+        if (existing != ns.drives.end()) {
+            // A device now reached through the broker (or no longer) is
+            // opened the new way from now on.
+            auto block = std::dynamic_pointer_cast<detail::BlockDevice>(existing->second.backend);
+            if (block && block->Volume().brokerId != device.brokerId) {
+                existing->second.backend = std::make_shared<detail::BlockDevice>(device);
+                existing->second.info.throughBroker = !device.brokerId.empty();
+            } else if (block) {
+                block->SetListedSize(device.listedSize);
+            }
+            continue;
+        }
         char letter = FreeLetter(ns);
         if (!letter) return;
         Volume volume;
@@ -99,6 +112,7 @@ void RescanDevicesLocked(Namespace& ns) {
         volume.info.kind = device.kind;
         volume.info.source = device.devicePath;
         volume.info.partition = device.partition;
+        volume.info.throughBroker = !device.brokerId.empty();
         volume.backend = std::make_shared<detail::BlockDevice>(device);
         volume.followsBackendSize = true;
         volume.key = key;

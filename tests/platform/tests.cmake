@@ -14,3 +14,12 @@ if(TARGET tests_platform)
     TRANQUO_FAKE_COM_SERVER="$<TARGET_FILE:tranquo_fake_com_server>"
     TRANQUO_REGSVR="$<TARGET_FILE:tranquo-regsvr>")
 endif()
+
+# A normal user's cards through udisks2: a private system bus, the test's own
+# stand-in of the service, and tranquo-cli run as the user nobody (needs root).
+if(TARGET platform_udisks AND TARGET tranquo-cli AND TARGET make-sample-card)
+  add_test(NAME UnprivilegedUserReadsCardsThroughUdisks
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/platform/udisks/unprivileged_user_test.sh
+                   $<TARGET_FILE:tranquo-cli> $<TARGET_FILE:make-sample-card>)
+  set_tests_properties(UnprivilegedUserReadsCardsThroughUdisks PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()

@@ -48,6 +48,7 @@ struct DriveInfo {
     bool attachedImage = false;
     bool hasMedia = true;
     int partition = 0;           // MBR partition number (1-4) in the source, 0 for the whole source
+    bool throughBroker = false;  // listed by the device broker, which opens it when the user may not
 };
 
 // Attaches an image file: one drive per MBR partition, or one drive for a
