@@ -2,7 +2,8 @@
 # The deep-scan benchmark: one 1 GiB card image densely packed with JPEG
 # photos (FAT32, 4 KiB clusters, each photo on a cluster boundary with random
 # bytes in its slack), carved side by side in one run by tranquo-cli's deep
-# scan, foremost -t jpg and PhotoRec, with a plain cp of the image as the
+# scan, tranquo-cli's and the wizard window's whole runs, foremost -t jpg and
+# PhotoRec, with a plain cp of the image as the
 # physical limit. Each run is timed with /usr/bin/time -v (wall clock and
 # peak memory) after one warm-up read, so that all read from the page cache.
 #
@@ -24,6 +25,12 @@ size_mib=${3:-1024}
 "$repo/scripts/setup"
 cmake -S "$repo" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target tranquo-cli typhex tranquo-regsvr make-deep-scan-card >/dev/null
+# The wizard window's run (Qt builds only).
+wizard_run=
+if cmake --build "$build" --target help | grep -w tranquo-wizard-run >/dev/null; then
+  cmake --build "$build" -j2 --target tranquo-wizard-run >/dev/null
+  wizard_run=$build/bin/tranquo-wizard-run
+fi
 if cmake --build "$build" --target help | grep settings_database >/dev/null; then
   cmake --build "$build" --target settings_database >/dev/null
 fi
@@ -85,6 +92,13 @@ run() { # name, output folder, command...
 run cp "$outroot/cp" cp "$image" "$outroot/cp/card.img"
 run tranquo "$outroot/tranquo" "$bin/tranquo-cli" --attach "$image" -q recover --deep-only --yes \
   --dest "$outroot/tranquo/"
+# The whole run (turbo scan, then deep scan) from the command line and from
+# the wizard window (offscreen, scripted answers: Yes to the deep scan).
+run cli-both "$outroot/cli-both" "$bin/tranquo-cli" --attach "$image" -q --yes recover --dest "$outroot/cli-both/"
+if [ -n "$wizard_run" ]; then
+  run wizard "$outroot/wizard" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" "$wizard_run" --attach "$image" \
+    --dest "$outroot/wizard/"
+fi
 run foremost "$outroot/foremost" foremost -Q -t jpg -i "$image" -o "$outroot/foremost"
 cd "$work" && rm -f photorec.ses # PhotoRec keeps its session (and log) in the current folder
 run photorec "$outroot/photorec" photorec /log /d "$outroot/photorec/recup" /cmd "$image" \

@@ -1,43 +1,18 @@
-// The deep-scan stage of `tranquo-cli recover`: runs the deep scan on a
-// drive with the console as its window (a progress bar on a terminal, one
-// plain line per carved file otherwise) and prints a summary.
+// The deep-scan half of `tranquo-cli recover`'s console: a progress bar on a
+// terminal (one plain line per carved file otherwise), the summary, the exit
+// status the stage asks for, and the console's answer to the scan's one
+// question.
 #pragma once
 
 #include <cstdint>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "cli/Command.h"
-#include "engine/RawDevice.h"
 #include "platform/ui.h"
 #include "wizard/DeepScan.h"
-#include "wizard/RecoveryReport.h"
 
 namespace cli {
-
-struct DeepScanStageOptions {
-    engine::DriveNumber drive = 0;
-    engine::DriveGeometry geometry;
-    std::int32_t firstDataSector = 0;
-    std::int32_t sectorsAtOnce = 0; // 0: the wizard's proposal for the drive
-    std::int32_t retries = 1;       // read attempts for a failing block
-    std::string prefix;
-    std::string destinationRoot;    // ends in "/"
-    std::int64_t filesFoundBefore = 0; // by the turbo scan of the same run
-    bool quiet = false;
-    bool progressBar = false;       // a bar on a terminal, else one line per file
-    wizard::RecoveryReport* report = nullptr; // records every carved file (may be null)
-};
-
-struct DeepScanStageResult {
-    wizard::DeepScanOutcome outcome;
-    double seconds = 0;
-    // The exit status this stage asks for: 0 success (also past unreadable
-    // sectors, with what could be read carved), 1 failure (among them any
-    // carved file not written whole), 130 stopped.
-    int exitStatus = 0;
-};
 
 // The console while the deep scan runs. The scan's one question replaces an
 // earlier result (asked only when no free number is left for a name): under
@@ -59,17 +34,35 @@ private:
     std::ostream& err_;
 };
 
-// The sectors read at once that the wizard proposes for a drive: a
-// hundredth of the drive, at most what one read can hold.
-std::int32_t ProposedSectorsAtOnce(const engine::DriveGeometry& geometry);
+// What the console shows of a deep scan.
+class DeepScanConsole {
+public:
+    DeepScanConsole(std::ostream& out, bool quiet, bool progressBar)
+        : out_(out), quiet_(quiet), terminal_(progressBar) {}
 
-// The [RecoveryWizard] texts of the user's language (English when that has
-// none); entry n is texts[n - 1].
-const std::vector<std::string>& RecoveryWizardTexts();
+    void ShowStatus(const std::string& text);
+    void ShowImagesFound(std::int64_t carved);
+    void ShowReadErrors(std::int64_t errors);
+    void ShowProgress(std::int32_t value);
+    void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how);
+    // Ends the bar's line before other output.
+    void EndBar();
+    // Prints the summary (also when quiet: it is the run's result) and
+    // returns how the stage ended: Failed when nothing could be read, a
+    // carved file did not reach the disk whole or an error ended it, Stopped
+    // after Stop, else Succeeded (also past unreadable sectors).
+    RunOutcome Summarize(const wizard::DeepScanOutcome& outcome, double seconds, const std::string& destinationRoot);
 
-// Loads the signature database if needed and runs the scan, writing to
-// context.out. Messages and questions go through platform::Ui(); Ctrl-C
-// stops the scan after the sector it is working on (what was carved stays).
-DeepScanStageResult RunDeepScanStage(const DeepScanStageOptions& options, Context& context);
+private:
+    void DrawBar();
+
+    std::ostream& out_;
+    bool quiet_;
+    bool terminal_;
+    bool barShown_ = false;
+    int percent_ = -1;
+    std::int64_t carved_ = 0;
+    std::int64_t readErrors_ = 0;
+};
 
 } // namespace cli

@@ -3,14 +3,14 @@
 // DEST/My Recovered Mobile Device/Turbo Scan/; then, when the user agrees
 // (--yes or the terminal), the deep scan carves by signature into
 // DEST/My Recovered Mobile Device/Deep Scan/. --turbo-only and --deep-only
-// run one of them. On a terminal a progress bar shows the file count,
-// otherwise each saved file gets one line; a summary ends the run.
-// Every run records what it saved, and from where, in
-// DEST/My Recovered Mobile Device/report.xml (DFXML); --report PATH writes
-// it there as well. --keep-folders saves the turbo scan's files in the
-// card's folder tree.
+// run one of them. The run itself is the wizard's (wizard::RecoveryRun):
+// this file parses the command line and shows the run on the console. On a
+// terminal a progress bar shows the file count, otherwise each saved file
+// gets one line; a summary ends each stage. Every run records what it saved,
+// and from where, in DEST/My Recovered Mobile Device/report.xml (DFXML);
+// --report PATH writes it there as well. --keep-folders saves the turbo
+// scan's files in the card's folder tree.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -18,16 +18,8 @@
 
 #include "cli/Command.h"
 #include "cli/DeepScanStage.h"
-#include "engine/FATEngine.h"
-#include "engine/FileTypeTable.h"
-#include "engine/RawDevice.h"
 #include "platform/drives.h"
-#include "platform/fileapi.h"
-#include "shell/DestinationFolder.h"
-#include "shell/LanguageFile.h"
-#include "support/DriveAccess.h"
-#include "support/RuntimeError.h"
-#include "wizard/RecoveryReport.h"
+#include "wizard/RecoveryRun.h"
 
 namespace {
 
@@ -159,306 +151,194 @@ bool ChooseDrive(RecoverOptions& options, cli::Context& context) {
     return false;
 }
 
-std::string WithSlash(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder.push_back('/');
-    return folder;
+// The turbo scan's summary after "N of M files saved": the files that were
+// not saved whole, and why.
+std::string UnsavedFilesText(const wizard::TurboScanSummary& summary) {
+    std::string text;
+    if (summary.notWritten > 0) {
+        text += ", " + std::to_string(summary.notWritten) + " could not be written";
+        if (summary.destinationFull) text += ": no space left on the destination";
+    }
+    if (summary.incomplete > 0)
+        text += ", " + std::to_string(summary.incomplete) + " incomplete (the drive ends before the rest of their data)";
+    return text;
 }
 
-// The result folders must be folders or creatable as folders: a file in
-// their way would make every save fail. "" when fine, else the problem.
-std::string DestinationProblem(const std::string& root) {
-    for (const char* subfolder : {shell::TurboScanSubfolder, shell::DeepScanSubfolder}) {
-        fs::path path = fs::path(root + subfolder).lexically_normal();
-        if (!path.has_filename()) path = path.parent_path();
-        // The nearest part of the path that exists decides.
-        for (; !path.empty(); path = path.parent_path()) {
-            std::error_code ec;
-            auto status = fs::status(path, ec);
-            bool exists = !ec && status.type() != fs::file_type::not_found;
-            if (exists && !fs::is_directory(status)) return path.string() + " is a file, not a folder";
-            if (exists || path == path.parent_path()) break;
+// The console as the run's window.
+class ConsoleView : public wizard::RecoveryView {
+public:
+    ConsoleView(cli::Context& context, bool destinationNamed)
+        : context_(context), quiet_(context.options.quiet), terminal_(isatty(STDOUT_FILENO) != 0),
+          destinationNamed_(destinationNamed), deep_(context.out, quiet_, terminal_),
+          deepUi_(context.ui, context.options.assumeYes, context.err) {}
+    ~ConsoleView() override { LeaveDeepScan(); }
+
+    void EnterStage(wizard::RunStage stage) override {
+        EndTurboBar();
+        LeaveDeepScan();
+        stage_ = stage;
+        // The scan's replace question gets the console's answer for it.
+        if (stage == wizard::RunStage::DeepScan) {
+            previousUi_ = &platform::Ui();
+            platform::SetUi(&deepUi_);
         }
     }
-    return "";
-}
-
-// The console as the turbo scan's window.
-class TurboScanConsole {
-public:
-    TurboScanConsole(cli::Context& context, bool quiet)
-        : context_(context), quiet_(quiet), terminal_(isatty(STDOUT_FILENO) != 0) {}
-
-    void Connect(engine::FATEngine& engine) {
-        engine.Events.LogErrorMessage = [this](const std::string& message) {
-            EndBar();
-            ++errors_;
-            platform::MsgBox(message, platform::vbExclamation, "Tranquo");
-        };
-        engine.Events.LogInfoMessage = [](const std::string&) {};
-        engine.Events.OnFATFilesFound = [this](std::int32_t count) {
-            found_ = count;
-            Draw();
-        };
-        engine.Events.OnFoundFATFile = [this](const std::string& folder, const std::string& name) {
-            std::error_code ec;
-            const auto size = fs::file_size(folder + name, ec);
-            ++saved_;
-            bytes_ += ec ? 0 : size;
-            if (!quiet_ && !terminal_) context_.out << "saved " << folder << name << " (" << (ec ? 0 : size) << " bytes)\n";
-        };
-        engine.Events.OnProgress = [this](std::int32_t done) {
-            done_ = done;
-            Draw();
-        };
+    void ShowStatus(const std::string& text) override {
+        if (stage_ == wizard::RunStage::DeepScan) deep_.ShowStatus(text);
     }
-    void EndBar() {
-        if (barShown_) context_.out << "\n" << std::flush;
-        barShown_ = false;
+    void ShowDestination(const std::string& root, const std::string& linkText) override {
+        root_ = root;
+        // The user did not say where: say it before anything is written there.
+        if (destinationNamed_ || announced_ || !linkText.empty()) return;
+        announced_ = true;
+        context_.out << "Recovered files go to " << root << "My Recovered Mobile Device/\n" << std::flush;
     }
-
-    std::int64_t found_ = 0, done_ = 0, saved_ = 0, errors_ = 0;
-    unsigned long long bytes_ = 0;
-
-private:
-    void Draw() {
+    void EarlierResultsRemoved(const std::string& root) override {
+        if (!quiet_) context_.out << "Earlier results in " << root << "My Recovered Mobile Device removed\n";
+    }
+    void ShowTurboProgress(std::int64_t done, std::int64_t found, std::int32_t) override {
         if (quiet_ || !terminal_) return;
         constexpr int Width = 30;
-        const int percent = found_ > 0 ? static_cast<int>(done_ * 100 / found_) : 0;
+        const int percent = found > 0 ? static_cast<int>(std::clamp<std::int64_t>(done * 100 / found, 0, 100)) : 0;
         const int filled = percent * Width / 100;
         context_.out << "\rTurbo scan [" << std::string(static_cast<std::size_t>(filled), '#')
-                     << std::string(static_cast<std::size_t>(Width - filled), ' ') << "] " << percent << "%  " << done_
-                     << "/" << found_ << " files" << std::flush;
-        barShown_ = true;
+                     << std::string(static_cast<std::size_t>(Width - filled), ' ') << "] " << percent << "%  " << done
+                     << "/" << found << " files" << std::flush;
+        turboBarShown_ = true;
+    }
+    void FileSaved(const std::string& path, std::uint64_t bytes) override {
+        if (!quiet_ && !terminal_) context_.out << "saved " << path << " (" << bytes << " bytes)\n";
+    }
+    void ShowImagesFound(std::int64_t carved) override { deep_.ShowImagesFound(carved); }
+    void ShowReadErrors(std::int64_t errors) override { deep_.ShowReadErrors(errors); }
+    void ShowProgress(std::int32_t value) override {
+        if (stage_ == wizard::RunStage::DeepScan) deep_.ShowProgress(value);
+    }
+    void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
+        deep_.FileCarved(path, bytes, how);
+    }
+    void ShowEngineError(const std::string& message) override {
+        EndTurboBar();
+        platform::MsgBox(message, platform::vbExclamation, "Tranquo");
+    }
+    void ShowRunTimeError(const support::RuntimeError& error, const std::string&, const std::string&) override {
+        Problem(error.Description());
+    }
+    void ShowRefusal(wizard::RunRefusal refusal, const std::string& reason, const std::string&) override {
+        switch (refusal) {
+        case wizard::RunRefusal::DestinationInTheWay:
+            Problem(reason + "; nothing was scanned (choose another --dest)");
+            break;
+        case wizard::RunRefusal::DriveAccessRefused: Problem(reason + "; nothing was recovered"); break;
+        default: Problem(reason); break;
+        }
+    }
+    void ShowTurboScanError(const support::RuntimeError& error) override { Problem(error.Description()); }
+
+    // The summary is the stage's result: printed also with --quiet.
+    void TurboScanEnded(const wizard::TurboScanSummary& summary) override {
+        EndTurboBar();
+        turboRan_ = true;
+        const bool failed = summary.end == wizard::StageEnd::Failed || summary.errors > 0 ||
+                            summary.notWritten > 0 || summary.incomplete > 0;
+        const bool stopped = summary.end == wizard::StageEnd::Stopped;
+        // A file not saved whole is a failure of the run, whatever else went well.
+        turbo_ = stopped ? cli::RunOutcome::Stopped : failed ? cli::RunOutcome::Failed : cli::RunOutcome::Succeeded;
+        char line[160];
+        std::snprintf(line, sizeof line, ", %.1f MiB, %.1f s",
+                      static_cast<double>(summary.bytesSaved) / (1024.0 * 1024.0), summary.seconds);
+        context_.out << "Turbo scan " << (stopped ? "stopped" : failed ? "failed" : "completed") << ": "
+                     << summary.saved << " of " << summary.found << " files saved" << UnsavedFilesText(summary)
+                     << line;
+        if (summary.errors) context_.out << ", " << summary.errors << " errors";
+        context_.out << ", into " << summary.folder << "\n" << std::flush;
+    }
+    void DeepScanEnded(const wizard::DeepScanOutcome& outcome, double seconds) override {
+        deepRan_ = true;
+        deepResult_ = deep_.Summarize(outcome, seconds, root_);
+    }
+
+    // The exit status of the whole run: the worse of the stages that ran.
+    int ExitStatus(const wizard::RecoveryOutcome& outcome) const {
+        if (outcome.refusal != wizard::RunRefusal::None) return cli::ExitFailure;
+        cli::RunOutcome result = cli::RunOutcome::Succeeded;
+        if (turboRan_) result = turbo_;
+        if (deepRan_) result = cli::Worse(result, deepResult_);
+        return cli::ExitStatusOf(result);
+    }
+
+private:
+    void Problem(const std::string& text) {
+        EndTurboBar();
+        deep_.EndBar();
+        context_.err << "tranquo-cli recover: " << text << "\n";
+    }
+    void EndTurboBar() {
+        if (turboBarShown_) context_.out << "\n" << std::flush;
+        turboBarShown_ = false;
+    }
+    void LeaveDeepScan() {
+        deep_.EndBar();
+        if (previousUi_) platform::SetUi(previousUi_);
+        previousUi_ = nullptr;
     }
 
     cli::Context& context_;
     bool quiet_;
     bool terminal_;
-    bool barShown_ = false;
+    bool destinationNamed_;
+    bool announced_ = false;
+    bool turboBarShown_ = false;
+    wizard::RunStage stage_ = wizard::RunStage::Idle;
+    cli::DeepScanConsole deep_;
+    cli::DeepScanUi deepUi_;
+    platform::UiServices* previousUi_ = nullptr;
+    std::string root_;
+    bool turboRan_ = false;
+    bool deepRan_ = false;
+    cli::RunOutcome turbo_ = cli::RunOutcome::Succeeded;
+    cli::RunOutcome deepResult_ = cli::RunOutcome::Succeeded;
 };
-
-// The turbo scan's summary after "N of M files saved": the files that were
-// not saved whole, and why.
-std::string UnsavedFilesText(const engine::SaveSummary& summary) {
-    std::string text;
-    if (summary.NotWritten > 0) {
-        text += ", " + std::to_string(summary.NotWritten) + " could not be written";
-        if (summary.DestinationFull) text += ": no space left on the destination";
-    }
-    if (summary.Incomplete > 0)
-        text += ", " + std::to_string(summary.Incomplete) + " incomplete (the drive ends before the rest of their data)";
-    return text;
-}
-
-// Runs the turbo scan; layout receives the volume layout its boot-sector
-// parse gave (for the deep scan's start).
-int RunTurboScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                 cli::Context& context, std::int64_t& filesFound, bool& stopped, engine::VolumeLayout& layout,
-                 wizard::RecoveryReport& report) {
-    const std::string folder = root + shell::TurboScanSubfolder;
-    const bool quiet = context.options.quiet;
-    TurboScanConsole console(context, quiet);
-    const auto started = std::chrono::steady_clock::now();
-    stopped = false;
-    int status = cli::ExitSuccess;
-    engine::SaveSummary summary;
-    {
-        engine::FATEngine engine;
-        console.Connect(engine);
-        // --- run report (carry over with the run) ---
-        engine.Events.OnSavedFATFile = [&report](const engine::SavedFATFile& file) { report.AddSavedFATFile(file); };
-        engine.Events.OnFATFilesFound = [&report, count = engine.Events.OnFATFilesFound](std::int32_t found) {
-            report.SetFilesFound(found);
-            if (count) count(found);
-        };
-        // --- end run report ---
-        engine.SetDestFolder(folder);
-        const long sectors = options.sectorsAtOnce > 0 ? options.sectorsAtOnce : cli::ProposedSectorsAtOnce(geometry);
-        engine.SetSectorsAtOnce(static_cast<std::int16_t>(std::clamp<long>(sectors, 1, 32767)));
-        context.OnInterrupt([&engine, &stopped] {
-            stopped = true;
-            engine.StopScan();
-        });
-        try {
-            engine.PreScan(std::string(1, options.drive), support::ToTruth(options.keepFolders));
-        } catch (const support::RuntimeError& error) {
-            console.EndBar();
-            if (!(stopped && error.Number() == 70)) {
-                context.err << "tranquo-cli recover: " << error.Description() << "\n";
-                status = cli::ExitFailure;
-            }
-        }
-        context.OnInterrupt({});
-        console.EndBar();
-        engine::CloseDrive(engine::DriveNumberFromLetter(options.drive));
-        layout = engine.Layout();
-        summary = engine.SaveResults();
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    // A file not saved whole is a failure of the run, whatever else went well.
-    if (status == cli::ExitSuccess && (console.errors_ > 0 || summary.NotWritten > 0 || summary.Incomplete > 0))
-        status = cli::ExitFailure;
-    {
-        // The summary is the run's result: printed also with --quiet.
-        char line[160];
-        std::snprintf(line, sizeof line, ", %.1f MiB, %.1f s", static_cast<double>(console.bytes_) / (1024.0 * 1024.0),
-                      seconds);
-        context.out << "Turbo scan " << (stopped ? "stopped" : status == cli::ExitSuccess ? "completed" : "failed")
-                    << ": " << console.saved_ << " of " << console.found_ << " files saved" << UnsavedFilesText(summary)
-                    << line;
-        if (console.errors_) context.out << ", " << console.errors_ << " errors";
-        context.out << ", into " << folder << "\n" << std::flush;
-    }
-    filesFound = console.found_;
-    return status;
-}
-
-int RunDeepScan(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                std::int32_t firstDataSector, std::int64_t filesFoundBefore, cli::Context& context,
-                wizard::RecoveryReport& report) {
-    cli::DeepScanStageOptions deep;
-    deep.drive = engine::DriveNumberFromLetter(options.drive);
-    deep.geometry = geometry;
-    deep.firstDataSector = firstDataSector;
-    deep.sectorsAtOnce = static_cast<std::int32_t>(options.sectorsAtOnce);
-    deep.retries = static_cast<std::int32_t>(options.retries);
-    deep.prefix = options.prefix;
-    deep.destinationRoot = root;
-    deep.filesFoundBefore = filesFoundBefore;
-    deep.quiet = context.options.quiet;
-    deep.progressBar = isatty(STDOUT_FILENO) != 0;
-    deep.report = &report;
-    return cli::RunDeepScanStage(deep, context).exitStatus;
-}
-
-// The wizard's question after the turbo scan (or after it failed).
-bool DeepScanWanted(bool turboFailed, std::int64_t filesFound) {
-    const auto text = [](int n) {
-        const auto& texts = cli::RecoveryWizardTexts();
-        return n <= static_cast<int>(texts.size()) ? texts[static_cast<std::size_t>(n - 1)] : std::string();
-    };
-    const int style = platform::vbYesNo | platform::vbQuestion;
-    if (turboFailed) return platform::MsgBox(text(40) + "\r\n\r\n" + text(41), style, text(42)) == platform::IDYES;
-    return platform::MsgBox(text(37) + " " + std::to_string(filesFound) + "!\r\n\r\n" + text(38), style, text(39)) ==
-           platform::IDYES;
-}
-
-// The turbo scan and the deep scan, as the options and the answer ask.
-int RecoverStages(const RecoverOptions& options, const std::string& root, const engine::DriveGeometry& geometry,
-                  const engine::VolumeLayout& probed, cli::Context& context, wizard::RecoveryReport& report,
-                  bool& stopped) {
-    if (options.deepOnly) {
-        // The data area starts where this card's boot sector says, if it
-        // says something usable; otherwise the whole drive is scanned.
-        return RunDeepScan(options, root, geometry, probed.DeepScanStart(), 0, context, report);
-    }
-    std::int64_t filesFound = 0;
-    engine::VolumeLayout layout;
-    const int turbo = RunTurboScan(options, root, geometry, context, filesFound, stopped, layout, report);
-    // A stopped turbo scan never offers the deep scan.
-    if (options.turboOnly || stopped || !DeepScanWanted(turbo != cli::ExitSuccess, filesFound)) return turbo;
-    // The deep scan starts at the data area of the boot sector just read.
-    const int deep = RunDeepScan(options, root, geometry, layout.DeepScanStart(), filesFound, context, report);
-    return turbo != cli::ExitSuccess ? turbo : deep;
-}
 
 int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     RecoverOptions options;
     if (const int status = ParseOptions(args, context, options); status >= 0) return status;
     if (!ChooseDrive(options, context)) return cli::ExitFailure;
-    // Once before the run: a drive the user may not read is one message.
-    if (const std::string problem = support::DriveAccessProblem(options.drive, false); !problem.empty()) {
-        context.err << "tranquo-cli recover: " << problem << "; nothing was recovered\n";
-        return cli::ExitFailure;
-    }
 
-    shell::LoadFATMiscTexts(shell::LanguageName());
-    const engine::DriveNumber drive = engine::DriveNumberFromLetter(options.drive);
-    engine::DriveGeometry geometry;
-    try {
-        engine::GetDriveGeometry(drive, geometry);
-    } catch (const support::RuntimeError& error) {
-        context.err << "tranquo-cli recover: " << error.Description() << "\n";
-        return cli::ExitFailure;
-    }
-    if (GetDriveTypeA((std::string(1, options.drive) + ":\\").c_str()) == DRIVE_CDROM) {
-        platform::MsgBox("You have selected a CD-ROM drive. It is not possible to recover data from CD.",
-                         platform::vbCritical, "CD-ROM Drive Selected");
-        return cli::ExitFailure;
-    }
-    if (geometry.TotalSectors == 0) {
-        context.err << "tranquo-cli recover: drive " << options.drive << ": has no card in it\n";
-        return cli::ExitFailure;
-    }
-    // A card that cannot be read is said once, for both stages, with the
-    // device and the reason.
-    if (std::string openError; !engine::OpenDriveForReading(drive, openError)) {
-        context.err << "tranquo-cli recover: " << openError << "\n";
-        return cli::ExitFailure;
-    }
-
-    std::string root;
+    wizard::RecoveryRequest request;
+    request.letter = options.drive;
+    request.sectorsAtOnce = static_cast<std::int32_t>(options.sectorsAtOnce);
+    request.retries = static_cast<std::int32_t>(options.retries);
+    request.prefix = options.prefix;
+    request.keepFolders = options.keepFolders;
+    request.reportPath = options.reportPath;
+    request.commandLine = "tranquo-cli recover";
+    for (const auto& arg : args) request.commandLine += " " + arg;
     if (!options.dest.empty()) {
         std::error_code ec;
-        root = WithSlash(fs::absolute(options.dest, ec).string());
-    } else {
-        root = WithSlash(shell::ReadDestinationRoot());
-        // The user did not say where: say it before anything is written there.
-        context.out << "Recovered files go to " << root << "My Recovered Mobile Device/\n" << std::flush;
+        request.destinationRoot = wizard::WithTrailingSlash(fs::absolute(options.dest, ec).string());
     }
-    if (const std::string problem = DestinationProblem(root); !problem.empty()) {
-        context.err << "tranquo-cli recover: " << problem << "; nothing was scanned (choose another --dest)\n";
-        return cli::ExitFailure;
-    }
-    if (options.deleteEarlier) {
-        // Only on request: earlier results are someone's recovered photos.
-        std::error_code ec;
-        fs::remove_all(root + shell::TurboScanSubfolder, ec);
-        if (!options.turboOnly) fs::remove_all(root + shell::DeepScanSubfolder, ec);
-        if (!context.options.quiet) context.out << "Earlier results in " << root << "My Recovered Mobile Device removed\n";
-    }
+    // Only on request: earlier results are someone's recovered photos.
+    request.earlierResults = options.deleteEarlier ? wizard::EarlierResults::Delete : wizard::EarlierResults::Keep;
+    request.stages = options.turboOnly  ? wizard::RunStages::TurboOnly
+                     : options.deepOnly ? wizard::RunStages::DeepOnly
+                                        : wizard::RunStages::Both;
 
-    try {
-        engine::LoadFileTypeData();
-    } catch (const support::RuntimeError& error) {
-        context.err << "tranquo-cli recover: " << error.Description() << "\n";
-        return cli::ExitFailure;
+    const wizard::WizardTexts texts = wizard::LoadWizardTexts();
+    ConsoleView view(context, !options.dest.empty());
+    wizard::RecoveryRun run(request, texts, view);
+    // Ctrl-C is the Stop button: it ends the turbo scan or the deep scan.
+    context.OnInterrupt([&run] { run.Stop(); });
+    const wizard::RecoveryOutcome outcome = run.Run();
+    context.OnInterrupt({});
+    if (outcome.refusal == wizard::RunRefusal::NoCard) {
+        context.err << "tranquo-cli recover: "
+                    << (outcome.failure.empty() ? "drive " + std::string(1, options.drive) + ": has no card in it"
+                                                : outcome.failure)
+                    << "\n";
     }
-
-    // The layout this card's boot sector gives, if it gives a usable one:
-    // for the report, and for where a deep scan alone starts.
-    engine::FATEngine probe;
-    probe.ReadDeviceBootSector(drive);
-
-    // --- run report (carry over with the run) ---
-    wizard::RecoveryReport report;
-    {
-        platform::DriveInfo info;
-        platform::FindDrive(options.drive, &info);
-        wizard::ReportSource source;
-        source.Path = info.source;
-        source.VolumeOffset = info.offset;
-        source.VolumeBytes = info.length;
-        source.SectorSize = geometry.BytesPerSector;
-        source.Layout = probe.Layout();
-        std::string commandLine = "tranquo-cli recover";
-        for (const auto& arg : args) commandLine += " " + arg;
-        std::string reportError;
-        if (!report.Open(wizard::RecoveredFolder(root), options.reportPath, source, commandLine, &reportError)) {
-            // Said before anything is read: the report was asked for.
-            context.err << "tranquo-cli recover: " << reportError << "\n";
-            return cli::ExitFailure;
-        }
-    }
-    // --- end run report ---
-
-    bool stopped = false;
-    const int status = RecoverStages(options, root, geometry, probe.Layout(), context, report, stopped);
-    report.Finish(stopped || status == cli::ExitStopped ? wizard::RunState::Stopped
-                  : status == cli::ExitSuccess          ? wizard::RunState::Completed
-                                                        : wizard::RunState::Failed);
-    if (!context.options.quiet && !report.Path().empty()) context.out << "Report: " << report.Path() << "\n";
-    return status;
+    if (!context.options.quiet && !outcome.reportPath.empty()) context.out << "Report: " << outcome.reportPath << "\n";
+    return view.ExitStatus(outcome);
 }
 
 } // namespace

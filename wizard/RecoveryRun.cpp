@@ -1,0 +1,465 @@
+#include "wizard/RecoveryRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/BootSector.h"
+#include "engine/FATEngine.h"
+#include "engine/FileTypeTable.h"
+#include "platform/drives.h"
+#include "platform/fileapi.h"
+#include "platform/ui.h"
+#include "shell/DestinationFolder.h"
+#include "support/DriveAccess.h"
+#include "wizard/DriveList.h"
+
+namespace wizard {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The engine raises this when it is stopped during the directory walk.
+constexpr long ErrStoppedDuringWalk = 70;
+
+} // namespace
+
+// The deep scan's inputs come from the run, its progress goes to the view.
+class RecoveryRun::DeepScanAdapter : public DeepScanHost {
+public:
+    DeepScanAdapter(RecoveryRun& run, std::int32_t firstDataSector) : run_(run), firstDataSector_(firstDataSector) {}
+
+    engine::DriveNumber Drive() override { return run_.drive_; }
+    engine::DriveGeometry Geometry() override { return run_.geometry_; }
+    std::int32_t FirstDataSector() override { return firstDataSector_; }
+    std::int32_t SectorsAtOnce() override {
+        return run_.request_.sectorsAtOnce > 0 ? run_.request_.sectorsAtOnce : ProposedSectorsAtOnce(run_.geometry_);
+    }
+    std::int32_t RetryLimit() override { return std::max(1, run_.request_.retries); }
+    std::string FilenamePrefix() override { return run_.request_.prefix; }
+    std::string DestinationRoot() override { return run_.outcome_.root; }
+    std::int32_t BarMaximum() override { return run_.view_.BarMaximum(); }
+    std::string WizardText(int n) override { return run_.texts_(n); }
+    std::int64_t FilesFoundShown() override { return run_.outcome_.turbo.found; }
+
+    void EnterScanningLook() override {}
+    void EnableBack() override {}
+    void ShowStatus(const std::string& text) override { run_.view_.ShowStatus(text); }
+    void ShowFilesFound(std::int64_t total) override { run_.view_.ShowFilesFound(total); }
+    void ShowImagesFound(std::int64_t carved) override { run_.view_.ShowImagesFound(carved); }
+    void ShowReadErrors(std::int64_t errors) override { run_.view_.ShowReadErrors(errors); }
+    void ShowCurrentFile(const std::string& name) override { run_.view_.ShowCurrentFile(name); }
+    void ShowProgress(std::int32_t value) override { run_.view_.ShowProgress(value); }
+    void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) override {
+        lastBytes_ = bytes;
+        lastHow_ = how;
+        run_.view_.FileCarved(path, bytes, how);
+    }
+    // Follows FileCarved for the same file.
+    void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) override {
+        if (!run_.report_) return;
+        CarvedFileReport file;
+        file.Path = path;
+        file.Bytes = lastBytes_;
+        file.StartOffset = startOffset;
+        file.Type = extension;
+        file.Complete = lastHow_ == CarvedFileEnd::Complete;
+        run_.report_->AddCarvedFile(file);
+    }
+    bool StopRequested() override { return run_.deepStopRequested_; }
+    void SetStopRequested(bool value) override { run_.deepStopRequested_ = value; }
+
+private:
+    RecoveryRun& run_;
+    std::int32_t firstDataSector_;
+    std::int64_t lastBytes_ = 0;
+    CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
+};
+
+void RecoveryView::ShowEngineError(const std::string& message) {
+    platform::MsgBox(message, platform::vbExclamation, "");
+}
+
+void RecoveryView::ShowRunTimeError(const support::RuntimeError&, const std::string& message,
+                                    const std::string& title) {
+    platform::MsgBox(message, platform::vbCritical, title);
+}
+
+void RecoveryView::ShowRefusal(RunRefusal, const std::string& reason, const std::string& title) {
+    platform::MsgBox(reason, platform::vbExclamation, title);
+}
+
+void RecoveryView::ShowTurboScanError(const support::RuntimeError& error) {
+    platform::MsgBox(error.Description(), platform::vbOKOnly, "");
+}
+
+RecoveryRun::RecoveryRun(RecoveryRequest request, const WizardTexts& texts, RecoveryView& view)
+    : request_(std::move(request)), texts_(texts), view_(view) {}
+
+RecoveryRun::~RecoveryRun() = default;
+
+RecoveryOutcome RecoveryRun::Run() {
+    outcome_ = RecoveryOutcome{};
+    turboScanCancelled_ = false;
+    deepStopRequested_ = false;
+    report_.reset();
+    drive_ = engine::DriveNumberFromLetter(request_.letter);
+    if (CheckDrive() && ChooseDestination()) {
+        try {
+            engine::LoadFileTypeData();
+            const engine::VolumeLayout probed = ProbeLayout();
+            if (OpenReport(probed)) RunStages(probed);
+        } catch (const support::RuntimeError& error) {
+            // Outside the stages: the database, the destination.
+            outcome_.refusal = RunRefusal::RunTimeError;
+            outcome_.failure = error.Description();
+            view_.ShowRunTimeError(error,
+                                   texts_(text::RunTimeError) + " " + std::to_string(error.Number()) + ". " +
+                                       error.Description(),
+                                   texts_(text::WizardTitle));
+        }
+    }
+    turboScanRunning_ = false;
+    if (report_) {
+        report_->Finish(ReportState());
+        outcome_.reportPath = report_->Path();
+        report_.reset();
+    }
+    Enter(RunStage::Idle);
+    return outcome_;
+}
+
+// The layout this card's boot sector gives, if it gives a usable one: for
+// the report, and for where a deep scan alone starts. A boot sector that
+// cannot be parsed leaves the layout unusable; the scans still run.
+engine::VolumeLayout RecoveryRun::ProbeLayout() {
+    engine::FATEngine probe;
+    try {
+        probe.ReadDeviceBootSector(drive_);
+    } catch (const support::RuntimeError&) {
+        return engine::VolumeLayout{};
+    }
+    return probe.Layout();
+}
+
+// The report is started before anything is read or written, so that a
+// run whose record cannot be kept is refused before it begins.
+bool RecoveryRun::OpenReport(const engine::VolumeLayout& layout) {
+    platform::DriveInfo info;
+    platform::FindDrive(request_.letter, &info);
+    ReportSource source;
+    source.Path = info.source;
+    source.VolumeOffset = info.offset;
+    source.VolumeBytes = info.length;
+    source.SectorSize = geometry_.BytesPerSector;
+    source.Layout = layout;
+    auto report = std::make_unique<RecoveryReport>();
+    std::string error;
+    if (!report->Open(RecoveredFolder(outcome_.root), request_.reportPath, source, request_.commandLine, &error)) {
+        outcome_.refusal = RunRefusal::ReportNotCreated;
+        outcome_.failure = error;
+        view_.ShowRefusal(outcome_.refusal, error, texts_(text::WizardTitle));
+        return false;
+    }
+    report_ = std::move(report);
+    return true;
+}
+
+// How the run ended, for its report: stopped in either stage, failed when
+// a stage failed or a file did not reach the destination whole, else
+// completed.
+RunState RecoveryRun::ReportState() const {
+    const TurboScanSummary& turbo = outcome_.turbo;
+    const DeepScanOutcome& deep = outcome_.deep;
+    if (turbo.end == StageEnd::Stopped || (outcome_.deepScanRan && deep.end == DeepScanEnd::Stopped))
+        return RunState::Stopped;
+    if (outcome_.refusal != RunRefusal::None || turbo.end == StageEnd::Failed || turbo.errors > 0 ||
+        turbo.notWritten > 0 || turbo.incomplete > 0)
+        return RunState::Failed;
+    if (outcome_.deepScanRan &&
+        (deep.end == DeepScanEnd::FirstSectorUnreadable || deep.end == DeepScanEnd::WriteFailure ||
+         deep.end == DeepScanEnd::RunTimeError || deep.filesNotWritten > 0))
+        return RunState::Failed;
+    return RunState::Completed;
+}
+
+// A CD-ROM is refused; a drive without a readable card has nothing to scan.
+bool RecoveryRun::CheckDrive() {
+    const std::string root = std::string(1, request_.letter) + ":\\";
+    if (GetDriveTypeA(root.c_str()) == DRIVE_CDROM) {
+        outcome_.refusal = RunRefusal::CdRom;
+        platform::MsgBox("You have selected a CD-ROM drive. It is not possible to recover data from CD.",
+                         platform::vbCritical, "CD-ROM Drive Selected");
+        return false;
+    }
+    // Once before the run: a drive the user may not read is one message
+    // (through udisks2 this is where the desktop asks for the password).
+    // The problem names the device, its letter and the system's reason.
+    if (const std::string problem = support::DriveAccessProblem(request_.letter, false); !problem.empty()) {
+        outcome_.refusal = RunRefusal::DriveAccessRefused;
+        outcome_.failure = problem;
+        view_.ShowRefusal(outcome_.refusal, problem, texts_(text::WizardTitle));
+        return false;
+    }
+    // The card may have been swapped since the drive was picked: nothing of
+    // the last one (its open handle, its geometry) is used again.
+    engine::CloseDrive(drive_);
+    engine::DriveTableEntry(drive_).GeometryKnown = 0;
+    geometry_ = engine::DriveGeometry{};
+    bool readable = false;
+    try {
+        readable = engine::GetDriveGeometry(drive_, geometry_) != support::False;
+    } catch (const support::RuntimeError& error) {
+        readable = false;
+        outcome_.failure = error.Description();
+    }
+    if (!readable || geometry_.TotalSectors <= 0) {
+        outcome_.refusal = RunRefusal::NoCard;
+        return false;
+    }
+    // A card that cannot be read is said once, for both stages, with the
+    // device and the reason.
+    if (std::string openError; !engine::OpenDriveForReading(drive_, openError)) {
+        outcome_.refusal = RunRefusal::DriveUnreadable;
+        outcome_.failure = openError;
+        view_.ShowRefusal(outcome_.refusal, openError, texts_(text::WizardTitle));
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A file where a result folder must go would make every save fail. "" when
+// the folders are there or can be made, else what is in the way.
+std::string FileInTheWay(const std::string& root) {
+    for (const char* subfolder : {shell::TurboScanSubfolder, shell::DeepScanSubfolder}) {
+        fs::path path = fs::path(root + subfolder).lexically_normal();
+        if (!path.has_filename()) path = path.parent_path();
+        // The nearest part of the path that exists decides.
+        for (; !path.empty(); path = path.parent_path()) {
+            std::error_code ec;
+            const auto status = fs::status(path, ec);
+            const bool exists = !ec && status.type() != fs::file_type::not_found;
+            if (exists && !fs::is_directory(status)) return path.string();
+            if (exists || path == path.parent_path()) break;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+bool RecoveryRun::ChooseDestination() {
+    const std::string root =
+        request_.destinationRoot.empty() ? shell::ReadDestinationRoot() : request_.destinationRoot;
+    outcome_.root = WithTrailingSlash(root);
+    view_.ShowDestination(outcome_.root, "");
+    if (const std::string file = FileInTheWay(outcome_.root); !file.empty()) {
+        outcome_.refusal = RunRefusal::DestinationInTheWay;
+        outcome_.failure = file + " is a file, not a folder";
+        view_.ShowRefusal(outcome_.refusal, outcome_.failure, texts_(text::WizardTitle));
+        return false;
+    }
+    return true;
+}
+
+void RecoveryRun::RunStages(const engine::VolumeLayout& probed) {
+    if (request_.stages == RunStages::DeepOnly) {
+        OfferToRemoveEarlierResults();
+        // The data area starts where this card's boot sector says, if it
+        // says something usable; otherwise the whole drive is scanned.
+        engine::CloseDrive(drive_);
+        RunDeepScan(probed.DeepScanStart());
+        return;
+    }
+    RunTurboScan();
+}
+
+void RecoveryRun::OfferToRemoveEarlierResults() {
+    const std::string turboFolder = outcome_.root + shell::TurboScanSubfolder;
+    const std::string deepFolder = outcome_.root + shell::DeepScanSubfolder;
+    std::error_code ec;
+    bool remove = false;
+    bool removeDeep = true;
+    switch (request_.earlierResults) {
+    case EarlierResults::Ask:
+        // Earlier results are someone's recovered photos: No is the default.
+        remove = fs::is_directory(turboFolder, ec) &&
+                 platform::MsgBox(texts_(text::EarlierResults),
+                                  platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2,
+                                  texts_(text::TurboScanTitle)) == platform::IDYES;
+        break;
+    case EarlierResults::Delete:
+        remove = true;
+        removeDeep = request_.stages != RunStages::TurboOnly;
+        break;
+    case EarlierResults::Keep:
+        break;
+    }
+    if (remove) {
+        fs::remove_all(turboFolder, ec);
+        if (removeDeep) fs::remove_all(deepFolder, ec);
+        outcome_.earlierResultsRemoved = true;
+        view_.EarlierResultsRemoved(outcome_.root);
+    }
+    view_.ShowDestination(outcome_.root, texts_(text::DestinationLink));
+    view_.ShowStatus(texts_(text::Scanning));
+}
+
+void RecoveryRun::ConnectEvents(engine::FATEngine& engine) {
+    TurboScanSummary& turbo = outcome_.turbo;
+    engine.Events.LogErrorMessage = [this, &turbo](const std::string& message) {
+        ++turbo.errors;
+        view_.ShowEngineError(message);
+    };
+    engine.Events.LogInfoMessage = [](const std::string&) {};
+    engine.Events.OnFATFilesFound = [this, &turbo](std::int32_t count) {
+        turbo.found = count;
+        if (report_) report_->SetFilesFound(count);
+        view_.ShowFilesFound(count);
+    };
+    engine.Events.OnFoundFATFile = [this, &turbo](const std::string& folder, const std::string& name) {
+        view_.ShowCurrentFile(name);
+        std::error_code ec;
+        const std::string path = folder + name;
+        const auto size = fs::file_size(path, ec);
+        ++turbo.saved;
+        turbo.bytesSaved += ec ? 0 : size;
+        view_.FileSaved(path, ec ? 0 : size);
+    };
+    engine.Events.OnSavedFATFile = [this](const engine::SavedFATFile& file) {
+        if (report_) report_->AddSavedFATFile(file);
+    };
+    engine.Events.OnProgress = [this, &turbo](std::int32_t done) {
+        progressDone_ = done;
+        const double percent = turbo.found > 0 ? std::nearbyint(100.0 / static_cast<double>(turbo.found) * done) : 0;
+        view_.ShowTurboProgress(done, turbo.found,
+                                static_cast<std::int32_t>(std::clamp(percent, 0.0, static_cast<double>(view_.BarMaximum()))));
+    };
+}
+
+void RecoveryRun::RunTurboScan() {
+    turboScanRunning_ = true;
+    Enter(RunStage::TurboScan);
+    OfferToRemoveEarlierResults();
+    TurboScanSummary& turbo = outcome_.turbo;
+    turbo.folder = outcome_.root + shell::TurboScanSubfolder;
+    const auto started = Clock::now();
+    bool failed = false;
+    support::RuntimeError failure(0, "", "");
+    std::int32_t deepScanStart = 0;
+    {
+        engine::FATEngine engine;
+        ConnectEvents(engine);
+        engine.SetDestFolder(turbo.folder);
+        const std::int32_t sectors =
+            request_.sectorsAtOnce > 0 ? request_.sectorsAtOnce : ProposedSectorsAtOnce(geometry_);
+        engine.SetSectorsAtOnce(static_cast<std::int16_t>(std::clamp<std::int32_t>(sectors, 1, 32767)));
+        engine_ = &engine;
+        try {
+            if (!turboScanCancelled_) engine.PreScan(std::string(1, request_.letter), support::ToTruth(request_.keepFolders));
+        } catch (const support::RuntimeError& error) {
+            failed = true;
+            failure = error;
+        }
+        engine_ = nullptr;
+        engine::CloseDrive(drive_);
+        // The deep scan starts at the data area of the boot sector just read.
+        deepScanStart = engine.Layout().DeepScanStart();
+        const engine::SaveSummary& saving = engine.SaveResults();
+        turbo.incomplete = saving.Incomplete;
+        turbo.notWritten = saving.NotWritten;
+        turbo.destinationFull = saving.DestinationFull;
+    }
+    turbo.seconds = SecondsSince(started);
+
+    if (turboScanCancelled_) {
+        // Stopping during the directory walk raises its own error: it is the
+        // Stop the user asked for, not a failure.
+        if (failed && failure.Number() != ErrStoppedDuringWalk) turbo.failure = failure.Description();
+        turbo.end = StageEnd::Stopped;
+        view_.ShowStatus(texts_(text::ScanCancelled));
+        view_.TurboScanEnded(turbo);
+        platform::MsgBox(texts_(text::TurboScanCancelled), platform::vbQuestion, texts_(text::TurboScanTitle));
+    } else if (failed) {
+        turbo.end = StageEnd::Failed;
+        turbo.failure = failure.Description();
+        view_.TurboScanEnded(turbo);
+        view_.ShowTurboScanError(failure);
+        view_.ShowProgress(0);
+        turboScanRunning_ = false;
+        if (request_.stages != RunStages::TurboOnly &&
+            platform::MsgBox(texts_(text::TurboFailedBefore) + "\r\n\r\n" + texts_(text::TurboFailedAfter),
+                             platform::vbYesNo | platform::vbQuestion, texts_(text::TurboFailedTitle)) == platform::IDYES)
+            RunDeepScan(deepScanStart);
+    } else {
+        turbo.end = StageEnd::Completed;
+        turboScanRunning_ = false;
+        view_.ShowStatus(texts_(text::TurboScanFinished));
+        view_.TurboScanEnded(turbo);
+        if (request_.stages != RunStages::TurboOnly && DeepScanWanted()) RunDeepScan(deepScanStart);
+    }
+    view_.ShowProgress(0);
+    turboScanRunning_ = false;
+}
+
+bool RecoveryRun::DeepScanWanted() {
+    return platform::MsgBox(texts_(text::DeepScanQuestionBefore) + " " + std::to_string(outcome_.turbo.found) +
+                                "!\r\n\r\n" + texts_(text::DeepScanQuestionAfter),
+                            platform::vbYesNo | platform::vbQuestion,
+                            texts_(text::DeepScanQuestionTitle)) == platform::IDYES;
+}
+
+void RecoveryRun::RunDeepScan(std::int32_t firstDataSector) {
+    Enter(RunStage::DeepScan);
+    DeepScanAdapter host(*this, firstDataSector);
+    const auto started = Clock::now();
+    DeepScan scan;
+    scan.Run(host);
+    outcome_.deep = scan.LastOutcome();
+    outcome_.deepScanRan = true;
+    outcome_.deepSeconds = SecondsSince(started);
+    view_.DeepScanEnded(outcome_.deep, outcome_.deepSeconds);
+}
+
+void RecoveryRun::Stop() {
+    if (turboScanRunning_) {
+        turboScanCancelled_ = true;
+        view_.ShowStatus(texts_(text::Cancelling));
+        if (engine_) engine_->StopScan();
+    } else {
+        deepStopRequested_ = true;
+    }
+}
+
+void RecoveryRun::Enter(RunStage stage) {
+    stage_ = stage;
+    view_.EnterStage(stage);
+}
+
+bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts) {
+    const int style = platform::vbYesNo | platform::vbQuestion;
+    if (filesFound != 0) {
+        return platform::MsgBox(std::to_string(filesFound) + " " + texts(text::FilesRecovered), style,
+                                texts(text::FilesRecoveredTitle)) == platform::IDYES;
+    }
+    // Either answer leads back to the main menu.
+    platform::MsgBox(texts(text::NoFilesFound), style, texts(text::NoFilesFoundTitle));
+    return false;
+}
+
+std::string WithTrailingSlash(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder.push_back('/');
+    return folder;
+}
+
+} // namespace wizard

@@ -1,0 +1,199 @@
+// One recovery run, as the wizard's Start button and `tranquo-cli recover`
+// both perform it: the checks (CD-ROM, a card in the drive, the signature
+// database), the destination root, the earlier results, the turbo scan, the
+// deep-scan question and the deep scan. Questions and messages go through
+// the user-interface services (platform::MsgBox), pending events run through
+// platform::DoEvents; what the run has to show goes to a RecoveryView. The
+// closing question is asked by the front end that has somewhere to go.
+// Every run that gets past its checks keeps its record, report.xml, in the
+// results folder (see RecoveryReport).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/RawDevice.h"
+#include "support/RuntimeError.h"
+#include "wizard/DeepScan.h"
+#include "wizard/RecoveryReport.h"
+#include "wizard/WizardTexts.h"
+
+namespace engine {
+class FATEngine;
+}
+
+namespace wizard {
+
+enum class RunStages { Both, TurboOnly, DeepOnly };
+
+// What happens to the results of an earlier run in the destination.
+enum class EarlierResults {
+    Ask,    // the wizard's question (No, the default, keeps them)
+    Delete, // removed without a question (tranquo-cli --delete-earlier)
+    Keep,
+};
+
+struct RecoveryRequest {
+    char letter = 0;                 // the drive, "D"
+    std::int32_t sectorsAtOnce = 0;  // 0: proposed for the drive
+    std::int32_t retries = 1;        // deep scan: read attempts for a failing block
+    std::string prefix;              // deep scan: before every carved file's number
+    std::string destinationRoot;     // "": the stored root (DestDir), its default stored
+    EarlierResults earlierResults = EarlierResults::Ask;
+    RunStages stages = RunStages::Both;
+    bool keepFolders = false;        // turbo scan: the card's folder tree instead of one folder
+    std::string reportPath;          // "": none; else a second copy of the run's report
+    std::string commandLine;         // how the run was asked for, as the report names it
+};
+
+enum class RunStage { Idle, TurboScan, DeepScan };
+
+// Why a run ended before it scanned.
+enum class RunRefusal {
+    None,
+    CdRom,             // "You have selected a CD-ROM drive..."
+    DriveAccessRefused, // the user may not open the drive (failure says why)
+    NoCard,            // the drive's geometry could not be read, or it has no sectors
+    DriveUnreadable,   // the drive cannot be opened (failure names it and why)
+    DestinationInTheWay, // a file stands where a result folder must go
+    RunTimeError,      // the signature database (or something else) failed before the scan
+    ReportNotCreated   // the run's report could not be created (failure says why)
+};
+
+enum class StageEnd { NotRun, Completed, Stopped, Failed };
+
+struct TurboScanSummary {
+    StageEnd end = StageEnd::NotRun;
+    std::int64_t found = 0;          // files the engine found
+    std::int64_t saved = 0;          // files it saved
+    std::uint64_t bytesSaved = 0;
+    std::int64_t errors = 0;         // error messages it reported
+    std::int32_t incomplete = 0;     // saved with what the drive holds, not whole
+    std::int32_t notWritten = 0;     // could not be written
+    bool destinationFull = false;    // ... for lack of space on the destination
+    std::string failure;             // the description of the error that ended it
+    std::string folder;              // where the files went
+    double seconds = 0;
+};
+
+struct RecoveryOutcome {
+    RunRefusal refusal = RunRefusal::None;
+    std::string failure;             // what refused the run (a run-time error's description, ...)
+    std::string root;                // the destination root, ending in "/"
+    bool earlierResultsRemoved = false;
+    TurboScanSummary turbo;
+    bool deepScanRan = false;
+    DeepScanOutcome deep;
+    double deepSeconds = 0;
+    std::string reportPath;          // the report in the results folder ("" when none was opened)
+
+    // Turbo plus deep: the number the closing question names.
+    std::int64_t FilesFound() const { return turbo.found + (deepScanRan ? deep.found : 0); }
+};
+
+// What a front end shows of a run. Every member has a default that shows
+// nothing (messages: the user-interface services).
+class RecoveryView {
+public:
+    virtual ~RecoveryView() = default;
+
+    // The run moved into a stage (Idle: it has ended).
+    virtual void EnterStage(RunStage stage) { (void)stage; }
+    virtual void ShowStatus(const std::string& text) { (void)text; }
+    // The destination root in use, and the link to its results folder.
+    virtual void ShowDestination(const std::string& root, const std::string& linkText) { (void)root, (void)linkText; }
+    virtual void EarlierResultsRemoved(const std::string& root) { (void)root; }
+    // Files found so far in the run (both stages).
+    virtual void ShowFilesFound(std::int64_t total) { (void)total; }
+    // The file being saved or carved; "" clears it.
+    virtual void ShowCurrentFile(const std::string& name) { (void)name; }
+    // The bar's value (0 to BarMaximum).
+    virtual void ShowProgress(std::int32_t value) { (void)value; }
+    // The turbo scan's saving step: files done of found, as a percentage.
+    virtual void ShowTurboProgress(std::int64_t done, std::int64_t found, std::int32_t percent) {
+        (void)done, (void)found;
+        ShowProgress(percent);
+    }
+    virtual void ShowImagesFound(std::int64_t carved) { (void)carved; }
+    virtual void ShowReadErrors(std::int64_t errors) { (void)errors; }
+    virtual void FileSaved(const std::string& path, std::uint64_t bytes) { (void)path, (void)bytes; }
+    virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
+        (void)path, (void)bytes, (void)how;
+    }
+    virtual void TurboScanEnded(const TurboScanSummary& summary) { (void)summary; }
+    virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
+    virtual std::int32_t BarMaximum() { return 100; }
+
+    // An error message of the engine (a file it could not save, ...).
+    virtual void ShowEngineError(const std::string& message);
+    // A run-time error that ends the run before it scans: the message the
+    // wizard shows (text 15, the number, ". ", the description).
+    virtual void ShowRunTimeError(const support::RuntimeError& error, const std::string& message,
+                                  const std::string& title);
+    // A run refused before it scanned (a drive that cannot be opened, a file
+    // in the way of the results): the reason, with the exclamation icon.
+    virtual void ShowRefusal(RunRefusal refusal, const std::string& reason, const std::string& title);
+    // A run-time error that ended the turbo scan: its description.
+    virtual void ShowTurboScanError(const support::RuntimeError& error);
+};
+
+class RecoveryRun {
+public:
+    RecoveryRun(RecoveryRequest request, const WizardTexts& texts, RecoveryView& view);
+    ~RecoveryRun();
+    RecoveryRun(const RecoveryRun&) = delete;
+    RecoveryRun& operator=(const RecoveryRun&) = delete;
+
+    // The whole run; nothing is thrown to the caller.
+    RecoveryOutcome Run();
+
+    // Stop: ends the turbo scan (the deep scan is then not offered) or the
+    // deep scan after the sector it is working on.
+    void Stop();
+    bool TurboScanRunning() const { return turboScanRunning_; }
+    RunStage Stage() const { return stage_; }
+
+private:
+    class DeepScanAdapter;
+
+    bool CheckDrive();
+    bool ChooseDestination();
+    engine::VolumeLayout ProbeLayout();
+    bool OpenReport(const engine::VolumeLayout& layout);
+    RunState ReportState() const;
+    void RunStages(const engine::VolumeLayout& probed);
+    void RunTurboScan();
+    void TurboScanFailed(const support::RuntimeError& error);
+    bool DeepScanWanted();
+    void RunDeepScan(std::int32_t firstDataSector);
+    void OfferToRemoveEarlierResults();
+    void ConnectEvents(engine::FATEngine& engine);
+    void Enter(RunStage stage);
+
+    RecoveryRequest request_;
+    const WizardTexts& texts_;
+    RecoveryView& view_;
+    RecoveryOutcome outcome_;
+    engine::DriveNumber drive_ = 0;
+    engine::DriveGeometry geometry_;
+    RunStage stage_ = RunStage::Idle;
+    bool turboScanRunning_ = false;
+    bool turboScanCancelled_ = false;
+    bool deepStopRequested_ = false;
+    std::int64_t progressDone_ = 0;
+    engine::FATEngine* engine_ = nullptr; // while the turbo scan runs
+    std::unique_ptr<RecoveryReport> report_; // from the run's start to its end
+};
+
+// The closing question of the wizard, for the files found by a run: how
+// many were recovered and whether to look at them (text 21), or, without
+// files, whether to go back to the main menu (text 19). True when the
+// results viewer is to follow.
+bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts);
+
+// The destination root as a folder path ending in "/".
+std::string WithTrailingSlash(std::string folder);
+
+} // namespace wizard

@@ -1,0 +1,606 @@
+#include "wizard/windows/frmMain.h"
+
+#include <chrono>
+
+#include <QComboBox>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "engine/FileTypeTable.h"
+#include "platform/desktop/DesktopUi.h"
+#include "platform/desktop/Forms.h"
+#include "platform/desktop/WindowConventions.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "shell/DestinationFolder.h"
+
+namespace wizard {
+
+namespace {
+
+using namespace platform::desktop;
+
+FormRegistration registration("frmMain", [] { return new frmMain; });
+
+constexpr int kDesignWidth = 640;
+constexpr const char* kResultsFolder = "My Recovered Mobile Device";
+
+// The desktop's pump during a run, at most 50 times a second: the deep
+// scan asks for it every 16 sectors, far more often than anyone clicks Stop
+// on a fast card, and each pass of the event loop polls the system.
+class PacedPump : public platform::UiServices {
+public:
+    explicit PacedPump(platform::UiServices& inner) : inner_(inner) {}
+    void DoEvents() override {
+        const auto now = Clock::now();
+        if (now - last_ < kInterval) return;
+        inner_.DoEvents();
+        last_ = Clock::now();
+    }
+    int MessageBox(const std::string& text, int style, const std::string& title) override {
+        const int answer = inner_.MessageBox(text, style, title);
+        last_ = Clock::time_point{};
+        return answer;
+    }
+    std::string FileDialog(const platform::FileDialogRequest& request) override { return inner_.FileDialog(request); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kInterval{20};
+    platform::UiServices& inner_;
+    Clock::time_point last_{};
+};
+
+// Installs the paced pump over the desktop's services for a scope; the
+// scripted services of tests are left as they are, pump for pump.
+class PacedPumpScope {
+public:
+    PacedPumpScope() : previous_(platform::Ui()), paced_(previous_) {
+        if (dynamic_cast<platform::desktop::DesktopUi*>(&previous_)) {
+            platform::SetUi(&paced_);
+            installed_ = true;
+        }
+    }
+    ~PacedPumpScope() {
+        if (installed_) platform::SetUi(&previous_);
+    }
+    PacedPumpScope(const PacedPumpScope&) = delete;
+    PacedPumpScope& operator=(const PacedPumpScope&) = delete;
+
+private:
+    platform::UiServices& previous_;
+    PacedPump paced_;
+    bool installed_ = false;
+};
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Texts with Windows line ends shown in a label.
+QString Lines(const std::string& text) { return Q(text).replace(QLatin1String("\r\n"), QLatin1String("\n")); }
+
+// A control that keeps its place in the layout while hidden, so that the
+// fixed-size window does not squeeze its neighbours when it appears.
+template <class W>
+W* KeepPlace(W* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+    return widget;
+}
+
+} // namespace
+
+frmMain::frmMain() : QWidget(nullptr) {
+    setObjectName("frmMain");
+    BuildControls();
+    Form_Load();
+}
+
+frmMain::~frmMain() {
+    if (run_) run_->Stop();
+    engine::ReleaseFileTypes();
+}
+
+QLabel* frmMain::NewCaption(const char* name, int entry, const char* design) {
+    QLabel* label = NewControl<QLabel>(this, name);
+    label->setProperty("wizardEntry", entry);
+    SetCaption(label, QString::fromUtf8(design));
+    return label;
+}
+
+QLabel* frmMain::NewValue(const char* name) {
+    // Plain text: a label of selectable text keeps a text document, which
+    // makes every update of a running counter a layout.
+    QLabel* label = NewControl<QLabel>(this, name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void frmMain::BuildControls() {
+    Label2 = NewCaption("Label2", 3, "Recover Lost Files");
+    QFont heading = Label2->font();
+    heading.setPointSizeF(heading.pointSizeF() * 1.4);
+    heading.setBold(true);
+    Label2->setFont(heading);
+    lblInfo = NewCaption("lblInfo", 2, "Choose the drive of the memory card and press Start.");
+    lblInfo->setWordWrap(true);
+
+    XPFrame201 = NewControl<QGroupBox>(this, "XPFrame201");
+    SetCaption(XPFrame201, QStringLiteral("Drive to recover from"));
+    lblSearchStatus = KeepPlace(NewValue("lblSearchStatus"));
+    lblSearchStatus->setWordWrap(true);
+    lblSearchStatus->setAlignment(Qt::AlignLeft | Qt::AlignBottom); // next to the list it points to
+    // Room for the longest status (five lines of wrapped text).
+    lblSearchStatus->setMinimumHeight(lblSearchStatus->fontMetrics().lineSpacing() * 6);
+    lblSelect = KeepPlace(NewCaption("lblSelect", 61, "Drive"));
+    DriveBox = KeepPlace(NewControl<QComboBox>(this, "DriveBox"));
+    DriveBox->setAccessibleName(QStringLiteral("Drive"));
+    lblSelect->setBuddy(DriveBox);
+    ListBoxDrives = NewControl<QListWidget>(this, "ListBoxDrives");
+    ListBoxDrives->hide();
+    butGetAll = KeepPlace(NewControl<QPushButton>(this, "butGetAll"));
+    SetCaption(butGetAll, QStringLiteral("Show all drives"));
+
+    LabelMedia = NewCaption("LabelMedia", 57, "Drive type:");
+    LabelInfoMedia = NewValue("LabelInfoMedia");
+    LabelBytesPerSec = NewCaption("LabelBytesPerSec", 58, "Bytes per sector:");
+    LabelInfoBytesPerSec = NewValue("LabelInfoBytesPerSec");
+    LabelCapacity = NewCaption("LabelCapacity", 68, "Capacity:");
+    LabelInfoCapacity = NewValue("LabelInfoCapacity");
+    LabelSecAtOnce = NewCaption("LabelSecAtOnce", 54, "Sectors read at once:");
+    UpDownSecAtOnce = NewControl<QSpinBox>(this, "UpDownSecAtOnce");
+    UpDownSecAtOnce->setRange(1, 4000);
+    UpDownSecAtOnce->setValue(64);
+    LabelSecAtOnce->setBuddy(UpDownSecAtOnce);
+    LabelRetry = NewCaption("LabelRetry", 55, "Read attempts:");
+    UpDownRetry = NewControl<QSpinBox>(this, "UpDownRetry");
+    UpDownRetry->setRange(1, 100);
+    UpDownRetry->setValue(1);
+    LabelRetry->setBuddy(UpDownRetry);
+    LabelPrefix = NewCaption("LabelPrefix", 56, "File name prefix:");
+    EditFilenamePrefix = NewControl<QLineEdit>(this, "EditFilenamePrefix");
+    // The prefix becomes part of a file name: no folder separators.
+    EditFilenamePrefix->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^/\\\\\\x00-\\x1f]{0,40}")), EditFilenamePrefix));
+    LabelPrefix->setBuddy(EditFilenamePrefix);
+    LabelDestPath = NewCaption("LabelDestPath", 53, "Destination folder:");
+    EditDestPath = NewControl<QLineEdit>(this, "EditDestPath");
+    EditDestPath->setReadOnly(true);
+    LabelDestPath->setBuddy(EditDestPath);
+
+    // While a run goes on, the drive row names the drive being scanned.
+    lblScanDrive = NewValue("lblScanDrive");
+    lblScanDrive->hide();
+
+    auto* frame = new QGridLayout(XPFrame201);
+    frame->addWidget(lblSelect, 1, 0);
+    frame->addWidget(DriveBox, 1, 1, 1, 2);
+    frame->addWidget(lblScanDrive, 1, 0, 1, 3);
+    frame->addWidget(butGetAll, 1, 3);
+    frame->addWidget(LabelMedia, 2, 0);
+    frame->addWidget(LabelInfoMedia, 2, 1);
+    frame->addWidget(LabelBytesPerSec, 2, 2);
+    frame->addWidget(LabelInfoBytesPerSec, 2, 3);
+    frame->addWidget(LabelCapacity, 3, 0);
+    frame->addWidget(LabelInfoCapacity, 3, 1);
+    frame->addWidget(LabelSecAtOnce, 4, 0);
+    frame->addWidget(UpDownSecAtOnce, 4, 1);
+    frame->addWidget(LabelRetry, 4, 2);
+    frame->addWidget(UpDownRetry, 4, 3);
+    frame->addWidget(LabelPrefix, 5, 0);
+    frame->addWidget(EditFilenamePrefix, 5, 1);
+    frame->addWidget(LabelDestPath, 6, 0);
+    frame->addWidget(EditDestPath, 6, 1, 1, 3);
+    frame->setColumnStretch(1, 1);
+    frame->setColumnStretch(3, 1);
+
+    lblStatistics = KeepPlace(NewCaption("lblStatistics", 5, "Statistics"));
+    QFont bold = lblStatistics->font();
+    bold.setBold(true);
+    lblStatistics->setFont(bold);
+    lblNoFiles = KeepPlace(NewCaption("lblNoFiles", 6, "Files found:"));
+    lblFileFound = KeepPlace(NewValue("lblFileFound"));
+    LabelImagesFound = KeepPlace(NewCaption("LabelImagesFound", 69, "Images found:"));
+    LabelInfoImagesFound = KeepPlace(NewValue("LabelInfoImagesFound"));
+    LabelReadErrors = KeepPlace(NewCaption("LabelReadErrors", 70, "Read errors:"));
+    LabelInfoReadErrors = KeepPlace(NewValue("LabelInfoReadErrors"));
+    lblCur = KeepPlace(NewCaption("lblCur", 7, "Current file:"));
+    lblCurrent = KeepPlace(NewValue("lblCurrent"));
+    // A long name must not widen the fixed-size window.
+    lblCurrent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(lblCurrent);
+    LabelStatus = KeepPlace(NewCaption("LabelStatus", 8, "Status:"));
+    LabelInfoStatus = KeepPlace(NewValue("LabelInfoStatus"));
+    LabelInfoStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(LabelInfoStatus);
+    LabelProgress = KeepPlace(NewCaption("LabelProgress", 11, "Progress:"));
+    ProgressBar = KeepPlace(NewControl<QProgressBar>(this, "ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setTextVisible(false);
+    pbValue = KeepPlace(NewValue("pbValue"));
+    pbValue->setMinimumWidth(pbValue->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
+    LabelInfoCurrentSector = NewValue("LabelInfoCurrentSector");
+    LabelInfoCurrentSector->hide();
+    Label5 = KeepPlace(NewValue("Label5"));
+    Label5->setTextFormat(Qt::RichText);
+    Label5->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    Label5->setFocusPolicy(Qt::StrongFocus);
+    connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
+
+    auto* statisticsPage = new QWidget(this);
+    auto* statistics = new QGridLayout(statisticsPage);
+    statistics->setContentsMargins(0, 0, 0, 0);
+    statistics->addWidget(lblStatistics, 0, 0, 1, 4);
+    statistics->addWidget(lblNoFiles, 1, 0);
+    statistics->addWidget(lblFileFound, 1, 1);
+    statistics->addWidget(LabelImagesFound, 1, 2);
+    statistics->addWidget(LabelInfoImagesFound, 1, 3);
+    statistics->addWidget(LabelReadErrors, 2, 2);
+    statistics->addWidget(LabelInfoReadErrors, 2, 3);
+    statistics->addWidget(lblCur, 3, 0);
+    statistics->addWidget(lblCurrent, 3, 1, 1, 3);
+    statistics->addWidget(LabelStatus, 4, 0);
+    statistics->addWidget(LabelInfoStatus, 4, 1, 1, 3);
+    statistics->addWidget(LabelProgress, 5, 0);
+    statistics->addWidget(ProgressBar, 5, 1, 1, 2);
+    statistics->addWidget(pbValue, 5, 3);
+    statistics->addWidget(Label5, 6, 0, 1, 4);
+    statistics->setColumnStretch(1, 1);
+    statistics->setColumnStretch(3, 1);
+
+    xpbutRescan = NewControl<QPushButton>(this, "xpbutRescan");
+    SetCaption(xpbutRescan, QStringLiteral("Rescan"));
+    xpbutBack = NewControl<QPushButton>(this, "xpbutBack");
+    SetCaption(xpbutBack, QStringLiteral("Back"));
+    xpbutStart = NewControl<QPushButton>(this, "xpbutStart");
+    SetCaption(xpbutStart, QStringLiteral("Start"));
+    xpbutStop = NewControl<QPushButton>(this, "xpbutStop");
+    SetCaption(xpbutStop, QStringLiteral("Stop"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(xpbutRescan);
+    buttons->addStretch(1);
+    buttons->addWidget(xpbutBack);
+    buttons->addWidget(xpbutStart);
+    buttons->addWidget(xpbutStop);
+
+    // Before a run the drive search's result (it points to the list below
+    // it), during and after it the statistics, in the same place.
+    searchOrStatistics_ = new QStackedWidget(this);
+    searchOrStatistics_->addWidget(lblSearchStatus);
+    searchOrStatistics_->addWidget(statisticsPage);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label2);
+    layout->addWidget(lblInfo);
+    layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
+    layout->addWidget(searchOrStatistics_);
+    layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
+    layout->addWidget(XPFrame201);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    connect(xpbutStart, &QPushButton::clicked, this, [this] { ButtonStart(); });
+    connect(xpbutStop, &QPushButton::clicked, this, [this] {
+        xpbutStop->setEnabled(false);
+        ButtonCancel();
+    });
+    connect(xpbutBack, &QPushButton::clicked, this, [this] { Command1(); });
+    connect(xpbutRescan, &QPushButton::clicked, this, [this] { butRescan_Click(); });
+    connect(butGetAll, &QPushButton::clicked, this, [this] { butGetAll_Click(); });
+    connect(DriveBox, &QComboBox::activated, this, [this](int index) { DriveBox_Click(index); });
+    connect(ListBoxDrives, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row < 0 || running_) return;
+        const QString item = ListBoxDrives->item(row)->text();
+        if (!item.isEmpty()) SelectDrive(item.at(0).toLatin1());
+    });
+}
+
+// Captions from the language file; a section that could not be read leaves
+// the design captions.
+void frmMain::ApplyTexts() {
+    if (!texts_.Loaded()) return;
+    const std::vector<std::string>& t = texts_.Entries();
+    SetCaption(this, t, 1);
+    SetCaption(lblInfo, t, 2);
+    SetCaption(Label2, t, 3);
+    SetCaption(XPFrame201, t, 4);
+    SetCaption(lblStatistics, t, 5);
+    SetCaption(lblNoFiles, t, 6);
+    SetCaption(lblCur, t, 7);
+    SetCaption(LabelStatus, t, 8);
+    SetCaption(xpbutRescan, t, 9);
+    SetCaption(butGetAll, t, 10);
+    SetCaption(LabelProgress, t, 11);
+    SetCaption(xpbutStart, t, 12);
+    SetCaption(xpbutStop, t, 13);
+    SetCaption(xpbutBack, t, 14);
+    for (QLabel* caption : {lblSelect, LabelMedia, LabelBytesPerSec, LabelCapacity, LabelSecAtOnce, LabelRetry,
+                            LabelPrefix, LabelDestPath, LabelImagesFound, LabelReadErrors})
+        SetCaption(caption, t, caption->property("wizardEntry").toInt());
+    // The fields take the name of their caption, for the screen reader.
+    DriveBox->setAccessibleName(EntryText(t, 4));
+    ListBoxDrives->setAccessibleName(EntryText(t, 4));
+    UpDownSecAtOnce->setAccessibleName(LabelSecAtOnce->text());
+    UpDownRetry->setAccessibleName(LabelRetry->text());
+    EditFilenamePrefix->setAccessibleName(LabelPrefix->text());
+    EditDestPath->setAccessibleName(LabelDestPath->text());
+}
+
+void frmMain::Form_Load() {
+    SetCaption(this, QStringLiteral("Recovery Wizard"));
+    showAllDrives_ = false;
+    RemoveCloseItem(this);
+    texts_ = LoadWizardTexts();
+    decimalSeparator_ = UserDecimalSeparator();
+    ApplyTexts();
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
+             LabelInfoReadErrors, lblCur, lblCurrent, LabelStatus, LabelInfoStatus, LabelProgress, ProgressBar,
+             pbValue, Label5})
+        hidden->hide();
+    buttonStartEnabled_ = false;
+    buttonCancelEnabled_ = false;
+    xpbutStop->setEnabled(false);
+    EditDestPath->setText(Q(shell::CurrentDestinationRoot()));
+    SetFixedDesignSize(this, kDesignWidth);
+    ListDrives();
+}
+
+// ---- the drive list ----
+
+void frmMain::ListDrives() {
+    const DriveListing listing = ListRemovableDrives(showAllDrives_, texts_, decimalSeparator_);
+    if (listing.systemListFailed)
+        platform::MsgBox(texts_(text::NoDriveStrings), platform::vbCritical, texts_(text::WizardTitle));
+    DriveBox->clear();
+    ListBoxDrives->blockSignals(true);
+    ListBoxDrives->clear();
+    for (std::size_t i = 0; i < listing.items.size(); ++i) {
+        DriveBox->addItem(Q(listing.items[i]));
+        ListBoxDrives->addItem(Q(listing.letters[i]));
+    }
+    ListBoxDrives->blockSignals(false);
+    lblSearchStatus->setText(Lines(listing.searchStatus));
+    lblSearchStatus->show();
+    butGetAll->show();
+    xpbutRescan->show();
+    if (listing.items.empty()) {
+        lblSelect->hide();
+        DriveBox->hide();
+        selectedLetter_ = 0;
+        buttonStartEnabled_ = false;
+        LabelInfoMedia->clear();
+        LabelInfoBytesPerSec->clear();
+        LabelInfoCapacity->clear();
+    } else {
+        lblSelect->show();
+        DriveBox->show();
+        DriveBox->setCurrentIndex(0);
+        DriveBox_Click(0);
+    }
+    showAllDrives_ = false;
+    UpdateButtons();
+}
+
+void frmMain::butRescan_Click() {
+    if (running_) return;
+    ListDrives();
+}
+
+void frmMain::butGetAll_Click() {
+    if (running_) return;
+    showAllDrives_ = true;
+    ListDrives();
+}
+
+void frmMain::DriveBox_Click(int index) {
+    if (index < 0 || index >= ListBoxDrives->count() || running_) return;
+    // The letter comes from the parallel list, so that items led by a
+    // translated word select the drive they name too.
+    const QString letter = ListBoxDrives->item(index)->text();
+    if (!letter.isEmpty()) SelectDrive(letter.at(0).toLatin1());
+}
+
+void frmMain::SelectDrive(char letter) {
+    selectedLetter_ = letter;
+    buttonStartEnabled_ = false;
+    LabelInfoMedia->clear();
+    LabelInfoBytesPerSec->clear();
+    LabelInfoCapacity->clear();
+    const DriveChoice choice = ChooseDrive(letter, decimalSeparator_);
+    driveReadable_ = choice.readable;
+    if (choice.readable) {
+        LabelInfoMedia->setText(Q(choice.mediaText));
+        LabelInfoBytesPerSec->setText(Q(choice.bytesPerSectorText));
+        LabelInfoCapacity->setText(Q(choice.capacityText));
+        LabelInfoStatus->setText(Q(texts_(text::Ready)));
+        buttonStartEnabled_ = true;
+        UpDownRetry->setMinimum(choice.retryMinimum);
+        if (choice.sectorsAtOnceMaximum > 0) UpDownSecAtOnce->setMaximum(choice.sectorsAtOnceMaximum);
+        UpDownSecAtOnce->setValue(std::min(choice.sectorsAtOnce, UpDownSecAtOnce->maximum()));
+    } else {
+        LabelInfoStatus->setText(Q(texts_(text::DriveUnreadable)));
+    }
+    UpdateButtons();
+}
+
+// ---- the run ----
+
+void frmMain::UpdateButtons() {
+    xpbutStart->setEnabled(!running_ && !finished_ && buttonStartEnabled_ && selectedLetter_ != 0);
+    xpbutBack->setEnabled(!running_ && command1Enabled_);
+    xpbutRescan->setEnabled(!running_);
+    butGetAll->setEnabled(!running_);
+    DriveBox->setEnabled(!running_);
+    ListBoxDrives->setEnabled(!running_);
+    UpDownSecAtOnce->setEnabled(!running_);
+    UpDownRetry->setEnabled(!running_);
+    EditFilenamePrefix->setEnabled(!running_);
+}
+
+void frmMain::EnterScanningLook() {
+    for (QWidget* hidden : std::initializer_list<QWidget*>{lblSearchStatus, DriveBox, butGetAll, lblSelect, xpbutRescan})
+        hidden->hide();
+    running_ = true;
+    finished_ = false;
+    lblScanDrive->setText(DriveBox->currentText());
+    lblScanDrive->show();
+    searchOrStatistics_->setCurrentIndex(1);
+    xpbutStop->setEnabled(true);
+    RemoveCloseItem(this);
+    lblFileFound->clear();
+    lblCurrent->clear();
+    LabelInfoImagesFound->setText(QStringLiteral("0"));
+    LabelInfoReadErrors->setText(QStringLiteral("0"));
+    for (QWidget* shown : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound,
+                                                          LabelInfoImagesFound, LabelReadErrors, LabelInfoReadErrors,
+                                                          LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar})
+        shown->show();
+    LabelInfoStatus->setText(Q(texts_(text::Starting)));
+    UpdateButtons();
+}
+
+void frmMain::EnterIdleLook() {
+    running_ = false;
+    buttonCancelEnabled_ = false;
+    xpbutStop->setEnabled(false);
+    for (QWidget* hidden : std::initializer_list<QWidget*>{pbValue, lblCur, lblCurrent, LabelProgress})
+        hidden->hide();
+    LabelInfoStatus->setText(Q(texts_(text::Ready)));
+    ProgressBar->setValue(0);
+    ProgressBar->hide();
+    LabelInfoCurrentSector->clear();
+    UpdateButtons();
+}
+
+void frmMain::ButtonStart() {
+    if (running_ || !buttonStartEnabled_ || selectedLetter_ == 0) return;
+    EnterScanningLook();
+    RecoveryRequest request;
+    request.letter = selectedLetter_;
+    request.sectorsAtOnce = UpDownSecAtOnce->value();
+    request.retries = UpDownRetry->value();
+    request.prefix = EditFilenamePrefix->text().toStdString();
+    request.earlierResults = EarlierResults::Ask;
+    request.stages = RunStages::Both;
+    RecoveryOutcome outcome;
+    {
+        PacedPumpScope paced;
+        RecoveryRun run(request, texts_, *this);
+        run_ = &run;
+        outcome = run.Run();
+        run_ = nullptr;
+    }
+    EnterIdleLook();
+
+    if (outcome.refusal != RunRefusal::None && outcome.refusal != RunRefusal::CdRom) {
+        // Nothing was scanned: back to the drive list, to pick again or go back.
+        for (QWidget* hidden : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound,
+                                                               LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
+                                                               LabelInfoReadErrors, Label5})
+            hidden->hide();
+        for (QWidget* shown : std::initializer_list<QWidget*>{lblSearchStatus, lblSelect, DriveBox, butGetAll, xpbutRescan})
+            shown->show();
+        lblScanDrive->hide();
+        searchOrStatistics_->setCurrentIndex(0);
+        if (outcome.refusal == RunRefusal::NoCard) {
+            buttonStartEnabled_ = false;
+            LabelInfoStatus->setText(Q(texts_(text::DriveUnreadable)));
+        }
+        UpdateButtons();
+        return;
+    }
+
+    // Finished: only Back until the closing question is answered.
+    finished_ = true;
+    UpdateButtons();
+    const bool viewResults = AskToViewResults(outcome.FilesFound(), texts_);
+    platform::DoEvents();
+    if (viewResults && FormExists("frmView")) ShowForm("frmView");
+    else ShowForm("frmMainMenu");
+    Unload(this);
+}
+
+void frmMain::ButtonCancel() {
+    if (!run_) return;
+    if (run_->TurboScanRunning()) {
+        run_->Stop();
+        buttonCancelEnabled_ = false;
+        xpbutStop->setEnabled(false);
+    } else {
+        run_->Stop();
+    }
+}
+
+void frmMain::Command1() {
+    if (running_ || !command1Enabled_) return;
+    ShowForm("frmMainMenu");
+    Unload(this);
+}
+
+void frmMain::Label5_Click() {
+    const std::string folder = EditDestPath->text().toStdString() + kResultsFolder;
+    ShellExecuteA(nullptr, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// ---- what the run shows ----
+
+void frmMain::EnterStage(RunStage stage) {
+    switch (stage) {
+    case RunStage::TurboScan:
+        buttonCancelEnabled_ = true;
+        LabelProgress->show();
+        ProgressBar->show();
+        pbValue->show();
+        break;
+    case RunStage::DeepScan:
+        // The bar now counts the drive's sectors, not saved files.
+        buttonCancelEnabled_ = true;
+        pbValue->hide();
+        LabelProgress->show();
+        ProgressBar->show();
+        break;
+    case RunStage::Idle:
+        break;
+    }
+}
+
+void frmMain::ShowStatus(const std::string& text) { LabelInfoStatus->setText(Q(text)); }
+
+void frmMain::ShowDestination(const std::string& root, const std::string& linkText) {
+    EditDestPath->setText(Q(root));
+    if (linkText.empty()) return;
+    Label5->setText(QStringLiteral("<a href=\"results\">%1</a>").arg(Q(linkText).toHtmlEscaped()));
+    Label5->setAccessibleName(Q(linkText));
+    Label5->show();
+}
+
+void frmMain::ShowFilesFound(std::int64_t total) { lblFileFound->setText(QString::number(total)); }
+
+void frmMain::ShowCurrentFile(const std::string& name) { lblCurrent->setText(Q(name)); }
+
+void frmMain::ShowProgress(std::int32_t value) { ProgressBar->setValue(value); }
+
+void frmMain::ShowTurboProgress(std::int64_t, std::int64_t, std::int32_t percent) {
+    pbValue->setText(QString::number(percent) + QLatin1Char('%'));
+    ProgressBar->setValue(percent);
+}
+
+void frmMain::ShowImagesFound(std::int64_t carved) { LabelInfoImagesFound->setText(QString::number(carved)); }
+
+void frmMain::ShowReadErrors(std::int64_t errors) { LabelInfoReadErrors->setText(QString::number(errors)); }
+
+std::int32_t frmMain::BarMaximum() { return ProgressBar->maximum(); }
+
+} // namespace wizard
