@@ -220,12 +220,12 @@ TEST_F(ToolsWindowTest, TheFolderChooserStoresTheChosenFolderOnlyOnOK) {
 }
 
 TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuExceptForTheCdDvdOption) {
-    static auto* menu = new platform::desktop::FormRegistration("frmMainMenu", [] {
+    // A stand-in main menu, registered once for the whole test program.
+    static const platform::desktop::FormRegistration menu("frmMainMenu", [] {
         auto* stub = new QWidget;
         stub->setObjectName("frmMainMenu");
         return stub;
     });
-    (void)menu;
     Click("cmdCancel");
     QTRY_VERIFY(window_.isNull());
     QPointer<QWidget> shown = platform::desktop::FindForm("frmMainMenu");
