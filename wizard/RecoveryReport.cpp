@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "platform/oleauto.h"
 #include "wizard/Sha256.h"
 
 #ifndef TRANQUO_VERSION_MAJOR
@@ -67,25 +68,6 @@ std::string TimeElement(const char* name, const std::string& when, int precision
     return "    <" + std::string(name) + " prec=\"" + std::to_string(precision) + "\">" + when + "</" + name + ">\n";
 }
 
-// Appends the code point as UTF-8.
-void PutUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 } // namespace
 
 std::string RecoveredFolder(const std::string& destinationRoot) {
@@ -125,7 +107,7 @@ std::string XmlText(const std::string& text) {
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
-        default: PutUtf8(out, cp); break;
+        default: platform::AppendUtf8(out, static_cast<char32_t>(cp)); break;
         }
     }
     return out;
@@ -173,7 +155,7 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
         path_.clear();
         return false;
     }
-    outputs_.push_back({file, 0});
+    outputs_.push_back({file, 0, {}});
     // The same file named twice would be written over itself.
     if (!extraPath.empty() && !fs::equivalent(extraPath, path_, ec)) {
         std::FILE* extra = std::fopen(extraPath.c_str(), "w");
@@ -181,7 +163,7 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
             if (error) *error = "cannot create the report " + extraPath + ": " + std::strerror(errno);
             return false;
         }
-        outputs_.push_back({extra, 0});
+        outputs_.push_back({extra, 0, {}});
     }
 
     utsname system{};
