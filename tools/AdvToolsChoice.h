@@ -58,7 +58,4 @@ void RunDeviceTool(ToolChoice choice, engine::DriveNumber drive, const ToolInput
 const std::string& ProgressHeading(ToolChoice choice);
 const std::string& DeviceLabel();
 
-// The vendor's web site, opened from the window's link.
-inline constexpr const char* VendorWebSite = "https://tranquo.example/";
-
 } // namespace tools

@@ -25,6 +25,7 @@
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/LanguageFile.h"
+#include "shell/VendorLinks.h"
 #include "shell/frmPasser.h"
 #include "tools/RemovableDriveList.h"
 
@@ -203,7 +204,7 @@ void frmAdvTools::BuildControls() {
 
     auto* buttons = new QHBoxLayout;
     Label18 = NewControl<QLabel>(this, "Label18");
-    const QString site = QString::fromLatin1(VendorWebSite);
+    const QString site = QString::fromLatin1(shell::WebSiteAddress);
     const QString shown = QString(site).remove(QStringLiteral("https://")).remove('/');
     Label18->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(site, shown));
     Label18->setAccessibleName(shown);
@@ -421,7 +422,7 @@ void frmAdvTools::butDestCancel_Click() {
 
 void frmAdvTools::cmdCancel_Click() { Unload(this); }
 
-void frmAdvTools::Label18_Click() { ShellExecuteA(nullptr, "open", VendorWebSite, nullptr, nullptr, SW_SHOWNORMAL); }
+void frmAdvTools::Label18_Click() { shell::OpenAddress(shell::WebSiteAddress); }
 
 void frmAdvTools::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
