@@ -11,11 +11,6 @@ namespace {
 
 using namespace cli::devicetools;
 
-int RunBackup(const std::vector<std::string>& args, cli::Context& context);
-
-cli::CommandRegistration backup({"backup", "copy a whole drive into a new image file",
-                                 "backup --drive D --to FILE", RunBackup});
-
 // A backup never replaces anything, and never writes through a symbolic
 // link (a dangling one would have its target created).
 bool CheckNewImageName(const std::string& path, cli::Context& context) {
@@ -27,9 +22,7 @@ bool CheckNewImageName(const std::string& path, cli::Context& context) {
     return false;
 }
 
-int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
-    ToolArguments parsed;
-    if (!ParseToolArguments(args, "--to", *cli::FindCommand("backup"), context, &parsed)) return cli::ExitUsage;
+int RunBackup(const ToolArguments& parsed, cli::Context& context) {
     if (!CheckDriveReadable(parsed.drive, "backup", context)) return cli::ExitFailure;
     if (!CheckNewImageName(parsed.file, context)) return cli::ExitFailure;
     LoadToolTexts();
@@ -39,5 +32,12 @@ int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
     engine::DriveNumber drive = engine::DriveNumberFromLetter(parsed.drive);
     return RunTool("backup", context, "no image was written", [drive](const tools::ToolInputs& inputs) { tools::BackupDevice(drive, inputs); });
 }
+
+cli::CommandRun DefineBackup(CLI::App& command) {
+    return DefineToolCommand(command, RunBackup, "the drive to copy", "--to",
+                      "the new image file; an existing name or a link is refused");
+}
+
+cli::CommandRegistration backup({"backup", "copy a whole drive into a new image file", DefineBackup});
 
 } // namespace

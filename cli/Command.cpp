@@ -7,6 +7,7 @@
 #include <map>
 #include <ostream>
 
+#include "cli/CommandOptions.h"
 #include "platform/drives.h"
 
 namespace cli {
@@ -32,72 +33,124 @@ void OnInterrupt(int) {
     interruptRequested = true;
 }
 
-void PrintUsage(std::ostream& out) {
-    out << "usage: tranquo-cli [--attach IMAGE]... [--yes] [--quiet] COMMAND [ARGUMENTS]\n"
-           "\n"
-           "Brings back photos, videos and sound files from FAT memory cards.\n"
-           "Drives: C: is the root file system; card readers, cameras and phones get\n"
-           "D:, E:, ...; --attach (or TRANQUO_ATTACH, paths separated by ':') makes\n"
-           "card image files drives too.\n"
-           "\n"
-           "commands:\n";
-    std::size_t width = 0;
-    for (const auto& command : Commands()) width = std::max(width, command.name.size());
-    for (const auto& command : Commands())
-        out << "  " << command.name << std::string(width - command.name.size() + 2, ' ') << command.summary << "\n";
-    out << "\n"
-           "options:\n"
-           "  --attach IMAGE  attach a card image as a drive (repeatable)\n"
-           "  --yes           answer Yes to every question (needed to write without a terminal)\n"
-           "  -q, --quiet     print only warnings, errors and results\n"
-           "  --help          this text; 'tranquo-cli help COMMAND' for one command\n"
-           "  --version       print the version\n";
-}
+constexpr const char* Description =
+    "Brings back photos, videos and sound files from FAT memory cards.\n"
+    "Drives: C: is the root file system; card readers, cameras and phones get\n"
+    "D:, E:, ...; --attach (or TRANQUO_ATTACH, paths separated by ':') makes\n"
+    "card image files drives too.\n";
 
-void PrintCommandUsage(const CommandInfo& command, std::ostream& out) {
-    out << "usage: tranquo-cli [OPTIONS] " << (command.usage.empty() ? command.name : command.usage) << "\n"
-        << command.summary << "\n";
-}
+constexpr const char* Footer =
+    "Exit status: 0 success, 1 failure, 2 bad usage, 130 stopped by Ctrl-C.\n"
+    "'tranquo-cli help COMMAND' or 'tranquo-cli COMMAND --help' describes a command's options.";
 
-struct ParsedLine {
-    GlobalOptions options;
-    bool help = false;
-    std::vector<std::string> words; // the command and its arguments
-    std::string error;
+constexpr const char* CommandFooter =
+    "The global options --attach IMAGE, --yes and --quiet may stand before or after the command\n"
+    "(see tranquo-cli --help).";
+
+// The whole command line: the global options, each registered command with
+// its options, and `help`. The runs the commands' definitions returned are
+// kept by subcommand.
+class CommandLine {
+public:
+    CommandLine() : app_(Description, "tranquo-cli") {
+        app_.formatter(HelpLayout());
+        // An option given twice counts once, with its last value (a script's
+        // default, then the user's own).
+        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app_.footer(Footer);
+        app_.require_subcommand(0, 1);
+        // Words no command takes are reported in Usage's words, not CLI11's.
+        app_.allow_extras();
+        app_.set_help_flag("-h,--help", "this text; 'tranquo-cli help COMMAND' for one command's options");
+        app_.set_version_flag("--version", "tranquo-cli " TRANQUO_VERSION, "print the version");
+        app_.add_option("--attach", options_.attach, "attach a card image file as a drive (repeatable)")
+            ->type_name("IMAGE")
+            ->check(NotEmpty());
+        app_.add_flag("-y,--yes", options_.assumeYes,
+                      "answer Yes to every question (needed to write without a terminal)");
+        app_.add_flag("-q,--quiet", options_.quiet, "print only warnings, errors, questions and results");
+        for (const CommandInfo& info : Commands()) {
+            CLI::App* command = Subcommand(info.name, info.summary);
+            runs_[command] = info.define(*command);
+        }
+        help_ = Subcommand("help", "describe the program, or one command and its options");
+        help_->add_option("COMMAND", helpTopic_, "the command to describe");
+    }
+
+    CLI::App& App() { return app_; }
+    const GlobalOptions& Options() const { return options_; }
+
+    // The command the line names (nullptr for none, or for `help`).
+    CLI::App* Chosen() const {
+        for (CLI::App* command : app_.get_subcommands())
+            if (command != help_) return command;
+        return nullptr;
+    }
+    bool HelpAsked() const { return help_->parsed(); }
+    const std::string& HelpTopic() const { return helpTopic_; }
+    CommandRun RunOf(CLI::App* command) const { return runs_.at(command); }
+
+    std::string ProgramHelp() const {
+        return app_.get_formatter()->make_help(&app_, "tranquo-cli", CLI::AppFormatMode::Normal);
+    }
+    // nullptr when no command has that name.
+    const CLI::App* Command(const std::string& name) const {
+        for (const CLI::App* command : app_.get_subcommands({}))
+            if (command->get_name() == name && command != help_) return command;
+        return nullptr;
+    }
+
+private:
+    CLI::App* Subcommand(const std::string& name, const std::string& summary) {
+        CLI::App* command = app_.add_subcommand(name, summary);
+        command->group("Commands");
+        command->fallthrough(); // the global options after the command
+        command->allow_extras(false); // what it does not take goes up, to be reported there
+        command->set_help_flag("-h,--help", "this text");
+        command->footer(CommandFooter);
+        return command;
+    }
+
+    CLI::App app_;
+    GlobalOptions options_;
+    std::map<const CLI::App*, CommandRun> runs_;
+    CLI::App* help_ = nullptr;
+    std::string helpTopic_;
 };
 
-ParsedLine Parse(const std::vector<std::string>& args) {
-    ParsedLine parsed;
-    bool literal = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (literal) {
-            parsed.words.push_back(arg);
-        } else if (arg == "--") {
-            literal = true;
-            if (!parsed.words.empty()) parsed.words.push_back(arg); // the command may want it too
-        } else if (arg == "--attach") {
-            if (i + 1 >= args.size()) {
-                parsed.error = "--attach needs an image path";
-                return parsed;
-            }
-            parsed.options.attach.push_back(args[++i]);
-        } else if (arg.rfind("--attach=", 0) == 0) {
-            parsed.options.attach.push_back(arg.substr(9));
-        } else if (arg == "--yes" || arg == "-y") {
-            parsed.options.assumeYes = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            parsed.options.quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
-            parsed.help = true;
-        } else if (parsed.words.empty() && arg.size() > 1 && arg[0] == '-') {
-            parsed.error = "unknown option " + arg;
-            return parsed;
-        } else {
-            parsed.words.push_back(arg);
-        }
+// A usage error: the problem, then where to read more; exit status 2.
+int Usage(const CommandLine& line, const CLI::App* command, const std::string& problem, std::ostream& err) {
+    if (command) {
+        err << "tranquo-cli " << command->get_name() << ": " << problem << "\n"
+            << "Run 'tranquo-cli help " << command->get_name() << "' to see its options.\n";
+    } else {
+        err << "tranquo-cli: " << problem << "\n\n" << line.ProgramHelp();
     }
-    return parsed;
+    return ExitUsage;
+}
+
+// Words that neither a command nor the global options took.
+std::string LeftOverProblem(const std::string& word, bool commandChosen) {
+    if (word.size() > 1 && word[0] == '-') return "unknown option '" + word + "'";
+    if (!commandChosen) return "unknown command '" + word + "'";
+    return "unexpected argument '" + word + "'";
+}
+
+int ShowHelp(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    if (line.HelpTopic().empty()) {
+        out << line.ProgramHelp();
+        return ExitSuccess;
+    }
+    const CLI::App* command = line.Command(line.HelpTopic());
+    if (!command) return Usage(line, nullptr, "unknown command '" + line.HelpTopic() + "'", err);
+    out << command->help("tranquo-cli");
+    return ExitSuccess;
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+    std::string text = "tranquo-cli";
+    for (const std::string& arg : args) text += " " + arg;
+    return text;
 }
 
 // Runs the interrupt action once, from the pump, after the first Ctrl-C.
@@ -138,11 +191,6 @@ std::vector<CommandInfo> Commands() {
     std::vector<CommandInfo> commands;
     for (const auto& [name, info] : Registry()) commands.push_back(info);
     return commands;
-}
-
-const CommandInfo* FindCommand(const std::string& name) {
-    auto found = Registry().find(name);
-    return found == Registry().end() ? nullptr : &found->second;
 }
 
 bool InterruptRequested() { return interruptRequested; }
@@ -190,32 +238,30 @@ std::string HumanSize(unsigned long long bytes) {
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    ParsedLine parsed = Parse(args);
-    if (!parsed.error.empty()) {
-        err << "tranquo-cli: " << parsed.error << "\n\n";
-        PrintUsage(err);
-        return ExitUsage;
-    }
-    if (!parsed.words.empty() && parsed.words.front() == "help") {
-        parsed.help = true;
-        parsed.words.erase(parsed.words.begin());
-    }
-    if (parsed.words.empty()) {
-        PrintUsage(parsed.help ? out : err);
-        return parsed.help ? ExitSuccess : ExitUsage;
-    }
-    const CommandInfo* command = FindCommand(parsed.words.front());
-    if (!command) {
-        err << "tranquo-cli: unknown command '" << parsed.words.front() << "'\n\n";
-        PrintUsage(err);
-        return ExitUsage;
-    }
-    if (parsed.help) {
-        PrintCommandUsage(*command, out);
+    CommandLine line;
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 takes the words last first
+    try {
+        line.App().parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        const CLI::App* command = line.Chosen();
+        out << (command ? command->help("tranquo-cli") : line.ProgramHelp());
         return ExitSuccess;
+    } catch (const CLI::CallForVersion& version) {
+        out << version.what() << "\n";
+        return ExitSuccess;
+    } catch (const CLI::ParseError& error) {
+        return Usage(line, line.Chosen(), error.what(), err);
+    }
+    CLI::App* command = line.Chosen();
+    if (const std::vector<std::string> left = line.App().remaining(true); !left.empty())
+        return Usage(line, command, LeftOverProblem(left.front(), command != nullptr), err);
+    if (line.HelpAsked()) return ShowHelp(line, out, err);
+    if (!command) {
+        err << line.ProgramHelp();
+        return ExitUsage;
     }
 
-    for (const std::string& image : parsed.options.attach) {
+    for (const std::string& image : line.Options().attach) {
         std::string error;
         if (platform::AttachImage(image, &error).empty()) {
             err << "tranquo-cli: cannot attach " << error << "\n";
@@ -224,16 +270,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     platform::ConsoleUi::Options uiOptions;
-    uiOptions.assumeYes = parsed.options.assumeYes;
-    uiOptions.quiet = parsed.options.quiet;
+    uiOptions.assumeYes = line.Options().assumeYes;
+    uiOptions.quiet = line.Options().quiet;
     platform::ConsoleUi ui(uiOptions);
-    Context context{ui, parsed.options, out, err, {}};
+    Context context{ui, line.Options(), Joined(args), out, err, {}};
     InterruptPump pump(context);
     ui.onPump = [&pump] { pump(); };
     platform::ScopedUi installed(ui);
 
-    std::vector<std::string> commandArgs(parsed.words.begin() + 1, parsed.words.end());
-    int status = command->run(commandArgs, context);
+    int status = line.RunOf(command)(context);
     interruptArmed = 0;
     out.flush();
     return status;

@@ -1,22 +1,27 @@
 // The command framework of tranquo-cli. Each command lives in its own file
 // and registers itself with a static CommandRegistration, so that adding a
-// command means adding one file to cli/ and nothing else:
+// command means adding one file to cli/ and nothing else. A command declares
+// its options on its part of the command line (CLI11) and returns the run
+// that uses their values:
 //
 //     namespace {
-//     int RunBackup(const std::vector<std::string>& args, cli::Context& context) {
-//         context.OnInterrupt([] { /* ask the operation to stop */ });
-//         ...
-//         return cli::ExitSuccess;
+//     cli::CommandRun DefineBackup(CLI::App& command) {
+//         auto options = std::make_shared<BackupOptions>();
+//         command.add_option("--to", options->file, "the new image file")->required();
+//         return [options](cli::Context& context) {
+//             context.OnInterrupt([] { /* ask the operation to stop */ });
+//             ...
+//             return cli::ExitSuccess;
+//         };
 //     }
-//     cli::CommandRegistration backup({"backup", "copy a drive to an image file",
-//                                      "backup DRIVE IMAGE", RunBackup});
+//     cli::CommandRegistration backup({"backup", "copy a drive to an image file", DefineBackup});
 //     }
 //
-// The global options (--attach PATH, --yes, -q/--quiet, --help) are taken
-// out of the command line wherever they stand before "--"; the command gets
-// the rest. A command writes results to context.out and messages to
-// context.err, and talks to the user only through context.ui (which is also
-// the process's platform::Ui() while the command runs).
+// The global options (--attach IMAGE, --yes, -q/--quiet, --help, --version)
+// are accepted before and after the command. A command writes results to
+// context.out and messages to context.err, and talks to the user only
+// through context.ui (which is also the process's platform::Ui() while the
+// command runs).
 #pragma once
 
 #include <atomic>
@@ -26,6 +31,10 @@
 #include <vector>
 
 #include "platform/ui.h"
+
+namespace CLI {
+class App;
+}
 
 namespace cli {
 
@@ -52,6 +61,7 @@ struct GlobalOptions {
 struct Context {
     platform::ConsoleUi& ui;
     const GlobalOptions& options;
+    std::string commandLine; // as given, for the records a command keeps of its run
     std::ostream& out;
     std::ostream& err;
     // Sets what Ctrl-C does while the command runs (for example: ask the
@@ -63,13 +73,16 @@ struct Context {
     std::function<void()> interruptAction; // set through OnInterrupt
 };
 
-using CommandFunction = std::function<int(const std::vector<std::string>& args, Context& context)>;
+// A command's run with the values its options were parsed into; returns the
+// exit status.
+using CommandRun = std::function<int(Context& context)>;
 
 struct CommandInfo {
     std::string name;
     std::string summary; // one line for the command list
-    std::string usage;   // "backup DRIVE IMAGE"
-    CommandFunction run;
+    // Declares the command's options and arguments on its subcommand, bound
+    // to values the returned run owns; called once per command line.
+    std::function<CommandRun(CLI::App& command)> define;
 };
 
 class CommandRegistration {
@@ -79,10 +92,11 @@ public:
 
 // The registered commands in name order.
 std::vector<CommandInfo> Commands();
-const CommandInfo* FindCommand(const std::string& name);
 
 // Parses the command line, attaches the images, installs the console UI and
-// the Ctrl-C handler, and runs the command. Returns the exit status.
+// runs the command. Returns the exit status: 2 for bad usage (with the
+// problem and where to find the command's options on err), 0 after --help,
+// help COMMAND or --version (on out).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Set by Ctrl-C (SIGINT) once the handler is installed.

@@ -1,5 +1,6 @@
 #include "cli/DeviceToolSupport.h"
 
+#include <memory>
 #include <ostream>
 
 #include "engine/RawDevice.h"
@@ -19,53 +20,20 @@ public:
     void TakeInputAgain() override {}
 };
 
-bool TakeValue(const std::vector<std::string>& args, std::size_t* i, const std::string& name, std::string* value,
-               bool* matched) {
-    const std::string& arg = args[*i];
-    *matched = false;
-    if (arg == name) {
-        *matched = true;
-        if (*i + 1 >= args.size()) return false;
-        *value = args[++*i];
-        return true;
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        *matched = true;
-        *value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return true;
-}
-
-bool Usage(const std::string& problem, const CommandInfo& info, Context& context) {
-    context.err << "tranquo-cli " << info.name << ": " << problem << "\n"
-                << "usage: tranquo-cli [OPTIONS] " << info.usage << "\n";
-    return false;
-}
-
 std::string DriveName(char letter) { return std::string(1, letter) + ":"; }
 
 } // namespace
 
-bool ParseToolArguments(const std::vector<std::string>& args, const std::string& fileOption,
-                        const CommandInfo& info, Context& context, ToolArguments* parsed) {
-    std::string drive;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        bool matched = false;
-        if (!TakeValue(args, &i, "--drive", &drive, &matched)) return Usage("--drive needs a drive letter", info, context);
-        if (matched) continue;
-        if (!fileOption.empty()) {
-            if (!TakeValue(args, &i, fileOption, &parsed->file, &matched))
-                return Usage(fileOption + " needs a file name", info, context);
-            if (matched) continue;
-        }
-        return Usage("unexpected argument '" + args[i] + "'", info, context);
-    }
-    if (drive.empty()) return Usage("which drive? --drive D", info, context);
-    parsed->drive = ParseDriveLetter(drive);
-    if (!parsed->drive) return Usage("'" + drive + "' is not a drive letter", info, context);
-    if (!fileOption.empty() && parsed->file.empty()) return Usage("which file? " + fileOption + " FILE", info, context);
-    return true;
+CommandRun DefineToolCommand(CLI::App& command, ToolCommandRun run, const std::string& driveDescription,
+                             const std::string& fileOption, const std::string& fileDescription) {
+    auto arguments = std::make_shared<ToolArguments>();
+    AddDriveOption(command, arguments->drive, driveDescription)->required();
+    if (!fileOption.empty())
+        command.add_option(fileOption, arguments->file, fileDescription)
+            ->type_name("FILE")
+            ->required()
+            ->check(NotEmpty());
+    return [arguments, run](Context& context) { return run(*arguments, context); };
 }
 
 void LoadToolTexts() {

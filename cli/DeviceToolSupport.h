@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/CommandOptions.h"
 #include "tools/AdvTools.h"
 
 namespace cli::devicetools {
@@ -17,11 +18,13 @@ struct ToolArguments {
     std::string file; // --to FILE (backup) or --from FILE (restore)
 };
 
-// Parses "--drive D" and, when fileOption is not empty, "FILEOPTION FILE"
-// (both also as --name=value). Prints the problem and the usage and returns
-// false on bad usage.
-bool ParseToolArguments(const std::vector<std::string>& args, const std::string& fileOption,
-                        const CommandInfo& info, Context& context, ToolArguments* parsed);
+using ToolCommandRun = int (*)(const ToolArguments& arguments, Context& context);
+
+// Declares the required "--drive D" and, when fileOption is not empty, the
+// required "FILEOPTION FILE" on the command; returns the command's run,
+// which calls run with their values.
+CommandRun DefineToolCommand(CLI::App& command, ToolCommandRun run, const std::string& driveDescription,
+                             const std::string& fileOption = "", const std::string& fileDescription = "");
 
 // Loads the tools' and the raw device's message texts in the user's language.
 void LoadToolTexts();

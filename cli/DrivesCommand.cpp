@@ -1,7 +1,10 @@
 // `drives`: the drive list with letter, type, capacity and source.
 #include <iomanip>
+#include <memory>
 #include <ostream>
 #include <sstream>
+
+#include <CLI/CLI.hpp>
 
 #include "cli/Command.h"
 #include "platform/drives.h"
@@ -29,17 +32,7 @@ std::string SourceText(const platform::DriveInfo& drive) {
     return text;
 }
 
-int RunDrives(const std::vector<std::string>& args, cli::Context& context) {
-    bool removableOnly = false;
-    for (const std::string& arg : args) {
-        if (arg == "--removable" || arg == "-r") {
-            removableOnly = true;
-        } else {
-            context.err << "tranquo-cli drives: unexpected argument '" << arg << "'\n"
-                        << "usage: tranquo-cli [OPTIONS] drives [--removable]\n";
-            return cli::ExitUsage;
-        }
-    }
+int RunDrives(bool removableOnly, cli::Context& context) {
     std::vector<platform::DriveInfo> drives = platform::ListDrives();
     std::size_t capacityWidth = 8;
     for (const auto& drive : drives) capacityWidth = std::max(capacityWidth, CapacityText(drive).size());
@@ -59,7 +52,13 @@ int RunDrives(const std::vector<std::string>& args, cli::Context& context) {
     return cli::ExitSuccess;
 }
 
+cli::CommandRun DefineDrives(CLI::App& command) {
+    auto removableOnly = std::make_shared<bool>(false);
+    command.add_flag("-r,--removable", *removableOnly, "only the removable drives (card readers, cameras, phones, images)");
+    return [removableOnly](cli::Context& context) { return RunDrives(*removableOnly, context); };
+}
+
 cli::CommandRegistration drives({"drives", "list the drives: letter, type, capacity and where the bytes come from",
-                                 "drives [--removable]", RunDrives});
+                                 DefineDrives});
 
 } // namespace

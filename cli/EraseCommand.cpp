@@ -11,19 +11,19 @@ namespace {
 
 using namespace cli::devicetools;
 
-int RunErase(const std::vector<std::string>& args, cli::Context& context);
-
-cli::CommandRegistration erase({"erase", "overwrite a removable drive with zeros, keeping its boot sector (asks first)",
-                                "erase --drive D", RunErase});
-
-int RunErase(const std::vector<std::string>& args, cli::Context& context) {
-    ToolArguments parsed;
-    if (!ParseToolArguments(args, "", *cli::FindCommand("erase"), context, &parsed)) return cli::ExitUsage;
+int RunErase(const ToolArguments& parsed, cli::Context& context) {
     if (!CheckDriveWritable(parsed.drive, "erase", context)) return cli::ExitFailure;
     LoadToolTexts();
     engine::DriveNumber drive = engine::DriveNumberFromLetter(parsed.drive);
     return RunTool("erase", context, "not erased; nothing was written",
                    [drive](const tools::ToolInputs& inputs) { tools::SecureEraseDevice(drive, support::False, inputs); });
 }
+
+cli::CommandRun DefineErase(CLI::App& command) {
+    return DefineToolCommand(command, RunErase, "the removable drive (or attached image) to overwrite with zeros");
+}
+
+cli::CommandRegistration erase({"erase", "overwrite a removable drive with zeros, keeping its boot sector (asks first)",
+                                DefineErase});
 
 } // namespace

@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 #include <unistd.h>
 
 #include "cli/Command.h"
+#include "cli/CommandOptions.h"
 #include "cli/DeepScanStage.h"
 #include "platform/drives.h"
 #include "wizard/RecoveryRun.h"
@@ -24,14 +26,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-int RunRecover(const std::vector<std::string>& args, cli::Context& context);
-
-cli::CommandRegistration recover({"recover", "bring back the photos and videos of a card",
-                                  "recover [--drive D] [--dest DIR] [--turbo-only | --deep-only] "
-                                  "[--sectors-at-once N] [--retries N] [--prefix TEXT] [--delete-earlier] "
-                                  "[--keep-folders] [--report PATH]",
-                                  RunRecover});
 
 struct RecoverOptions {
     char drive = 0;
@@ -51,78 +45,45 @@ struct RecoverOptions {
 // ten digits and extensions of ten characters.
 constexpr std::size_t MaxPrefixBytes = 255 - 10 - 1 - 10;
 
-int Usage(cli::Context& context, const std::string& problem) {
-    context.err << "tranquo-cli recover: " << problem << "\n"
-                << "usage: tranquo-cli [--attach IMAGE]... [--yes] [-q] " << cli::FindCommand("recover")->usage << "\n";
-    return cli::ExitUsage;
-}
-
-// Parses the options; returns -1 when they are fine, else the exit status.
-int ParseOptions(const std::vector<std::string>& args, cli::Context& context, RecoverOptions& options) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        if (arg == "--drive") {
-            if (!takeValue()) return Usage(context, "--drive needs a drive letter");
-            options.drive = cli::ParseDriveLetter(value);
-            if (!options.drive) return Usage(context, "'" + value + "' is not a drive letter");
-        } else if (arg == "--dest") {
-            if (!takeValue() || value.empty()) return Usage(context, "--dest needs a folder");
-            options.dest = value;
-        } else if (arg == "--sectors-at-once") {
-            if (!takeValue()) return Usage(context, "--sectors-at-once needs a number");
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 32767)
-                return Usage(context, "--sectors-at-once takes a number from 1 to 32767");
-            options.sectorsAtOnce = n;
-        } else if (arg == "--retries") {
-            if (!takeValue()) return Usage(context, "--retries needs a number");
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 1000)
-                return Usage(context, "--retries takes a number from 1 to 1000");
-            options.retries = n;
-        } else if (arg == "--prefix") {
-            if (!takeValue()) return Usage(context, "--prefix needs a text");
-            // The prefix becomes part of a file name in the Deep Scan folder.
+// Names go into the Deep Scan folder: one folder, one name of 255 bytes.
+CLI::Validator PrefixCheck() {
+    return CLI::Validator(
+        [](std::string& value) {
             if (std::any_of(value.begin(), value.end(),
                             [](char c) { return c == '/' || static_cast<unsigned char>(c) < 0x20; }))
-                return Usage(context, "--prefix may not contain '/' or control characters");
+                return std::string("may not contain '/' or control characters");
             if (value.size() > MaxPrefixBytes)
-                return Usage(context, "--prefix is too long: at most " + std::to_string(MaxPrefixBytes) +
-                                          " bytes, so that a carved file's name stays within the 255 bytes a "
-                                          "file system allows");
-            options.prefix = value;
-        } else if (arg == "--turbo-only" && !hasValue) {
-            options.turboOnly = true;
-        } else if (arg == "--deep-only" && !hasValue) {
-            options.deepOnly = true;
-        } else if (arg == "--keep-folders" && !hasValue) {
-            options.keepFolders = true;
-        } else if (arg == "--report") {
-            if (!takeValue() || value.empty()) return Usage(context, "--report needs a file name");
-            options.reportPath = value;
-        } else if (arg == "--delete-earlier" && !hasValue) {
-            options.deleteEarlier = true;
-        } else {
-            return Usage(context, "unexpected argument '" + args[i] + "'");
-        }
-    }
-    if (options.turboOnly && options.deepOnly) return Usage(context, "--turbo-only and --deep-only exclude each other");
-    return -1;
+                return "too long: at most " + std::to_string(MaxPrefixBytes) +
+                       " bytes, so that a carved file's name stays within the 255 bytes a file system allows";
+            return std::string();
+        },
+        "");
+}
+
+void DefineOptions(CLI::App& command, RecoverOptions& options) {
+    cli::AddDriveOption(command, options.drive, "the card's drive (default: the only removable drive with a card)");
+    command.add_option("--dest", options.dest, "where 'My Recovered Mobile Device' is made (default: Documents)")
+        ->type_name("DIR")
+        ->check(cli::NotEmpty());
+    auto* turboOnly = command.add_flag("--turbo-only", options.turboOnly, "only the turbo scan (the card's file system)");
+    auto* deepOnly = command.add_flag("--deep-only", options.deepOnly, "only the deep scan (carving by signature)");
+    turboOnly->excludes(deepOnly);
+    command.add_option("--sectors-at-once", options.sectorsAtOnce,
+                       "deep scan: sectors read at once, 1 to 32767 (default: proposed for the drive)")
+        ->type_name("N")
+        ->check(cli::NumberBetween(1, 32767));
+    command.add_option("--retries", options.retries, "deep scan: reads of a failing block, 1 to 1000 (default: 1)")
+        ->type_name("N")
+        ->check(cli::NumberBetween(1, 1000));
+    command.add_option("--prefix", options.prefix, "deep scan: text put before every carved file's number")
+        ->type_name("TEXT")
+        ->check(PrefixCheck());
+    command.add_flag("--delete-earlier", options.deleteEarlier,
+                     "delete the results of an earlier run in the destination first");
+    command.add_flag("--keep-folders", options.keepFolders, "turbo scan: save files in the card's folder tree");
+    command.add_option("--report", options.reportPath, "write a copy of the run's report (DFXML) to PATH as well")
+        ->type_name("PATH")
+        ->check(cli::NotEmpty());
 }
 
 // The drive to recover: the one named, or the only removable drive.
@@ -300,9 +261,7 @@ private:
     cli::RunOutcome deepResult_ = cli::RunOutcome::Succeeded;
 };
 
-int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
-    RecoverOptions options;
-    if (const int status = ParseOptions(args, context, options); status >= 0) return status;
+int RunRecover(RecoverOptions options, cli::Context& context) {
     if (!ChooseDrive(options, context)) return cli::ExitFailure;
 
     wizard::RecoveryRequest request;
@@ -312,8 +271,7 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     request.prefix = options.prefix;
     request.keepFolders = options.keepFolders;
     request.reportPath = options.reportPath;
-    request.commandLine = "tranquo-cli recover";
-    for (const auto& arg : args) request.commandLine += " " + arg;
+    request.commandLine = context.commandLine;
     if (!options.dest.empty()) {
         std::error_code ec;
         request.destinationRoot = wizard::WithTrailingSlash(fs::absolute(options.dest, ec).string());
@@ -340,5 +298,13 @@ int RunRecover(const std::vector<std::string>& args, cli::Context& context) {
     if (!context.options.quiet && !outcome.reportPath.empty()) context.out << "Report: " << outcome.reportPath << "\n";
     return view.ExitStatus(outcome);
 }
+
+cli::CommandRun DefineRecover(CLI::App& command) {
+    auto options = std::make_shared<RecoverOptions>();
+    DefineOptions(command, *options);
+    return [options](cli::Context& context) { return RunRecover(*options, context); };
+}
+
+cli::CommandRegistration recover({"recover", "bring back the photos and videos of a card", DefineRecover});
 
 } // namespace

@@ -12,14 +12,6 @@
 int main(int argc, char** argv) {
     cli::InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
-    // --version among the options before the command: answered at once.
-    for (std::size_t i = 0; i < args.size() && args[i].rfind("-", 0) == 0 && args[i] != "--"; ++i) {
-        if (args[i] == "--version") {
-            std::cout << "tranquo-cli " TRANQUO_VERSION "\n";
-            return 0;
-        }
-        if (args[i] == "--attach") ++i;
-    }
 #ifdef TRANQUO_WITH_UDISKS
     platform::udisks::ScopedUdisks udisks; // removable drives for a user who may not open them directly
 #endif

@@ -5,7 +5,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
+
+#include <CLI/CLI.hpp>
 
 #include "cli/Command.h"
 #include "cli/DeepScanStage.h"
@@ -39,23 +42,46 @@ protected:
 TEST_F(CliTest, BadUsageExitsWithTwoAndShowsTheUsage) {
     CliRun none = Cli({});
     EXPECT_EQ(none.status, cli::ExitUsage);
-    EXPECT_NE(none.err.find("usage: tranquo-cli"), std::string::npos);
+    EXPECT_NE(none.err.find("Usage: tranquo-cli"), std::string::npos);
 
     CliRun unknown = Cli({"frobnicate"});
     EXPECT_EQ(unknown.status, cli::ExitUsage);
     EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
     EXPECT_NE(unknown.err.find("drives"), std::string::npos); // the command list
 
-    EXPECT_EQ(Cli({"--bogus", "drives"}).status, cli::ExitUsage);
+    CliRun bogus = Cli({"--bogus", "drives"});
+    EXPECT_EQ(bogus.status, cli::ExitUsage);
+    EXPECT_NE(bogus.err.find("unknown option '--bogus'"), std::string::npos) << bogus.err;
     EXPECT_EQ(Cli({"drives", "--attach"}).status, cli::ExitUsage);
-    EXPECT_EQ(Cli({"drives", "extra"}).status, cli::ExitUsage);
+    CliRun extra = Cli({"drives", "extra"});
+    EXPECT_EQ(extra.status, cli::ExitUsage);
+    EXPECT_NE(extra.err.find("tranquo-cli drives: unexpected argument 'extra'"), std::string::npos) << extra.err;
+    EXPECT_EQ(Cli({"help", "frobnicate"}).status, cli::ExitUsage);
+    EXPECT_EQ(Cli({"recover", "--sectors-at-once", "0"}).status, cli::ExitUsage);
+    EXPECT_EQ(Cli({"recover", "--retries", "2x"}).status, cli::ExitUsage);
+    CliRun both = Cli({"recover", "--turbo-only", "--deep-only"});
+    EXPECT_EQ(both.status, cli::ExitUsage);
+    EXPECT_NE(both.err.find("--turbo-only excludes --deep-only"), std::string::npos) << both.err;
+}
 
+TEST_F(CliTest, HelpDescribesEveryOptionAndVersionPrintsTheVersion) {
     CliRun help = Cli({"--help"});
     EXPECT_EQ(help.status, cli::ExitSuccess);
     EXPECT_NE(help.out.find("--attach IMAGE"), std::string::npos);
-    CliRun commandHelp = Cli({"help", "drives"});
-    EXPECT_EQ(commandHelp.status, cli::ExitSuccess);
-    EXPECT_NE(commandHelp.out.find("drives [--removable]"), std::string::npos);
+    EXPECT_NE(help.out.find("recover"), std::string::npos);
+    // help COMMAND and COMMAND --help say the same: every option, described.
+    for (const auto& args : {std::vector<std::string>{"help", "recover"}, std::vector<std::string>{"recover", "--help"}}) {
+        CliRun commandHelp = Cli(args);
+        EXPECT_EQ(commandHelp.status, cli::ExitSuccess);
+        for (const char* option : {"--drive D", "--dest DIR", "--turbo-only", "--deep-only", "--sectors-at-once N",
+                                   "--retries N", "--prefix TEXT", "--delete-earlier", "--keep-folders",
+                                   "--report PATH"})
+            EXPECT_NE(commandHelp.out.find(option), std::string::npos) << option << "\n" << commandHelp.out;
+        EXPECT_NE(commandHelp.out.find("1 to 32767"), std::string::npos);
+    }
+    CliRun version = Cli({"drives", "--version"});
+    EXPECT_EQ(version.status, cli::ExitSuccess);
+    EXPECT_EQ(version.out.rfind("tranquo-cli ", 0), 0u) << version.out;
 }
 
 TEST_F(CliTest, DrivesListsAttachedImagesWithTypeAndCapacity) {
@@ -87,6 +113,7 @@ TEST_F(CliTest, AnImageThatCannotBeAttachedFails) {
 }
 
 int RunProbe(const std::vector<std::string>& args, cli::Context& context) {
+    EXPECT_EQ(context.commandLine, "tranquo-cli -q probe D: --yes E:");
     context.out << "args:";
     for (const auto& arg : args) context.out << " " << arg;
     context.out << "\n";
@@ -102,14 +129,20 @@ int RunProbe(const std::vector<std::string>& args, cli::Context& context) {
     return 7;
 }
 
-cli::CommandRegistration probe({"probe", "a command for the tests", "probe ARGS", RunProbe});
+cli::CommandRun DefineProbe(CLI::App& command) {
+    auto args = std::make_shared<std::vector<std::string>>();
+    command.add_option("ARGS", *args);
+    return [args](cli::Context& context) { return RunProbe(*args, context); };
+}
+
+cli::CommandRegistration probe({"probe", "a command for the tests", DefineProbe});
 
 TEST_F(CliTest, CommandsGetTheirArgumentsTheOptionsAndCtrlC) {
     cli::InstallInterruptHandler();
     cli::ClearInterrupt();
-    CliRun run = Cli({"-q", "probe", "D:", "--yes", "--", "--literal"});
-    EXPECT_EQ(run.status, 7);
-    EXPECT_EQ(run.out, "args: D: -- --literal\nyes quiet\nstopped\n");
+    CliRun run = Cli({"-q", "probe", "D:", "--yes", "E:"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    EXPECT_EQ(run.out, "args: D: E:\nyes quiet\nstopped\n");
     EXPECT_TRUE(cli::InterruptRequested());
     cli::ClearInterrupt();
     std::signal(SIGINT, SIG_DFL);

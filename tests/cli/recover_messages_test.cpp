@@ -46,7 +46,7 @@ protected:
 
 TEST_F(RecoverMessagesTest, MessagesNameTheRealProblem) {
     EXPECT_EQ(Cli("recover --deep-only --dest '" + dir_.string() + "/out' --prefix " + std::string(300, 'x')), 2);
-    EXPECT_NE(output_.find("--prefix is too long"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("--prefix: too long"), std::string::npos) << output_;
 
     std::ofstream(dir_ / "a-file") << "not a folder";
     EXPECT_EQ(Cli("--yes recover --dest '" + (dir_ / "a-file").string() + "'"), 1);

@@ -66,7 +66,7 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$man_page" 2>&1 >/dev/n
 [ -z "$warnings" ] || fail "man page warnings: $warnings"
 LC_ALL=C.UTF-8 man -l "$usr/share/man/man1/tranquo.1.gz" >/dev/null
 source=$(gzip -dc "$man_page")
-commands=$(run "$usr/bin/tranquo-cli" --help | sed -n '/^commands:/,/^$/s/^  \([a-z-]*\) .*/\1/p')
+commands=$(run "$usr/bin/tranquo-cli" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z-]*\) .*/\1/p')
 [ -n "$commands" ] || fail "no commands in tranquo-cli --help"
 for command in $commands; do
   grep -q "^\.SS \"$command" <<<"$source" || fail "the man page lacks the command $command"
