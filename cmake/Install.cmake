@@ -87,6 +87,10 @@ program tranquo-cli share one engine and the signature library Typhex.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Not linked, so not dependencies: xdg-open opens the results folder, a
+# recovered file and the web site; udisks2 lets a user without root read a
+# card (tranquo-cli and the windows work without either).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, udisks2")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/package)
