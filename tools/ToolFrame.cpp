@@ -13,6 +13,7 @@
 #include "engine/FileHelpers.h"
 #include "engine/RawDevice.h"
 #include "platform/ui.h"
+#include "shell/DestinationChoice.h"
 #include "shell/frmPasser.h"
 #include "support/RuntimeError.h"
 #include "tools/AdvTools.h"
@@ -82,6 +83,11 @@ std::string ShowFileDialog(const std::string& prompt, std::uint32_t options, sup
     request.prompt = prompt;
     request.flags = options;
     request.save = save != 0;
+    // Images are kept with the recovered files, and a card copy is an .img
+    // to most disk tools; the other names stay one choice away.
+    request.startFolder = shell::PresetFolder();
+    request.nameFilters = {"Card images (*.img *.IMG *.dd *.bin *.raw)", "All files (*)"};
+    request.defaultSuffix = "img";
     return platform::Ui().FileDialog(request);
 }
 

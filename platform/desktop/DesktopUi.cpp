@@ -71,6 +71,12 @@ std::string DesktopUi::FileDialog(const FileDialogRequest& request) {
     } else {
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
+    if (!request.startFolder.empty()) dialog.setDirectory(QString::fromStdString(request.startFolder));
+    QStringList filters;
+    for (const std::string& filter : request.nameFilters) filters << QString::fromStdString(filter);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    if (request.save && !request.defaultSuffix.empty())
+        dialog.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
     return dialog.selectedFiles().front().toStdString();
 }

@@ -44,6 +44,12 @@ struct FileDialogRequest {
     std::string prompt;
     unsigned flags = 0;
     bool save = false;
+    // What a dialog on screen offers besides: the folder it opens at, its
+    // file-type filters (the first one chosen, such as "Card images (*.img)")
+    // and the extension a typed name without one gets when saving.
+    std::string startFolder;
+    std::vector<std::string> nameFilters;
+    std::string defaultSuffix;
 };
 
 class UiServices {

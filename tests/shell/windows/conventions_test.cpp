@@ -3,11 +3,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -162,6 +164,29 @@ TEST(DesktopUi, MessageBoxesShowTheStyleAndAnswerWithTheKeys) {
     watch(Qt::Key_Return);
     EXPECT_EQ(ui.MessageBox("Refused.", vbCritical, "Error"), IDOK);
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
+}
+
+// A backup's dialog opens where asked, offers card images first, and a
+// name typed without an extension becomes an .img.
+TEST(DesktopUi, FileDialogsOpenAtTheStartFolderWithTheFilters) {
+    QTemporaryDir folder;
+    platform::FileDialogRequest request{"Save the image as", platform::OFN_OVERWRITEPROMPT, true};
+    request.startFolder = folder.path().toStdString();
+    request.nameFilters = {"Card images (*.img)", "All files (*)"};
+    request.defaultSuffix = "img";
+    QString directory, filter;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        directory = dialog->directory().absolutePath();
+        filter = dialog->selectedNameFilter();
+        dialog->selectFile("card-backup");
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    DesktopUi ui;
+    EXPECT_EQ(ui.FileDialog(request), folder.filePath("card-backup.img").toStdString());
+    EXPECT_EQ(directory, folder.path());
+    EXPECT_EQ(filter, "Card images (*.img)");
 }
 
 } // namespace
