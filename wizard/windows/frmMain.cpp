@@ -24,6 +24,7 @@
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/DestinationFolder.h"
+#include "shell/VendorLinks.h"
 
 namespace wizard {
 
@@ -133,6 +134,7 @@ void frmMain::BuildControls() {
     heading.setPointSizeF(heading.pointSizeF() * 1.4);
     heading.setBold(true);
     Label2->setFont(heading);
+    MoveWindowByDragging(Label2);
     lblInfo = NewCaption("lblInfo", 2, "Choose the drive of the memory card and press Start.");
     lblInfo->setWordWrap(true);
 
@@ -280,8 +282,23 @@ void frmMain::BuildControls() {
     searchOrStatistics_->addWidget(lblSearchStatus);
     searchOrStatistics_->addWidget(statisticsPage);
 
+    // The web site, as the program's icon and as its address, at the
+    // heading's right; made last, so that they come last in the tab order.
+    const QString site = QString::fromLatin1(shell::WebSiteAddress);
+    const QString shown = Q(shell::ShownAddress(shell::WebSiteAddress));
+    Label11 = NewControl<QLabel>(this, "Label11");
+    const int iconSize = Label2->fontMetrics().height();
+    MakePictureLink(Label11, site, windowIcon().pixmap(QSize(iconSize, iconSize), devicePixelRatioF()), shown);
+    Label18 = NewControl<QLabel>(this, "Label18");
+    MakeLink(Label18, site, shown);
+    for (QLabel* link : {Label11, Label18})
+        connect(link, &QLabel::linkActivated, this, [this] { OpenWebSite(); });
+    auto* header = new QHBoxLayout;
+    header->addWidget(Label2, 1);
+    header->addWidget(Label18);
+    header->addWidget(Label11);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Label2);
+    layout->addLayout(header);
     layout->addWidget(lblInfo);
     layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
     layout->addWidget(searchOrStatistics_);
@@ -553,6 +570,8 @@ void frmMain::Label5_Click() {
     const std::string folder = EditDestPath->text().toStdString() + kResultsFolder;
     ShellExecuteA(nullptr, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
+
+void frmMain::OpenWebSite() { shell::OpenAddressOrTell(shell::WebSiteAddress, windowTitle().toStdString()); }
 
 // ---- what the run shows ----
 
