@@ -103,12 +103,19 @@ private:
     bool picture_;
 };
 
-// One stop in the tab order, with a frame while it has the focus.
+const QString kLinkInputName = QStringLiteral("tranquoLinkInput");
+
+// One stop in the tab order, with a frame while it has the focus. Once per
+// label, however often it is made a link.
 void TakeKeyboardFocus(QLabel* label, bool picture) {
     label->setFocusPolicy(Qt::StrongFocus);
     label->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; }"
                                         "QLabel:focus { border: 1px dotted palette(highlight); }"));
-    label->installEventFilter(new LinkInput(label, picture));
+    label->setIndent(0); // a label with a frame would indent its text by half an "x"
+    if (label->findChild<QObject*>(kLinkInputName, Qt::FindDirectChildrenOnly)) return;
+    auto* input = new LinkInput(label, picture);
+    input->setObjectName(kLinkInputName);
+    label->installEventFilter(input);
 }
 
 // Moves a window while its handle is dragged.

@@ -37,7 +37,8 @@ QString EntryText(const std::vector<std::string>& texts, int entry, const QStrin
 // Makes label a link to address that shows shown (the address by default):
 // a click on it, or Enter or Space once Tab has reached it, emits the
 // label's linkActivated(address). The screen reader finds a link named
-// shown, which its press action follows too.
+// shown, which its press action follows too. Made again, it shows the new
+// text.
 void MakeLink(QLabel* label, const QString& address, const QString& shown = {});
 // The same for a label that shows picture instead of a text; name is what
 // the screen reader and the tool tip call it.

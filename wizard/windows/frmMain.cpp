@@ -36,6 +36,8 @@ FormRegistration registration("frmMain", [] { return new frmMain; });
 
 constexpr int kDesignWidth = 640;
 constexpr const char* kResultsFolder = "My Recovered Mobile Device";
+// What Label5 links to; its click opens the results folder of the moment.
+const QString kResultsLink = QStringLiteral("results");
 
 // The desktop's pump during a run, at most 50 times a second: the deep
 // scan asks for it every 16 sectors, far more often than anyone clicks Stop
@@ -235,9 +237,7 @@ void frmMain::BuildControls() {
     LabelInfoCurrentSector = NewValue("LabelInfoCurrentSector");
     LabelInfoCurrentSector->hide();
     Label5 = KeepPlace(NewValue("Label5"));
-    Label5->setTextFormat(Qt::RichText);
-    Label5->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    Label5->setFocusPolicy(Qt::StrongFocus);
+    MakeLink(Label5, kResultsLink, {});
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
 
     auto* statisticsPage = new QWidget(this);
@@ -600,8 +600,7 @@ void frmMain::ShowStatus(const std::string& text) { LabelInfoStatus->setText(Q(t
 void frmMain::ShowDestination(const std::string& root, const std::string& linkText) {
     EditDestPath->setText(Q(root));
     if (linkText.empty()) return;
-    Label5->setText(QStringLiteral("<a href=\"results\">%1</a>").arg(Q(linkText).toHtmlEscaped()));
-    Label5->setAccessibleName(Q(linkText));
+    MakeLink(Label5, kResultsLink, Q(linkText));
     Label5->show();
 }
 
