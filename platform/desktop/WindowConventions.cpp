@@ -3,16 +3,21 @@
 #include <algorithm>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
 #include <QWidget>
+#include <QWindow>
 
 namespace platform::desktop {
 
@@ -36,7 +41,145 @@ public:
     }
 };
 
+constexpr const char* kLinkAddress = "tranquoLinkAddress";
+
+void FollowLink(QLabel* label) { emit label->linkActivated(label->property(kLinkAddress).toString()); }
+
+// A link label as the screen reader sees it: a link, whose press action
+// follows it.
+class LinkAccessible : public QAccessibleWidget {
+public:
+    explicit LinkAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::Link) {}
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) FollowLink(static_cast<QLabel*>(widget()));
+        else QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface* LinkAccessibleFactory(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (!label || !label->property(kLinkAddress).isValid()) return nullptr;
+    return new LinkAccessible(label);
+}
+
+// Before anything else changes the label: its first change makes the
+// screen reader's interface for it, which is then kept.
+void MarkAsLink(QLabel* label, const QString& address) {
+    static const bool installed = [] {
+        QAccessible::installFactory(LinkAccessibleFactory);
+        return true;
+    }();
+    (void)installed;
+    label->setProperty(kLinkAddress, address);
+}
+
+// Enter or Space follows a link that has the focus; for a picture a click
+// anywhere on it does too (a text link takes its clicks itself). A label
+// left to itself would want a second Tab to select its link before Enter
+// works.
+class LinkInput : public QObject {
+public:
+    LinkInput(QLabel* label, bool picture) : QObject(label), picture_(picture) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* label = static_cast<QLabel*>(watched);
+        if (picture_ && event->type() == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+                FollowLink(label);
+                return true;
+            }
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+                FollowLink(label);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    bool picture_;
+};
+
+const QString kLinkInputName = QStringLiteral("tranquoLinkInput");
+
+// One stop in the tab order, with a frame while it has the focus. Once per
+// label, however often it is made a link.
+void TakeKeyboardFocus(QLabel* label, bool picture) {
+    label->setFocusPolicy(Qt::StrongFocus);
+    label->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; }"
+                                        "QLabel:focus { border: 1px dotted palette(highlight); }"));
+    label->setIndent(0); // a label with a frame would indent its text by half an "x"
+    if (label->findChild<QObject*>(kLinkInputName, Qt::FindDirectChildrenOnly)) return;
+    auto* input = new LinkInput(label, picture);
+    input->setObjectName(kLinkInputName);
+    label->installEventFilter(input);
+}
+
+// Moves a window while its handle is dragged.
+class WindowDrag : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() != Qt::LeftButton) return false;
+            if (QWindow* handle = window->windowHandle(); handle && handle->startSystemMove()) return true;
+            dragging_ = true;
+            pressedAt_ = mouse->globalPosition().toPoint();
+            windowAt_ = window->pos();
+            return true;
+        }
+        case QEvent::MouseMove: {
+            if (!dragging_) return false;
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (!(mouse->buttons() & Qt::LeftButton)) {
+                dragging_ = false; // the release went elsewhere
+                return false;
+            }
+            window->move(windowAt_ + mouse->globalPosition().toPoint() - pressedAt_);
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (!dragging_ || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
+            dragging_ = false;
+            return true;
+        default: return false;
+        }
+    }
+
+private:
+    bool dragging_ = false;
+    QPoint pressedAt_;
+    QPoint windowAt_;
+};
+
 } // namespace
+
+void MakeLink(QLabel* label, const QString& address, const QString& shown) {
+    MarkAsLink(label, address);
+    const QString text = shown.isEmpty() ? address : shown;
+    label->setTextFormat(Qt::RichText);
+    label->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(address.toHtmlEscaped(), text.toHtmlEscaped()));
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    TakeKeyboardFocus(label, false);
+    label->setAccessibleName(text);
+}
+
+void MakePictureLink(QLabel* label, const QString& address, const QPixmap& picture, const QString& name) {
+    MarkAsLink(label, address);
+    label->setPixmap(picture);
+    label->setToolTip(name);
+    label->setCursor(Qt::PointingHandCursor);
+    TakeKeyboardFocus(label, true);
+    label->setAccessibleName(name);
+}
+
+void MoveWindowByDragging(QWidget* handle) { handle->installEventFilter(new WindowDrag(handle)); }
 
 void SetCaption(QWidget* control, const QString& caption) {
     if (control->isWindow()) {

@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 namespace platform::desktop {
@@ -32,6 +33,22 @@ void SetCaption(QWidget* control, const QString& caption);
 void SetCaption(QWidget* control, const std::vector<std::string>& texts, int entry);
 // The text of an entry (1-based), or fallback when there is none.
 QString EntryText(const std::vector<std::string>& texts, int entry, const QString& fallback = {});
+
+// Makes label a link to address that shows shown (the address by default):
+// a click on it, or Enter or Space once Tab has reached it, emits the
+// label's linkActivated(address). The screen reader finds a link named
+// shown, which its press action follows too. Made again, it shows the new
+// text.
+void MakeLink(QLabel* label, const QString& address, const QString& shown = {});
+// The same for a label that shows picture instead of a text; name is what
+// the screen reader and the tool tip call it.
+void MakePictureLink(QLabel* label, const QString& address, const QPixmap& picture, const QString& name);
+
+// Dragging handle (or a child that leaves the mouse to it) with the left
+// button moves its window by the distance the mouse has travelled since the
+// button went down. Where the window system moves windows itself (Wayland,
+// most X window managers) it is asked to.
+void MoveWindowByDragging(QWidget* handle);
 
 // The window loses its close button (title bar, system menu) and refuses
 // close requests from the user; the program unloads it with Unload.

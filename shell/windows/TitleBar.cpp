@@ -2,9 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QWindow>
 
 #include "platform/desktop/WindowConventions.h"
 
@@ -82,6 +80,7 @@ TitleBar::TitleBar(QWidget* window) : QWidget(window) {
     closeArea = new TitleBarButton("imgClose", ":/shell/close.svg", QColor(0xc4, 0x2b, 0x1c), this);
     for (TitleBarButton* area : {aboutArea, minimiseArea, closeArea}) layout->addWidget(area);
     setFixedHeight(32);
+    platform::desktop::MoveWindowByDragging(this);
 }
 
 void TitleBar::SetCaption(const QString& caption) { caption_->setText(caption); }
@@ -89,20 +88,6 @@ void TitleBar::SetCaption(const QString& caption) { caption_->setText(caption); 
 void TitleBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), kBarColour);
-}
-
-void TitleBar::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    // The window system moves the window where it can; elsewhere the bar
-    // follows the mouse itself.
-    if (QWindow* handle = window()->windowHandle(); handle && handle->startSystemMove()) return;
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - window()->frameGeometry().topLeft();
-}
-
-void TitleBar::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_ && (event->buttons() & Qt::LeftButton)) window()->move(event->globalPosition().toPoint() - dragOffset_);
-    else dragging_ = false;
 }
 
 } // namespace shell

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QPoint>
 #include <QWidget>
 
 class QLabel;
@@ -43,13 +42,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
     QLabel* caption_;
-    QPoint dragOffset_;
-    bool dragging_ = false;
 };
 
 } // namespace shell

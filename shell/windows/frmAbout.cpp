@@ -109,10 +109,7 @@ frmAbout::frmAbout() : QWidget(nullptr, Qt::Window) {
     int row = 1;
     auto addLink = [&](const char* name, QLabel* label, const QString& address, const QString& target, int hint) {
         auto* link = NewControl<QLabel>(fraSupport, name);
-        link->setTextFormat(Qt::RichText);
-        link->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), address.toHtmlEscaped()));
-        link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-        link->setAccessibleName(address);
+        MakeLink(link, target, address);
         link->setAccessibleDescription(text(hint));
         link->setToolTip(text(hint));
         connect(link, &QLabel::linkActivated, this, [this, texts](const QString& href) {

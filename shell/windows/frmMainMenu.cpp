@@ -95,10 +95,7 @@ void frmMainMenu::BuildControls() {
 
     auto* buttons = new QHBoxLayout;
     Label11 = NewControl<QLabel>(this, "Label11");
-    Label11->setTextFormat(Qt::RichText);
-    Label11->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    Label11->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromLatin1(WebSiteAddress)));
-    Label11->setAccessibleName(QString::fromLatin1(WebSiteAddress));
+    MakeLink(Label11, QString::fromLatin1(WebSiteAddress));
     connect(Label11, &QLabel::linkActivated, this, [this] { OpenInBrowser(WebSiteAddress); });
     buttons->addWidget(Label11);
     buttons->addStretch(1);
@@ -201,12 +198,7 @@ void frmMainMenu::butClose_Click() {
     QApplication::quit();
 }
 
-void frmMainMenu::OpenInBrowser(const char* address) {
-    if (OpenAddress(address)) return;
-    platform::MsgBox("The web browser could not be started. Please open this address yourself:\r\n\r\n" +
-                         std::string(address),
-                     platform::vbExclamation, state_.texts.Message(3));
-}
+void frmMainMenu::OpenInBrowser(const char* address) { OpenAddressOrTell(address, state_.texts.Message(3)); }
 
 bool frmMainMenu::eventFilter(QObject* watched, QEvent* event) {
     // Arrow keys move through the options without leaving them; a click or

@@ -204,11 +204,8 @@ void frmAdvTools::BuildControls() {
 
     auto* buttons = new QHBoxLayout;
     Label18 = NewControl<QLabel>(this, "Label18");
-    const QString site = QString::fromLatin1(shell::WebSiteAddress);
-    const QString shown = QString(site).remove(QStringLiteral("https://")).remove('/');
-    Label18->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(site, shown));
-    Label18->setAccessibleName(shown);
-    Label18->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    MakeLink(Label18, QString::fromLatin1(shell::WebSiteAddress),
+             QString::fromStdString(shell::ShownAddress(shell::WebSiteAddress)));
     connect(Label18, &QLabel::linkActivated, this, [this] { Label18_Click(); });
     buttons->addWidget(Label18);
     buttons->addStretch(1);
@@ -422,7 +419,7 @@ void frmAdvTools::butDestCancel_Click() {
 
 void frmAdvTools::cmdCancel_Click() { Unload(this); }
 
-void frmAdvTools::Label18_Click() { shell::OpenAddress(shell::WebSiteAddress); }
+void frmAdvTools::Label18_Click() { shell::OpenAddressOrTell(shell::WebSiteAddress, windowTitle().toStdString()); }
 
 void frmAdvTools::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);

@@ -24,6 +24,7 @@
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/DestinationFolder.h"
+#include "shell/VendorLinks.h"
 
 namespace wizard {
 
@@ -35,6 +36,8 @@ FormRegistration registration("frmMain", [] { return new frmMain; });
 
 constexpr int kDesignWidth = 640;
 constexpr const char* kResultsFolder = "My Recovered Mobile Device";
+// What Label5 links to; its click opens the results folder of the moment.
+const QString kResultsLink = QStringLiteral("results");
 
 // The desktop's pump during a run, at most 50 times a second: the deep
 // scan asks for it every 16 sectors, far more often than anyone clicks Stop
@@ -133,6 +136,7 @@ void frmMain::BuildControls() {
     heading.setPointSizeF(heading.pointSizeF() * 1.4);
     heading.setBold(true);
     Label2->setFont(heading);
+    MoveWindowByDragging(Label2);
     lblInfo = NewCaption("lblInfo", 2, "Choose the drive of the memory card and press Start.");
     lblInfo->setWordWrap(true);
 
@@ -233,9 +237,7 @@ void frmMain::BuildControls() {
     LabelInfoCurrentSector = NewValue("LabelInfoCurrentSector");
     LabelInfoCurrentSector->hide();
     Label5 = KeepPlace(NewValue("Label5"));
-    Label5->setTextFormat(Qt::RichText);
-    Label5->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    Label5->setFocusPolicy(Qt::StrongFocus);
+    MakeLink(Label5, kResultsLink, {});
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
 
     auto* statisticsPage = new QWidget(this);
@@ -280,8 +282,23 @@ void frmMain::BuildControls() {
     searchOrStatistics_->addWidget(lblSearchStatus);
     searchOrStatistics_->addWidget(statisticsPage);
 
+    // The web site, as the program's icon and as its address, at the
+    // heading's right; made last, so that they come last in the tab order.
+    const QString site = QString::fromLatin1(shell::WebSiteAddress);
+    const QString shown = Q(shell::ShownAddress(shell::WebSiteAddress));
+    Label11 = NewControl<QLabel>(this, "Label11");
+    const int iconSize = Label2->fontMetrics().height();
+    MakePictureLink(Label11, site, windowIcon().pixmap(QSize(iconSize, iconSize), devicePixelRatioF()), shown);
+    Label18 = NewControl<QLabel>(this, "Label18");
+    MakeLink(Label18, site, shown);
+    for (QLabel* link : {Label11, Label18})
+        connect(link, &QLabel::linkActivated, this, [this] { OpenWebSite(); });
+    auto* header = new QHBoxLayout;
+    header->addWidget(Label2, 1);
+    header->addWidget(Label18);
+    header->addWidget(Label11);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Label2);
+    layout->addLayout(header);
     layout->addWidget(lblInfo);
     layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
     layout->addWidget(searchOrStatistics_);
@@ -554,6 +571,8 @@ void frmMain::Label5_Click() {
     ShellExecuteA(nullptr, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void frmMain::OpenWebSite() { shell::OpenAddressOrTell(shell::WebSiteAddress, windowTitle().toStdString()); }
+
 // ---- what the run shows ----
 
 void frmMain::EnterStage(RunStage stage) {
@@ -581,8 +600,7 @@ void frmMain::ShowStatus(const std::string& text) { LabelInfoStatus->setText(Q(t
 void frmMain::ShowDestination(const std::string& root, const std::string& linkText) {
     EditDestPath->setText(Q(root));
     if (linkText.empty()) return;
-    Label5->setText(QStringLiteral("<a href=\"results\">%1</a>").arg(Q(linkText).toHtmlEscaped()));
-    Label5->setAccessibleName(Q(linkText));
+    MakeLink(Label5, kResultsLink, Q(linkText));
     Label5->show();
 }
 

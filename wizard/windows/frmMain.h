@@ -50,6 +50,7 @@ private:
     void ButtonCancel();
     void Command1();
     void Label5_Click();
+    void OpenWebSite();
     void EnterScanningLook();
     void EnterIdleLook();
     void UpdateButtons();
@@ -83,6 +84,8 @@ private:
     RecoveryRun* run_ = nullptr;
 
     QLabel* Label2;
+    QLabel* Label11;
+    QLabel* Label18;
     QLabel* lblInfo;
     QGroupBox* XPFrame201;
     QLabel* lblSearchStatus;

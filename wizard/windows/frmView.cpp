@@ -17,6 +17,7 @@
 #include "platform/desktop/WindowConventions.h"
 #include "shell/DestinationFolder.h"
 #include "shell/LanguageFile.h"
+#include "shell/VendorLinks.h"
 #include "shell/frmPasser.h"
 #include "support/ProgramFolder.h"
 #include "wizard/windows/ThumbnailPanel.h"
@@ -99,7 +100,12 @@ void frmView::BuildControls() {
     Timer1 = NewControl<QTimer>(this, "Timer1");
     Timer1->setInterval(StatusMilliseconds);
 
+    Label18 = NewControl<QLabel>(this, "Label18");
+    MakeLink(Label18, QString::fromLatin1(shell::WebSiteAddress),
+             QString::fromStdString(shell::ShownAddress(shell::WebSiteAddress)));
+
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Label18);
     buttons->addStretch();
     buttons->addWidget(butClose);
     auto* layout = new QVBoxLayout(this);
@@ -114,12 +120,14 @@ void frmView::BuildControls() {
     setTabOrder(xpTurbo, xpDeep);
     setTabOrder(xpDeep, ImgThumb);
     setTabOrder(ImgThumb, butClose);
+    setTabOrder(butClose, Label18);
 
     connect(xpTurbo, &QRadioButton::clicked, this, [this] { xpTurbo_Click(); });
     connect(xpDeep, &QRadioButton::clicked, this, [this] { xpDeep_Click(); });
     connect(ImgThumb, &ThumbnailPanel::ThumbnailClicked, this, [this](int index) { ImgThumb_Click(index); });
     connect(butClose, &QPushButton::clicked, this, [this] { butClose_Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(Label18, &QLabel::linkActivated, this, [this] { Label18_Click(); });
 }
 
 void frmView::LoadTexts() {
@@ -226,6 +234,8 @@ void frmView::butClose_Click() {
     ShowForm("frmMainMenu");
     Unload(this);
 }
+
+void frmView::Label18_Click() { shell::OpenAddressOrTell(shell::WebSiteAddress, windowTitle().toStdString()); }
 
 QWidget* ShowResultsViewer(const std::string& appFolder, const std::string& destinationRoot) {
     QWidget* window = LoadForm("frmView");

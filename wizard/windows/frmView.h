@@ -57,6 +57,7 @@ private:
     void BuildThumbnails();
     void ImgThumb_Click(int index);
     void butClose_Click();
+    void Label18_Click();
     void Timer1_Timer();
     std::string DestinationRoot() const;
 
@@ -69,6 +70,7 @@ private:
     ThumbnailPanel* ImgThumb;
     QLineEdit* EditDestPath;
     QPushButton* butClose;
+    QLabel* Label18;
     QTimer* Timer1;
 
     std::string AppFolder;

@@ -24,8 +24,10 @@
 #include "platform/desktop/Forms.h"
 #include "platform/drives.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/DestinationFolder.h"
+#include "shell/VendorLinks.h"
 #include "support/ProgramFolder.h"
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
@@ -412,6 +414,38 @@ TEST_F(WizardWindow, WithoutACardOnlyRescanIsPossible) {
         ASSERT_NE(accessible, nullptr);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
     }
+}
+
+TEST_F(WizardWindow, TheIconAndTheAddressOpenTheWebSite) {
+    std::vector<std::string> opened;
+    platform::SetShellLauncher([&opened](const std::string& target) {
+        opened.push_back(target);
+        return true;
+    });
+    Open();
+    QTest::mouseClick(Find<QLabel>("Label11"), Qt::LeftButton);
+    emit Find<QLabel>("Label18")->linkActivated(shell::WebSiteAddress);
+    platform::SetShellLauncher({});
+    EXPECT_EQ(opened, std::vector<std::string>(2, shell::WebSiteAddress));
+    for (const char* name : {"Label11", "Label18"}) {
+        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(Find<QLabel>(name));
+        EXPECT_EQ(link->role(), QAccessible::Link) << name;
+        EXPECT_EQ(link->text(QAccessible::Name).toStdString(), shell::ShownAddress(shell::WebSiteAddress)) << name;
+    }
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(WizardWindow, DraggingTheHeadingMovesTheWindowByTheMousesWay) {
+    QWidget* window = Open();
+    window->move(100, 80);
+    auto* heading = Find<QLabel>("Label2");
+    QTest::mousePress(heading, Qt::LeftButton, {}, QPoint(10, 5));
+    QTest::mouseMove(heading, QPoint(40, 25));
+    EXPECT_EQ(window->pos(), QPoint(130, 100));
+    QTest::mouseRelease(heading, Qt::LeftButton, {}, QPoint(10, 5));
+    // Released: moving the mouse leaves the window where it is.
+    QTest::mouseMove(heading, QPoint(60, 60));
+    EXPECT_EQ(window->pos(), QPoint(130, 100));
 }
 
 } // namespace

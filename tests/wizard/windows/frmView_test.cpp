@@ -22,6 +22,7 @@
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/LanguageFile.h"
+#include "shell/VendorLinks.h"
 #include "support/ProgramFolder.h"
 #include "wizard/ResultsViewer.h"
 #include "wizard/windows/ThumbnailLoader.h"
@@ -208,6 +209,31 @@ TEST_F(ResultsViewerWindow, AClickOrEnterOpensTheFileAndAFailureIsShown) {
     EXPECT_EQ(ui_.boxes[0].text, texts_(18));
     EXPECT_EQ(ui_.boxes[0].style, platform::vbCritical);
     EXPECT_EQ(ui_.boxes[0].title, texts_(19));
+}
+
+TEST_F(ResultsViewerWindow, TheWebSiteLinkOpensTheSiteFromTheKeyboardAndSaysWhenItCannot) {
+    fs::create_directories(turbo_);
+    Open();
+    auto* link = window_->findChild<QLabel*>("Label18");
+    ASSERT_TRUE(link);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(link);
+    EXPECT_EQ(accessible->role(), QAccessible::Link);
+    EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), shell::ShownAddress(shell::WebSiteAddress));
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    // One Tab from Close reaches it; Enter follows it.
+    window_->findChild<QPushButton*>("butClose")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), link);
+    QTest::keyClick(link, Qt::Key_Return);
+    EXPECT_EQ(launched_, std::vector<std::string>{shell::WebSiteAddress});
+    EXPECT_TRUE(ui_.boxes.empty());
+
+    launcherStarts_ = false;
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_NE(ui_.boxes[0].text.find(shell::WebSiteAddress), std::string::npos);
+    EXPECT_EQ(ui_.boxes[0].style, platform::vbExclamation);
 }
 
 TEST_F(ResultsViewerWindow, ThousandsOfPhotosArriveWhileTheRestStillLoad) {
