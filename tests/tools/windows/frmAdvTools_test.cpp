@@ -16,6 +16,7 @@
 
 #include "ToolFixture.h"
 #include "platform/desktop/Forms.h"
+#include "tests/windows/Eventually.h"
 #include "shell/DestinationFolder.h"
 #include "shell/LanguageFile.h"
 #include "shell/RegistryStuff.h"
@@ -37,7 +38,7 @@ protected:
     }
     void TearDown() override {
         if (window_) platform::desktop::Unload(window_);
-        QTRY_VERIFY(window_.isNull());
+        ASSERT_SOON(window_.isNull());
         ToolTest::TearDown();
     }
 
@@ -227,18 +228,18 @@ TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuExceptForTheCdDvdOption) {
         return stub;
     });
     Click("cmdCancel");
-    QTRY_VERIFY(window_.isNull());
+    ASSERT_SOON(window_.isNull());
     QPointer<QWidget> shown = platform::desktop::FindForm("frmMainMenu");
     ASSERT_TRUE(shown);
     EXPECT_TRUE(shown->isVisible());
     platform::desktop::Unload(shown);
-    QTRY_VERIFY(shown.isNull());
+    ASSERT_SOON(shown.isNull());
 
     window_ = new tools::frmAdvTools;
     window_->show();
     Click("optCDDVD");
     Click("cmdGo");
-    QTRY_VERIFY(window_.isNull());
+    ASSERT_SOON(window_.isNull());
     EXPECT_EQ(platform::desktop::FindForm("frmMainMenu"), nullptr);
 }
 
@@ -257,9 +258,9 @@ TEST_F(ToolsWindowTest, KeysAloneChooseAToolAndLeaveTheFolderChooser) {
     EXPECT_EQ(window_->focusWidget(), Control<QPushButton>("cmdGo"));
 
     QTest::keyClick(window_->focusWidget(), Qt::Key_Return); // Go
-    QTRY_VERIFY(Control<QTreeView>("lstDir")->isVisible());
+    ASSERT_SOON(Control<QTreeView>("lstDir")->isVisible());
     QTest::keyClick(window_->focusWidget(), Qt::Key_Escape);
-    QTRY_VERIFY(Control<QRadioButton>("optBackup")->isVisible());
+    ASSERT_SOON(Control<QRadioButton>("optBackup")->isVisible());
     EXPECT_TRUE(ui.boxes.empty());
 }
 

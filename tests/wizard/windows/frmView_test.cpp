@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "platform/desktop/Forms.h"
+#include "tests/windows/Eventually.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
 #include "shell/LanguageFile.h"
@@ -87,7 +88,7 @@ protected:
     }
     void TearDown() override {
         if (window_) platform::desktop::Unload(window_);
-        QTRY_VERIFY(window_.isNull());
+        ASSERT_SOON(window_.isNull());
         platform::SetShellLauncher({});
         fs::remove_all(root_);
     }
@@ -124,10 +125,10 @@ TEST_F(ResultsViewerWindow, EachFileShowsItsPictureUnderItsName) {
     Write(deep_ + "clip.Mp4", "mp4");
     Write(deep_ + "photo.jpeg", Jpeg({40, 30}, Qt::blue));
     Open();
-    QTRY_COMPARE(panel_->Count(), 6);
+    ASSERT_SOON(panel_->Count() == 6);
     EXPECT_TRUE(Option("xpDeep")->isChecked()); // the folder with files comes first
     EXPECT_EQ(Status(), texts_(17));
-    QTRY_VERIFY(!panel_->Loading());
+    ASSERT_SOON(!panel_->Loading());
 
     const QImage photo = Shown(panel_, 0);
     EXPECT_EQ(photo.size(), QSize(96, 72));
@@ -150,13 +151,13 @@ TEST_F(ResultsViewerWindow, EachFileShowsItsPictureUnderItsName) {
         ASSERT_TRUE(item);
         EXPECT_EQ(item->text(QAccessible::Name), names[row]);
     }
-    QTRY_COMPARE(Status(), std::string()); // Timer1 takes the status away once all are shown
+    ASSERT_SOON(Status() == std::string()); // Timer1 takes the status away once all are shown
 }
 
 TEST_F(ResultsViewerWindow, EmptyFoldersPointToEachOtherAndChoosingAgainRereads) {
     fs::create_directories(turbo_);
     Open();
-    QTRY_COMPARE(Status(), EmptyFolderStatus(texts_, ResultFolder::TurboScan));
+    ASSERT_SOON(Status() == EmptyFolderStatus(texts_, ResultFolder::TurboScan));
     EXPECT_TRUE(Option("xpTurbo")->isChecked());
 
     QTest::mouseClick(Option("xpDeep"), Qt::LeftButton);
@@ -172,12 +173,12 @@ TEST_F(ResultsViewerWindow, EmptyFoldersPointToEachOtherAndChoosingAgainRereads)
 
     QPointer<QPushButton> close = window_->findChild<QPushButton*>("butClose");
     QTest::mouseClick(close, Qt::LeftButton);
-    QTRY_VERIFY(window_.isNull());
+    ASSERT_SOON(window_.isNull());
 }
 
 TEST_F(ResultsViewerWindow, WithoutTheRecoveredFilesFolderNothingIsListed) {
     Open();
-    QTRY_COMPARE(ui_.boxes.size(), 1u);
+    ASSERT_SOON(ui_.boxes.size() == 1u);
     EXPECT_EQ(ui_.boxes[0].text, texts_(11) + "\r\n\r\n" + texts_(12));
     EXPECT_EQ(ui_.boxes[0].title, texts_(13));
     EXPECT_TRUE(fs::is_directory(root_ + "My Recovered Mobile Device"));
@@ -192,7 +193,7 @@ TEST_F(ResultsViewerWindow, AClickOrEnterOpensTheFileAndAFailureIsShown) {
     Write(turbo_ + "DSC0001.JPG", Jpeg({40, 30}, Qt::red));
     Write(turbo_ + "DSC0002.MOV", "moov");
     Open();
-    QTRY_COMPARE(panel_->Count(), 2);
+    ASSERT_SOON(panel_->Count() == 2);
     Click(1);
     EXPECT_EQ(launched_, std::vector<std::string>{turbo_ + "DSC0002.MOV"});
 
@@ -249,10 +250,10 @@ TEST_F(ResultsViewerWindow, ThousandsOfPhotosArriveWhileTheRestStillLoad) {
         countAtFirst = panel_->Count();
         loadedAtFirst = panel_->LoadedCount();
     });
-    QTRY_VERIFY(countAtFirst >= 0);
+    ASSERT_SOON(countAtFirst >= 0);
     EXPECT_EQ(countAtFirst, kPhotos); // every file is in the panel before its picture
     EXPECT_LT(loadedAtFirst, kPhotos);
-    QTRY_VERIFY_WITH_TIMEOUT(!panel_->Loading(), 60000);
+    ASSERT_SOON_WITHIN(!panel_->Loading(), 60000);
 }
 
 TEST(Thumbnails, PhotosAreDecodedSmallAndUpright) {
