@@ -15,8 +15,11 @@ constexpr std::size_t MaxDirectories = 64;
 constexpr std::uint32_t MaxEntries = 1000;
 constexpr int MaxItems = 256;
 constexpr std::uint32_t MaxArrayValues = 65536;
+// Over all directories of one file: a camera's hold a few hundred entries.
+constexpr std::uint32_t MaxEntriesPerFile = 4096;
+constexpr std::uint32_t MaxPartsPerFile = 262144;
 constexpr std::size_t MaxDataStarts = 65536;
-constexpr std::size_t MaxMetadata = 4096;
+constexpr std::size_t MaxMetadata = 1024;
 constexpr std::int64_t MaxFileBytes = 4294967296LL;
 constexpr std::int64_t HeaderBytes = 8;
 
@@ -73,6 +76,8 @@ void TiffLayout::Begin() {
     extent_ = 0;
     end_ = 0;
     items_ = 0;
+    entriesLeft_ = MaxEntriesPerFile;
+    partsLeft_ = MaxPartsPerFile;
     kept_.clear();
     window_.clear();
     windowAt_ = -1;
@@ -161,7 +166,7 @@ bool TiffLayout::TryRead(Pending& item) {
     case Kind::Directory: {
         if (Available(item.at, 2)) {
             const std::uint32_t entries = U16(item.at);
-            if (entries == 0 || entries > MaxEntries) {
+            if (entries == 0 || entries > MaxEntries || entries > entriesLeft_) {
                 Broken();
                 return true;
             }
@@ -198,6 +203,7 @@ bool TiffLayout::TryRead(Pending& item) {
 
 void TiffLayout::ReadDirectory(const Pending& item) {
     const std::uint32_t entries = U16(item.at);
+    entriesLeft_ -= entries;
     Cover(item.at, item.length);
     AddMetadata(item.at, item.length);
     Values stripOffsets, stripSizes, tileOffsets, tileSizes;
@@ -289,9 +295,10 @@ void TiffLayout::AddDirectory(std::int64_t at, bool chained) {
 // the same length.
 void TiffLayout::AddDataParts(const Values& offsets, const Values& sizes) {
     if (!IsOffsetType(offsets.type) || !IsOffsetType(sizes.type) || offsets.count != sizes.count ||
-        offsets.count == 0 || offsets.count > MaxArrayValues || ++items_ > MaxItems) {
+        offsets.count == 0 || offsets.count > MaxArrayValues || offsets.count > partsLeft_ || ++items_ > MaxItems) {
         return Broken();
     }
+    partsLeft_ -= offsets.count;
     Pending parts;
     parts.kind = Kind::DataParts;
     parts.at = offsets.at;

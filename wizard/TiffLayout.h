@@ -89,6 +89,8 @@ private:
     std::int64_t extent_ = 0;   // furthest byte reached, plus one
     std::int64_t end_ = 0;
     int items_ = 0;             // directories and arrays queued so far
+    std::uint32_t entriesLeft_ = 0; // directory entries still allowed
+    std::uint32_t partsLeft_ = 0;   // strips and tiles still allowed
     std::vector<std::uint8_t> kept_;   // the file's first bytes
     std::vector<std::uint8_t> window_; // bytes from windowAt_, for a part far ahead
     std::int64_t windowAt_ = -1;
