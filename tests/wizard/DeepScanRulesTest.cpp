@@ -99,7 +99,11 @@ TEST(DeepScanRules, ATiffEndsWithItsFurthestPartInEitherByteOrder) {
         EXPECT_FALSE(layout.Holds(static_cast<std::int64_t>((raw.rawAt / 512 + 1) * 512)));
         EXPECT_FALSE(layout.Holds(layout.End()));
     }
+    auto orf = wizardtest::MakeRawTiff(false, jpeg, jpeg, 100, 1).bytes;
+    orf[2] = 'R'; // Olympus: "IIRO"
+    orf[3] = 'O';
     TiffLayout layout;
+    EXPECT_EQ(Walk(layout, orf, 512), TiffLayout::State::Ended);
     EXPECT_EQ(Walk(layout, jpeg, 512), TiffLayout::State::Unstructured);
 }
 
