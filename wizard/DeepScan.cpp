@@ -19,6 +19,7 @@
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
 #include "wizard/FileHeader.h"
+#include "wizard/TiffLayout.h"
 #include "wizard/WizardState.h"
 
 namespace wizard {
@@ -60,6 +61,7 @@ public:
     ~Bstr() { SysFreeString(text_); }
     BSTR* Slot() { return &text_; }
     std::string Utf8() const { return platform::Utf8FromBstr(text_); }
+    void Swap(Bstr& other) { std::swap(text_, other.text_); }
 
 private:
     BSTR text_ = nullptr;
@@ -88,6 +90,9 @@ private:
     bool ComeBackToSkippedSectors();
     void ScanPartialLastSector();
     void ScanSector();
+    bool FindStart();
+    bool InsideTiff() const;
+    bool TiffEndsHere(bool& endFound);
     void TestForEnd(bool match, bool& endFound);
     bool FixedLengthEnd(bool reported, bool& endFound);
     bool EndPatternAccepted() const;
@@ -160,6 +165,7 @@ private:
     std::int64_t carveStart_ = 0; // the drive byte of its first sector
     std::string carveType_;       // the extension that matched there
     FileHeader header_;
+    TiffLayout tiff_;
     LONG endPoint_ = 0;
     std::string carvedName_;
     std::string currentPath_;
@@ -441,15 +447,7 @@ void ScanRun::ScanSector() {
         platform::DoEvents();
         eventCounter_ = 0;
     }
-    VARIANT_BOOL matched = VARIANT_FALSE;
-    // A sector inside the header of the file being carved starts no file: a
-    // picture embedded there (a preview) belongs to that file.
-    if (!carving_ || header_.GetState() != FileHeader::State::Walking) {
-        ThrowIfFailed(
-            types_->FindMatchingStart(BufferVariant(), bytePosition_, &signature_, extension_.Slot(), &matched),
-            "FindMatchingStart");
-    }
-    const bool match = matched != VARIANT_FALSE;
+    const bool match = FindStart();
     bool endFound = false;
     if (match || carving_) TestForEnd(match, endFound);
 
@@ -471,6 +469,54 @@ void ScanRun::ScanSector() {
     if (match || carving_) AdvanceFileOffset();
 }
 
+// Whether a file starts at the current sector; if so, signature_ and
+// extension_ are its.
+bool ScanRun::FindStart() {
+    // A sector inside the header of the file being carved starts no file: a
+    // picture embedded there (a preview) belongs to that file.
+    if (carving_ && header_.GetState() == FileHeader::State::Walking) return false;
+    VARIANT_BOOL matched = VARIANT_FALSE;
+    if (!InsideTiff()) {
+        ThrowIfFailed(
+            types_->FindMatchingStart(BufferVariant(), bytePosition_, &signature_, extension_.Slot(), &matched),
+            "FindMatchingStart");
+        return matched != VARIANT_FALSE;
+    }
+    // Inside a TIFF-based file a start where its directories put a part (an
+    // embedded preview, raw data coded as JPEG) belongs to it. One anywhere
+    // else is another file written over its space, and ends it as usual.
+    IFileSignature* found = nullptr;
+    Bstr extension;
+    ThrowIfFailed(types_->FindMatchingStart(BufferVariant(), bytePosition_, &found, extension.Slot(), &matched),
+                  "FindMatchingStart");
+    if (matched == VARIANT_FALSE || tiff_.Holds(FileOffset())) {
+        if (found) found->Release();
+        return false;
+    }
+    DropSignature();
+    signature_ = found;
+    extension_.Swap(extension);
+    return true;
+}
+
+// Whether the sector lies inside the TIFF-based file being carved, as its
+// directories tell.
+bool ScanRun::InsideTiff() const {
+    return carving_ && tiff_.GetState() == TiffLayout::State::Ended && FileOffset() < tiff_.End();
+}
+
+// A TIFF-based file whose directories were all read ends with its furthest
+// part, when that lies in this sector.
+bool ScanRun::TiffEndsHere(bool& endFound) {
+    if (tiff_.GetState() != TiffLayout::State::Ended) return false;
+    const std::int64_t left = tiff_.End() - FileOffset();
+    if (left <= 0 || left > sectorBytes_) return false;
+    endFound = true;
+    endPoint_ = static_cast<LONG>(bytePosition_ + left - 1);
+    DropSignature();
+    return true;
+}
+
 // The end tests for the sector at the current position. On a start sector
 // they use the new file's signature, with offset 0.
 void ScanRun::TestForEnd(bool match, bool& endFound) {
@@ -489,15 +535,21 @@ void ScanRun::TestForEnd(bool match, bool& endFound) {
         hasEndRule_ = signature_ && (endSequenceCount_ != 0 || fixed != VARIANT_FALSE);
         if (!hasEndRule_) DropSignature();
         header_.Begin();
+        tiff_.Begin();
     }
     if (header_.GetState() == FileHeader::State::Walking) {
         header_.Feed(buffer_.data() + bytePosition_, static_cast<std::size_t>(sectorBytes_));
+    }
+    if (tiff_.GetState() == TiffLayout::State::Walking) {
+        tiff_.Feed(buffer_.data() + bytePosition_, static_cast<std::size_t>(sectorBytes_));
     }
     if (offsetHigh_ == 1) {
         // The file has reached 4 GiB: it ends with the sector before this one.
         endFound = true;
         endPoint_ = bytePosition_ - 1;
         DropSignature();
+    } else if (TiffEndsHere(endFound)) {
+        return;
     } else if (hasEndRule_ && signature_) {
         // End patterns count only past the file's header: one inside it ends
         // a picture embedded there.

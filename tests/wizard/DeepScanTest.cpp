@@ -15,6 +15,7 @@
 #include "JpegMaker.h"
 #include "RecordingHost.h"
 #include "TestVolume.h"
+#include "TiffMaker.h"
 #include "TypeBuilder.h"
 #include "engine/FileTypeTable.h"
 #include "engine/RawDevice.h"
@@ -237,6 +238,66 @@ TEST_F(DeepScanTest, CameraPhotosAreCarvedWholePastTheirEmbeddedPictures) {
     const auto cut = Carved(names[4]);
     const auto thumbnailEnd = std::search(damaged.begin(), damaged.end(), thumbnail.end() - 2, thumbnail.end());
     EXPECT_EQ(cut.size(), static_cast<std::size_t>(thumbnailEnd - damaged.begin()) + 2);
+}
+
+// Raw files (a Canon-like CR2, a big-endian TIFF) whose preview JPEG starts
+// on a sector boundary: each is carved whole, up to its last byte, and the
+// photo after it on its own.
+TEST_F(DeepScanTest, RawFilesAreCarvedWholePastTheirEmbeddedPictures) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    const auto thumbnail = MakeJpeg(160, 120, 40);
+    const auto cr2 = MakeRawTiff(false, thumbnail, MakeJpeg(320, 240, 41), 40000, 1).bytes;
+    const auto tif = MakeRawTiff(true, thumbnail, MakeJpeg(300, 200, 42), 30000, 2).bytes;
+    const auto photo = MakeJpeg(200, 150, 43);
+    Card card(700);
+    card.Put(3, cr2);
+    card.Put(200, photo);
+    card.Put(300, tif);
+    card.Put(500, photo);
+    Attach(card);
+    host.sectorsAtOnce = 16; // the files run across blocks
+
+    EXPECT_EQ(Run(Shipped()), 4);
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"00001.CR2", "00002.JPG", "00003.TIF", "00004.JPG"}));
+    EXPECT_EQ(Carved("00001.CR2"), cr2);
+    EXPECT_EQ(Carved("00002.JPG"), photo);
+    EXPECT_EQ(Carved("00003.TIF"), tif);
+    EXPECT_EQ(Carved("00004.JPG"), photo);
+}
+
+// A raw file whose directories do not add up is carved as without them: cut
+// where its thumbnail starts (on a sector boundary), the thumbnail and the
+// preview carved as photos of their own. A start inside its raw data that no directory
+// puts there is another file written over it, and ends the raw file.
+TEST_F(DeepScanTest, ARawFileWhoseDirectoriesDoNotAddUpIsCutAsBefore) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    const auto raw = MakeRawTiff(false, MakeJpeg(160, 120, 44), MakeJpeg(320, 240, 45), 40000, 3);
+    auto loop = raw.bytes;
+    loop[RawTiffIfd1Next] = RawTiffIfd0;
+    auto absurd = raw.bytes;
+    absurd[RawTiffIfd0 + 1] = 0xEA; // 59,910 entries
+    auto beyond = raw.bytes;
+    beyond[RawTiffSubIfdPointer + 3] = 0x10; // a SubIFD 256 MiB on
+    auto overwritten = raw.bytes;
+    const std::size_t foreignAt = (raw.rawAt / Sector + 20) * Sector;
+    const auto foreign = MakeJpeg(64, 48, 46);
+    std::copy(foreign.begin(), foreign.end(), overwritten.begin() + static_cast<long>(foreignAt));
+    Card card(1000);
+    const std::size_t at[] = {3, 203, 403, 603};
+    for (std::size_t i = 0; i < 4; ++i) card.Put(at[i], std::vector{loop, absurd, beyond, overwritten}[i]);
+    Attach(card);
+
+    Run(Shipped());
+    const auto names = CarvedNames();
+    ASSERT_EQ(names.size(), 11u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(names[3 * i].substr(5), ".CR2");
+        EXPECT_EQ(Carved(names[3 * i]), card.Range(at[i], RawTiffThumbnail)) << names[3 * i];
+    }
+    EXPECT_EQ(Carved(names[9]), card.Range(at[3], foreignAt));
+    const auto carvedForeign = Carved(names[10]); // runs on over the raw data behind it
+    ASSERT_GE(carvedForeign.size(), foreign.size());
+    EXPECT_TRUE(std::equal(foreign.begin(), foreign.end(), carvedForeign.begin()));
 }
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
