@@ -152,7 +152,8 @@ protected:
         int n = 0;
         for (const std::string path : {"DCIM/100CAMERA/IMG_0001.JPG", "DCIM/100CAMERA/IMG_0002.JPG",
                                        "DCIM/101CAMERA/IMG_0001.JPG"}) {
-            const auto jpeg = wizardtest::MakeJpeg(160 + 80 * ++n, 120, n);
+            ++n;
+            const auto jpeg = wizardtest::MakeJpeg(160 + 80 * n, 120, n);
             const std::string bytes(jpeg.begin(), jpeg.end());
             const fs::path local = dir_ / "local" / std::to_string(n);
             std::ofstream(local, std::ios::binary) << bytes;
