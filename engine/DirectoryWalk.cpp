@@ -25,6 +25,25 @@ std::string UpperAscii(std::string text) {
 // The deletion mark read through the code page: U+00E5.
 constexpr const char* DeletionMarkUtf8 = "\xC3\xA5";
 
+// Folders nested deeper than this are not read. No camera or computer makes
+// such a tree (a path of 128 one-letter folders is at the limit of what
+// Windows takes); a damaged card can chain thousands of folders, each
+// cluster naming the next, and every level would cost the walk, the paths
+// and the saved tree time in proportion to the depth.
+constexpr std::size_t MaxFolderDepth = 128;
+
+// Levels from the root to the folder (the root's folders are at level 1),
+// counted up to one past the limit.
+std::size_t FolderDepth(const std::vector<DirRecord>& directories, std::size_t index) {
+    std::size_t depth = 1;
+    std::int32_t parent = directories[index].ParentIndex;
+    while (parent >= 0 && static_cast<std::size_t>(parent) < directories.size() && depth <= MaxFolderDepth) {
+        ++depth;
+        parent = directories[static_cast<std::size_t>(parent)].ParentIndex;
+    }
+    return depth;
+}
+
 } // namespace
 
 support::Truth FATEngine::WalkDirectories() {
@@ -34,10 +53,19 @@ support::Truth FATEngine::WalkDirectories() {
     std::unordered_set<std::int64_t> readStarts{rootCluster_};
     ReadDirectory(-1, rootCluster_, rootDirSector_);
     if (stopRequested_) return support::False;
+    bool tooDeepReported = false;
     // The list grows while it is walked: breadth first. 32-bit index, so
     // that cards with more than 32,767 folders are walked to the end.
     for (std::size_t i = 0; i < directories_.size(); ++i) {
         if (directories_[i].Visited) continue;
+        if (FolderDepth(directories_, i) > MaxFolderDepth) {
+            if (!tooDeepReported)
+                RaiseError("Folders nested more than" + MessageNumber(static_cast<std::int64_t>(MaxFolderDepth)) +
+                           " levels deep were not read; the deep scan still finds their photos");
+            tooDeepReported = true;
+            directories_[i].Visited = support::True;
+            continue;
+        }
         const DirRecord record = directories_[i];
         if (readStarts.insert(record.FirstCluster).second)
             ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
