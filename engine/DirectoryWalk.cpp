@@ -51,7 +51,12 @@ support::Truth FATEngine::WalkDirectories() {
     // at a folder already read (a damaged card's aliases and loops) add no
     // work beyond their own record.
     std::unordered_set<std::int64_t> readStarts{rootCluster_};
-    ReadDirectory(-1, rootCluster_, rootDirSector_);
+    // Bounds the whole walk by the volume: each cluster is read into at
+    // most one folder beyond its own first one (a wiped FAT's guessed
+    // chains, or chains that merge, would otherwise read the same clusters
+    // for every folder that starts before them).
+    std::unordered_set<std::int64_t> walkedClusters;
+    ReadDirectory(-1, rootCluster_, rootDirSector_, walkedClusters);
     if (stopRequested_) return support::False;
     bool tooDeepReported = false;
     // The list grows while it is walked: breadth first. 32-bit index, so
@@ -68,14 +73,15 @@ support::Truth FATEngine::WalkDirectories() {
         }
         const DirRecord record = directories_[i];
         if (readStarts.insert(record.FirstCluster).second)
-            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
+            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector, walkedClusters);
         if (stopRequested_) return support::False;
         directories_[i].Visited = support::True;
     }
     return support::True;
 }
 
-bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector) {
+bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector,
+                              std::unordered_set<std::int64_t>& walkedClusters) {
     // A directory other than the fixed root starts at a cluster of the volume.
     if (cluster != 0 && (cluster < 2 || cluster > std::int64_t(countOfClusters_) + 1)) return true;
     if (cluster == 0 && parent != -1) return true;
@@ -87,7 +93,9 @@ bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::in
     if (cluster != 0) {
         cursor.seenClusters.insert(cluster);
         cursor.clustersRead = 1;
+        walkedClusters.insert(cluster);
     }
+    cursor.walkedClusters = &walkedClusters;
     for (;;) {
         platform::DoEvents();
         if (stopRequested_) return false;
@@ -197,6 +205,7 @@ bool FATEngine::StepToNextCluster(DirectoryCursor& cursor) {
     // ends the directory, and a cluster read before means the chain loops.
     if (nextCluster < 2 || nextCluster > lastCluster) return false;
     if (!cursor.seenClusters.insert(nextCluster).second) return false;
+    if (cursor.walkedClusters && !cursor.walkedClusters->insert(nextCluster).second) return false;
     if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
     cursor.cluster = nextCluster;
     cursor.index = 0;

@@ -166,6 +166,22 @@ TEST_F(DirectoryWalkTest, FoldersNestedDeeperThanAnyCardAreNotWalked) {
     EXPECT_FALSE(scan.errors.empty());
 }
 
+TEST_F(DirectoryWalkTest, FullFoldersSideBySideOnAWipedFatAreEachReadOnce) {
+    // Without a FAT a folder's clusters are guessed to follow its first one;
+    // full folders side by side made each read on through all the others
+    // (thousands of folders took the walk minutes).
+    FatImageBuilder card(FatImageOptions::Fat16(4));  // one-sector clusters: 16 entries
+    const int folders = 100;
+    std::vector<DirHandle> handles;
+    for (int d = 0; d < folders; ++d) handles.push_back(card.AddFolder(card.Root(), "D" + std::to_string(d)));
+    for (int d = 0; d < folders; ++d)
+        for (int f = 0; f < 14; ++f) card.AddFile(handles[d], "F" + std::to_string(d * 100 + f) + ".JPG", {});
+    card.WipeFat();
+    const auto& e = Walk(card);
+    EXPECT_EQ(e.Files().size(), 14u * folders);
+    EXPECT_LT(volume->reads.size(), 4u * folders);
+}
+
 TEST_F(DirectoryWalkTest, MoreThan32767FilesAndFoldersAreCountedWhole) {
     // 512-byte clusters, 33,000 empty files (no data clusters) in 300
     // folders, 110 files each.
