@@ -339,6 +339,37 @@ def mutate_dirfill(lay, rng, patches):
         patches.append((o, plausible_entry(lay, rng)))
 
 
+def folder_entry(lay, name, cluster):
+    return name + struct.pack("<BBBHHHHHHHI", 0x10, 0, 0, 0x6000, 0x5A21, 0x5A21,
+                              cluster >> 16 if lay.kind == 32 else 0, 0x6000, 0x5A21, cluster & 0xFFFF, 0)
+
+
+def mutate_nest(lay, rng, patches):
+    """Folders chained deep: each free cluster a folder whose one entry is
+    the next, hung below a directory's first free slot."""
+    free = [o for o in lay.entries if lay.data[o] == 0]
+    first = max(lay.used_clusters or [2]) + rng.randint(50, 500)
+    depth = min(rng.choice([50, 200, 1000, 5000, 100000]), lay.count + 1 - first)
+    if not free or depth < 2:
+        return mutate_dirent(lay, rng, patches)
+    for i in range(depth):
+        c = first + i
+        block = folder_entry(lay, b".          ", c) + folder_entry(lay, b"..         ", c - 1 if i else 0)
+        if i + 1 < depth:
+            block += folder_entry(lay, rng.choice([b"N          ", b"DCIM       "]), c + 1)
+        patches.append((lay.cluster_offset(c), block + bytes(32)))
+        fat_put(lay, patches, c, lay.eoc() | 7, lay.nfats)
+    patches.append((rng.choice(free), folder_entry(lay, b"N          ", first)))
+
+
+def mutate_wipe(lay, rng, patches):
+    """A FAT wiped (a quick format that left the folders), and more damage."""
+    for c in range(2, lay.count + 2):
+        if lay.fat_get(c):
+            fat_put(lay, patches, c, 0, lay.nfats)
+    rng.choice([mutate_dirfill, mutate_dirent, mutate_nest, mutate_bytes])(lay, rng, patches)
+
+
 def mutate_bytes(lay, rng, patches):
     meta_end = lay.base + lay.first_data * lay.bps
     regions = [(0, min(meta_end, len(lay.data)))]
@@ -389,7 +420,7 @@ def truncate_point(lay, rng):
                        meta_end + rng.randrange(0, 4) * lay.bps, n - rng.randrange(1, 4096)])
 
 
-KINDS = ["bpb", "fat", "dirent", "dirfill", "bytes", "truncate", "extreme", "mbr", "jpeg", "combo"]
+KINDS = ["bpb", "fat", "dirent", "dirfill", "nest", "wipe", "bytes", "truncate", "extreme", "mbr", "jpeg", "combo"]
 
 
 def make_mutant(data, lay, rng, kind):
@@ -409,6 +440,10 @@ def make_mutant(data, lay, rng, kind):
         mutate_mbr(lay, rng, patches)
     elif kind == "dirfill":
         mutate_dirfill(lay, rng, patches)
+    elif kind == "nest":
+        mutate_nest(lay, rng, patches)
+    elif kind == "wipe":
+        mutate_wipe(lay, rng, patches)
     elif kind == "jpeg":
         mutate_jpeg(lay, rng, patches)
     elif kind == "truncate":
