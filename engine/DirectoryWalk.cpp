@@ -25,6 +25,25 @@ std::string UpperAscii(std::string text) {
 // The deletion mark read through the code page: U+00E5.
 constexpr const char* DeletionMarkUtf8 = "\xC3\xA5";
 
+// Folders nested deeper than this are not read. No camera or computer makes
+// such a tree (a path of 128 one-letter folders is at the limit of what
+// Windows takes); a damaged card can chain thousands of folders, each
+// cluster naming the next, and every level would cost the walk, the paths
+// and the saved tree time in proportion to the depth.
+constexpr std::size_t MaxFolderDepth = 128;
+
+// Levels from the root to the folder (the root's folders are at level 1),
+// counted up to one past the limit.
+std::size_t FolderDepth(const std::vector<DirRecord>& directories, std::size_t index) {
+    std::size_t depth = 1;
+    std::int32_t parent = directories[index].ParentIndex;
+    while (parent >= 0 && static_cast<std::size_t>(parent) < directories.size() && depth <= MaxFolderDepth) {
+        ++depth;
+        parent = directories[static_cast<std::size_t>(parent)].ParentIndex;
+    }
+    return depth;
+}
+
 } // namespace
 
 support::Truth FATEngine::WalkDirectories() {
@@ -32,22 +51,37 @@ support::Truth FATEngine::WalkDirectories() {
     // at a folder already read (a damaged card's aliases and loops) add no
     // work beyond their own record.
     std::unordered_set<std::int64_t> readStarts{rootCluster_};
-    ReadDirectory(-1, rootCluster_, rootDirSector_);
+    // Bounds the whole walk by the volume: each cluster is read into at
+    // most one folder beyond its own first one (a wiped FAT's guessed
+    // chains, or chains that merge, would otherwise read the same clusters
+    // for every folder that starts before them).
+    std::unordered_set<std::int64_t> walkedClusters;
+    ReadDirectory(-1, rootCluster_, rootDirSector_, walkedClusters);
     if (stopRequested_) return support::False;
+    bool tooDeepReported = false;
     // The list grows while it is walked: breadth first. 32-bit index, so
     // that cards with more than 32,767 folders are walked to the end.
     for (std::size_t i = 0; i < directories_.size(); ++i) {
         if (directories_[i].Visited) continue;
+        if (FolderDepth(directories_, i) > MaxFolderDepth) {
+            if (!tooDeepReported)
+                RaiseError("Folders nested more than" + MessageNumber(static_cast<std::int64_t>(MaxFolderDepth)) +
+                           " levels deep were not read; the deep scan still finds their photos");
+            tooDeepReported = true;
+            directories_[i].Visited = support::True;
+            continue;
+        }
         const DirRecord record = directories_[i];
         if (readStarts.insert(record.FirstCluster).second)
-            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector);
+            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector, walkedClusters);
         if (stopRequested_) return support::False;
         directories_[i].Visited = support::True;
     }
     return support::True;
 }
 
-bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector) {
+bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector,
+                              std::unordered_set<std::int64_t>& walkedClusters) {
     // A directory other than the fixed root starts at a cluster of the volume.
     if (cluster != 0 && (cluster < 2 || cluster > std::int64_t(countOfClusters_) + 1)) return true;
     if (cluster == 0 && parent != -1) return true;
@@ -59,7 +93,9 @@ bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::in
     if (cluster != 0) {
         cursor.seenClusters.insert(cluster);
         cursor.clustersRead = 1;
+        walkedClusters.insert(cluster);
     }
+    cursor.walkedClusters = &walkedClusters;
     for (;;) {
         platform::DoEvents();
         if (stopRequested_) return false;
@@ -169,6 +205,7 @@ bool FATEngine::StepToNextCluster(DirectoryCursor& cursor) {
     // ends the directory, and a cluster read before means the chain loops.
     if (nextCluster < 2 || nextCluster > lastCluster) return false;
     if (!cursor.seenClusters.insert(nextCluster).second) return false;
+    if (cursor.walkedClusters && !cursor.walkedClusters->insert(nextCluster).second) return false;
     if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
     cursor.cluster = nextCluster;
     cursor.index = 0;

@@ -158,6 +158,10 @@ private:
         std::int64_t sector = 0;
         std::int64_t index = 0;
         std::unordered_set<std::int64_t> seenClusters;
+        // The clusters every folder of the walk has read (none for a
+        // probe): no two folders share a cluster, so a folder stops where
+        // it runs into one another has read.
+        std::unordered_set<std::int64_t>* walkedClusters = nullptr;
         std::int64_t clustersRead = 0;
         // The folder being walked ("/DCIM/100MSDCF/"); empty for a probe,
         // which gives up at an unreadable sector instead of skipping it.
@@ -193,7 +197,8 @@ private:
     std::int64_t DriveSectorsInVolumeUnits() const;
     bool IsEndOfChain(std::uint32_t value) const;
 
-    bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector);
+    bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector,
+                       std::unordered_set<std::int64_t>& walkedClusters);
     bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
     bool GetNextFATRecord(DirectoryCursor& cursor, RawEntry& out);
     // The steps of GetNextFATRecord: the sector that holds the cursor's

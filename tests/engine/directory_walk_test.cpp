@@ -148,6 +148,40 @@ TEST_F(DirectoryWalkTest, AFolderThatContainsItselfIsWalkedOnce) {
     EXPECT_LE(e.Directories().size(), 4u);
 }
 
+TEST_F(DirectoryWalkTest, FoldersNestedDeeperThanAnyCardAreNotWalked) {
+    // Each folder's cluster names the next one: thousands of levels took the
+    // walk (and the saving of the tree) quadratic time in the depth.
+    FatImageBuilder card(FatImageOptions::Fat16(4));
+    DirHandle folder = card.Root();
+    for (int depth = 1; depth <= 300; ++depth) {
+        folder = card.AddFolder(folder, "N");
+        if (depth == 100) card.AddFile(folder, "IMG_0100.JPG", PatternBytes(100, 1));
+        if (depth == 300) card.AddFile(folder, "IMG_0300.JPG", PatternBytes(100, 2));
+    }
+    const ScanResult scan = Scan(card, 64, /*keepFolders=*/true);
+    std::string path;
+    for (int depth = 1; depth <= 100; ++depth) path += "N/";
+    EXPECT_TRUE(scan.files.count(path + "IMG_0100.JPG"));
+    EXPECT_EQ(scan.filesFound, 1);
+    EXPECT_FALSE(scan.errors.empty());
+}
+
+TEST_F(DirectoryWalkTest, FullFoldersSideBySideOnAWipedFatAreEachReadOnce) {
+    // Without a FAT a folder's clusters are guessed to follow its first one;
+    // full folders side by side made each read on through all the others
+    // (thousands of folders took the walk minutes).
+    FatImageBuilder card(FatImageOptions::Fat16(4));  // one-sector clusters: 16 entries
+    const int folders = 100;
+    std::vector<DirHandle> handles;
+    for (int d = 0; d < folders; ++d) handles.push_back(card.AddFolder(card.Root(), "D" + std::to_string(d)));
+    for (int d = 0; d < folders; ++d)
+        for (int f = 0; f < 14; ++f) card.AddFile(handles[d], "F" + std::to_string(d * 100 + f) + ".JPG", {});
+    card.WipeFat();
+    const auto& e = Walk(card);
+    EXPECT_EQ(e.Files().size(), 14u * folders);
+    EXPECT_LT(volume->reads.size(), 4u * folders);
+}
+
 TEST_F(DirectoryWalkTest, MoreThan32767FilesAndFoldersAreCountedWhole) {
     // 512-byte clusters, 33,000 empty files (no data clusters) in 300
     // folders, 110 files each.
