@@ -423,40 +423,26 @@ def truncate_point(lay, rng):
 KINDS = ["bpb", "fat", "dirent", "dirfill", "nest", "wipe", "bytes", "truncate", "extreme", "mbr", "jpeg", "combo"]
 
 
+MUTATIONS = {"bpb": mutate_bpb, "fat": mutate_fat, "dirent": mutate_dirent, "dirfill": mutate_dirfill,
+             "nest": mutate_nest, "wipe": mutate_wipe, "bytes": mutate_bytes, "extreme": mutate_extreme,
+             "mbr": mutate_mbr, "jpeg": mutate_jpeg}
+COMBINED = ["bpb", "fat", "dirent", "dirfill", "bytes", "truncate", "jpeg"]
+
+
 def make_mutant(data, lay, rng, kind):
     patches = []
     cut = None
-    if kind == "bpb":
-        mutate_bpb(lay, rng, patches)
-    elif kind == "fat":
-        mutate_fat(lay, rng, patches)
-    elif kind == "dirent":
-        mutate_dirent(lay, rng, patches)
-    elif kind == "bytes":
-        mutate_bytes(lay, rng, patches)
-    elif kind == "extreme":
-        mutate_extreme(lay, rng, patches)
-    elif kind == "mbr":
-        mutate_mbr(lay, rng, patches)
-    elif kind == "dirfill":
-        mutate_dirfill(lay, rng, patches)
-    elif kind == "nest":
-        mutate_nest(lay, rng, patches)
-    elif kind == "wipe":
-        mutate_wipe(lay, rng, patches)
-    elif kind == "jpeg":
-        mutate_jpeg(lay, rng, patches)
-    elif kind == "truncate":
+    if kind == "truncate":
         cut = truncate_point(lay, rng)
-    else:
+    elif kind in MUTATIONS:
+        MUTATIONS[kind](lay, rng, patches)
+    else:  # combo
         for _ in range(rng.randint(2, 4)):
-            k = rng.choice(["bpb", "fat", "dirent", "dirfill", "bytes", "truncate", "jpeg"])
+            k = rng.choice(COMBINED)
             if k == "truncate":
                 cut = truncate_point(lay, rng) if rng.random() < 0.3 else cut
             else:
-                {"bpb": mutate_bpb, "fat": mutate_fat, "dirent": mutate_dirent, "bytes": mutate_bytes,
-                 "jpeg": mutate_jpeg, "dirfill": mutate_dirfill}[k](
-                    lay, rng, patches)
+                MUTATIONS[k](lay, rng, patches)
     out = bytearray(data)
     for off, b in patches:
         if 0 <= off and off + len(b) <= len(out):
