@@ -59,7 +59,8 @@ public:
         app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app_.footer(Footer);
         app_.require_subcommand(0, 1);
-        // Words no command takes are reported in Usage's words, not CLI11's.
+        // Words no command takes are collected and reported by RunCli, naming
+        // what they are (an unknown command, option or argument).
         app_.allow_extras();
         app_.set_help_flag("-h,--help", "this text; 'tranquo-cli help COMMAND' for one command's options");
         app_.set_version_flag("--version", "tranquo-cli " TRANQUO_VERSION, "print the version");
