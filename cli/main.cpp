@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     cli::InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
 #ifdef TRANQUO_WITH_UDISKS
+    platform::udisks::KeepQtWarningsOffTheConsole();
     platform::udisks::ScopedUdisks udisks; // removable drives for a user who may not open them directly
 #endif
     return cli::RunCli(args, std::cout, std::cerr);

@@ -17,4 +17,11 @@ public:
     ScopedUdisks& operator=(const ScopedUdisks&) = delete;
 };
 
+// For console programs: Qt's own debug messages and warnings (its D-Bus
+// module reports on its internals, at times also while the process exits,
+// after the program's last line) stay off the console, so that what the
+// user reads is the program's own output. Critical and fatal messages still
+// appear; TRANQUO_QT_MESSAGES=1 in the environment keeps them all.
+void KeepQtWarningsOffTheConsole();
+
 } // namespace platform::udisks

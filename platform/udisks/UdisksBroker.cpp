@@ -1,11 +1,14 @@
 #include "platform/udisks/UdisksBroker.h"
 #include "platform/udisks/Udisks.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
+#include <QtGlobal>
 #include <QVariantMap>
 
 namespace platform::udisks {
@@ -31,6 +34,16 @@ DWORD ErrorOf(const QDBusMessage& reply) {
 }
 
 } // namespace
+
+void KeepQtWarningsOffTheConsole() {
+    if (qEnvironmentVariableIsSet("TRANQUO_QT_MESSAGES")) return;
+    static const QtMessageHandler qtDefault = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (type != QtCriticalMsg && type != QtFatalMsg) return;
+        if (qtDefault) qtDefault(type, context, message);
+        else std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
+}
 
 ScopedUdisks::ScopedUdisks() { SetDeviceBroker(std::make_shared<UdisksBroker>()); }
 
