@@ -90,12 +90,11 @@ bool FATEngine::ReadDirectory(std::int32_t parent, std::int64_t cluster, std::in
     cursor.sector = sector;
     cursor.index = 0;
     cursor.folder = parent < 0 ? "/" : "/" + DirectoryPath(parent);
-    if (cluster != 0) {
-        cursor.seenClusters.insert(cluster);
-        cursor.clustersRead = 1;
-        walkedClusters.insert(cluster);
-    }
     cursor.walkedClusters = &walkedClusters;
+    if (cluster != 0) {
+        walkedClusters.insert(cluster);
+        cursor.clustersRead = 1;
+    }
     for (;;) {
         platform::DoEvents();
         if (stopRequested_) return false;
@@ -204,8 +203,8 @@ bool FATEngine::StepToNextCluster(DirectoryCursor& cursor) {
     // A free or reserved value leads nowhere, a cluster beyond the volume
     // ends the directory, and a cluster read before means the chain loops.
     if (nextCluster < 2 || nextCluster > lastCluster) return false;
-    if (!cursor.seenClusters.insert(nextCluster).second) return false;
-    if (cursor.walkedClusters && !cursor.walkedClusters->insert(nextCluster).second) return false;
+    std::unordered_set<std::int64_t>& read = cursor.walkedClusters ? *cursor.walkedClusters : cursor.seenClusters;
+    if (!read.insert(nextCluster).second) return false;
     if (++cursor.clustersRead > std::int64_t(countOfClusters_)) return false;
     cursor.cluster = nextCluster;
     cursor.index = 0;

@@ -157,10 +157,11 @@ private:
         std::int64_t cluster = 0;
         std::int64_t sector = 0;
         std::int64_t index = 0;
+        // The clusters a probe has read.
         std::unordered_set<std::int64_t> seenClusters;
-        // The clusters every folder of the walk has read (none for a
-        // probe): no two folders share a cluster, so a folder stops where
-        // it runs into one another has read.
+        // Instead, for the walk: the clusters every folder has read. No two
+        // folders share a cluster, so a folder stops where it runs into one
+        // another has read (or one of its own: a loop).
         std::unordered_set<std::int64_t>* walkedClusters = nullptr;
         std::int64_t clustersRead = 0;
         // The folder being walked ("/DCIM/100MSDCF/"); empty for a probe,

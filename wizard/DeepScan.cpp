@@ -67,7 +67,7 @@ private:
     BSTR text_ = nullptr;
 };
 
-// One scan: the working state of the Part's carving, step by step.
+// One scan: the working state of the carving, step by step.
 class ScanRun {
 public:
     ScanRun(DeepScanHost& host, ISupportedFileTypes* types, std::vector<BYTE>& buffer)

@@ -329,7 +329,7 @@ void TiffLayout::AddDataStart(std::int64_t at) {
     if (dataStarts_.size() < MaxDataStarts) dataStarts_.push_back(at);
 }
 
-// Parts beyond the kept first bytes are read through the window: it is
+// File parts beyond the kept first bytes are read through the window: it is
 // placed at the nearest such part still ahead, unless a part is already
 // waiting for the bytes it holds.
 void TiffLayout::MoveWindow() {
