@@ -411,8 +411,13 @@ void frmMain::ListDrives() {
         LabelInfoMedia->clear();
         LabelInfoBytesPerSec->clear();
         LabelInfoCapacity->clear();
-        LabelInfoStatus->clear(); // the search status says why
+        // The search status says why: no status line beside it.
+        LabelInfoStatus->clear();
+        LabelStatus->hide();
+        LabelInfoStatus->hide();
     } else {
+        LabelStatus->show();
+        LabelInfoStatus->show();
         lblSelect->show();
         DriveBox->show();
         DriveBox->setCurrentIndex(0);
