@@ -11,6 +11,7 @@
 #include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
+#include "shell/DesktopTexts.h"
 #include "shell/DestinationFolder.h"
 #include "support/DriveAccess.h"
 #include "wizard/DriveList.h"
@@ -196,8 +197,9 @@ bool RecoveryRun::CheckDrive() {
     const std::string root = std::string(1, request_.letter) + ":\\";
     if (GetDriveTypeA(root.c_str()) == DRIVE_CDROM) {
         outcome_.refusal = RunRefusal::CdRom;
-        platform::MsgBox("You have selected a CD-ROM drive. It is not possible to recover data from CD.",
-                         platform::vbCritical, "CD-ROM Drive Selected");
+        const shell::DesktopTexts words = shell::LoadDesktopTexts(); // the tools window says the same
+        platform::MsgBox(words(shell::desktop_text::CdRomRefused), platform::vbCritical,
+                         words(shell::desktop_text::CdRomRefusedTitle));
         return false;
     }
     // Once before the run: a drive the user may not read is one message
@@ -285,8 +287,8 @@ void RecoveryRun::RunStages(const engine::VolumeLayout& probed) {
 }
 
 void RecoveryRun::OfferToRemoveEarlierResults() {
-    const std::string turboFolder = outcome_.root + shell::TurboScanSubfolder;
-    const std::string deepFolder = outcome_.root + shell::DeepScanSubfolder;
+    const std::string turboFolder = shell::FolderUnderRoot(outcome_.root, shell::TurboScanSubfolder);
+    const std::string deepFolder = shell::FolderUnderRoot(outcome_.root, shell::DeepScanSubfolder);
     std::error_code ec;
     bool remove = false;
     bool removeDeep = true;
@@ -352,7 +354,7 @@ void RecoveryRun::RunTurboScan() {
     Enter(RunStage::TurboScan);
     OfferToRemoveEarlierResults();
     TurboScanSummary& turbo = outcome_.turbo;
-    turbo.folder = outcome_.root + shell::TurboScanSubfolder;
+    turbo.folder = shell::FolderUnderRoot(outcome_.root, shell::TurboScanSubfolder);
     const auto started = Clock::now();
     bool failed = false;
     support::RuntimeError failure(0, "", "");
