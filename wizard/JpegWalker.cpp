@@ -1,5 +1,7 @@
 #include "wizard/JpegWalker.h"
 
+#include "wizard/MultiPictureIndex.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +15,7 @@ constexpr std::uint8_t EndOfImage = 0xD9;
 constexpr std::uint8_t StartOfScan = 0xDA;
 constexpr std::uint8_t Fill = 0xFF;
 constexpr std::uint8_t Stuffed = 0x00;
+constexpr std::uint8_t App2 = 0xE2;
 // Beyond these the bytes are no JPEG but erased or damaged space (erased
 // flash reads as FF): the walk gives up rather than hide what follows.
 constexpr int MaxFillBytes = 64;
@@ -39,6 +42,9 @@ void JpegWalker::Begin(std::int64_t limit) {
     length_ = 0;
     fillBytes_ = 0;
     scanHeader_ = false;
+    keepSegment_ = false;
+    kept_.clear();
+    picturesEnd_ = 0;
 }
 
 void JpegWalker::Feed(const std::uint8_t* bytes, std::size_t count) {
@@ -59,7 +65,10 @@ void JpegWalker::Feed(const std::uint8_t* bytes, std::size_t count) {
 // its next FF.
 std::size_t JpegWalker::Pass(const std::uint8_t* bytes, std::size_t count) {
     if (step_ == Step::Segment) {
-        return static_cast<std::size_t>(std::min<std::int64_t>(segmentEnd_ - offset_, static_cast<std::int64_t>(count)));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::int64_t>(segmentEnd_ - offset_, static_cast<std::int64_t>(count)));
+        if (keepSegment_) kept_.insert(kept_.end(), bytes, bytes + n);
+        return n;
     }
     if (step_ == Step::Entropy) {
         const void* marker = std::memchr(bytes, Fill, count);
@@ -112,13 +121,15 @@ void JpegWalker::Marker(std::uint8_t code) {
     if (code == Stuffed || code == StartOfImage) return GiveUp();
     if (code == EndOfImage) {
         if (headerEnd_ < 0) headerEnd_ = offset_ - 1; // a picture without data
-        return Finish(offset_ + 1);
+        return ImageEnds();
     }
     if (StandsAlone(code)) {
         step_ = Step::MarkerPrefix;
         return;
     }
     scanHeader_ = code == StartOfScan;
+    // Only the first picture's own index counts, from its header.
+    keepSegment_ = code == App2 && headerEnd_ < 0 && picturesEnd_ == 0;
     step_ = Step::LengthHigh;
 }
 
@@ -147,12 +158,25 @@ void JpegWalker::SegmentLength() {
 
 // offset_ is the first byte past the segment.
 void JpegWalker::SegmentEnds() {
+    if (keepSegment_) {
+        const auto dataAt = offset_ - static_cast<std::int64_t>(kept_.size());
+        picturesEnd_ = MultiPictureEnd(kept_.data(), kept_.size(), dataAt);
+        keepSegment_ = false;
+        kept_ = {};
+    }
     if (!scanHeader_) {
         step_ = Step::MarkerPrefix;
         return;
     }
     if (headerEnd_ < 0) headerEnd_ = offset_;
     step_ = Step::Entropy;
+}
+
+// offset_ is the EOI's D9. Further pictures the index lists past it, within
+// what the file can hold, belong to the file.
+void JpegWalker::ImageEnds() {
+    const std::int64_t end = offset_ + 1;
+    Finish(picturesEnd_ > end && picturesEnd_ <= limit_ ? picturesEnd_ : end);
 }
 
 void JpegWalker::Finish(std::int64_t end) {

@@ -2,8 +2,11 @@
 // cameras put whole pictures into them), then the entropy-coded data of one
 // or more scans (byte-stuffed FF 00, restart markers, and between the scans
 // of a progressive picture more segments), up to the EOI marker: the exact
-// end of the file.
+// end of the file, unless its Multi-Picture index lists further pictures
+// stored after it (then the end of the furthest).
 #pragma once
+
+#include <vector>
 
 #include "wizard/FormatWalker.h"
 
@@ -31,6 +34,7 @@ private:
     void EntropyMarker(std::uint8_t code);
     void SegmentLength();
     void SegmentEnds();
+    void ImageEnds();
     void Finish(std::int64_t end);
     void GiveUp();
 
@@ -44,6 +48,9 @@ private:
     unsigned length_ = 0;
     int fillBytes_ = 0;
     bool scanHeader_ = false;     // the segment being passed starts a scan
+    bool keepSegment_ = false;    // it may be a Multi-Picture index: its bytes are kept
+    std::vector<std::uint8_t> kept_;
+    std::int64_t picturesEnd_ = 0; // past the further pictures of the index
 };
 
 } // namespace wizard

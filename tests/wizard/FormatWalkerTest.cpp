@@ -92,6 +92,44 @@ TEST(FormatWalker, ABrokenJpegIsGivenUp) {
     EXPECT_EQ(Walk(cut)->State(), WalkState::Walking);
 }
 
+// A camera's JPEG with a Multi-Picture index (big-endian, as cameras write
+// it) listing itself and a preview stored after its EOI.
+Bytes MultiPictureJpeg(const Bytes& preview) {
+    Bytes index;
+    Put(index, std::string("MPF\0", 4));
+    const std::size_t tiffAt = index.size();
+    Put(index, {'M', 'M', 0, 42, 0, 0, 0, 8}); // directory right after the header
+    PutBe16(index, 1);
+    Put(index, {0xB0, 0x02, 0, 7, 0, 0, 0, 32, 0, 0, 0, 26}); // two entries at 26
+    PutBe32(index, 0);
+    const std::size_t entriesAt = index.size();
+    Fill(index, 32, 0);
+    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE2};
+    PutBe16(jpeg, static_cast<std::uint32_t>(index.size() + 2));
+    const std::size_t indexAt = jpeg.size();
+    jpeg.insert(jpeg.end(), index.begin(), index.end());
+    Put(jpeg, {0xFF, 0xDA, 0x00, 0x03, 1, 0x12, 0x34, 0xFF, 0xD9});
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) jpeg[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    };
+    const std::size_t entries = indexAt + entriesAt;
+    put32(entries + 4, static_cast<std::uint32_t>(jpeg.size()));
+    put32(entries + 16 + 4, static_cast<std::uint32_t>(preview.size()));
+    put32(entries + 16 + 8, static_cast<std::uint32_t>(jpeg.size() - (indexAt + tiffAt)));
+    return Joined(jpeg, preview);
+}
+
+TEST(FormatWalker, AJpegEndsAfterThePicturesItsMultiPictureIndexLists) {
+    const Bytes camera = MultiPictureJpeg(Jpeg());
+    const auto walker = Walk(Joined(camera, Junk(300)));
+    ASSERT_EQ(walker->State(), WalkState::Ended);
+    EXPECT_EQ(walker->End(), static_cast<std::int64_t>(camera.size()));
+    EXPECT_TRUE(walker->Holds(static_cast<std::int64_t>(camera.size() - Jpeg().size()))); // the preview
+    // A preview said to lie past the drive's end is not trusted.
+    EXPECT_EQ(EndOf(camera, 512, static_cast<std::int64_t>(camera.size()) - 1),
+              static_cast<std::int64_t>(camera.size() - Jpeg().size()));
+}
+
 Bytes Png(std::uint32_t dataLength) {
     Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
     for (const auto& [type, length] : {std::pair{"IHDR", 13u}, std::pair{"IDAT", dataLength}, std::pair{"IEND", 0u}}) {
