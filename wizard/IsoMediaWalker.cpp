@@ -54,6 +54,8 @@ void IsoMediaWalker::Start() {
     type_ = 0;
     description_ = false;
     media_ = false;
+    moov_ = false;
+    meta_ = false;
     boxes_ = 0;
     Read(0, BoxHeaderBytes);
 }
@@ -71,8 +73,10 @@ void IsoMediaWalker::BoxHeader(std::int64_t at, const std::uint8_t* bytes) {
     const platform::ByteView header(bytes, BoxHeaderBytes);
     const std::uint32_t size = platform::ReadBe32(header, 0);
     type_ = platform::ReadBe32(header, 4);
-    // A file has one ftyp, first: another is the next file's.
-    if (!IsOneOf(type_, TopLevelTypes) || ++boxes_ > MaxBoxes || (type_ == Ftyp && boxes_ > 1)) return EndBefore(at);
+    // A file has one ftyp, first, and one moov or meta: another is the
+    // next file's.
+    const bool again = (type_ == Ftyp && boxes_ > 0) || (type_ == Moov && moov_) || (type_ == Meta && meta_);
+    if (!IsOneOf(type_, TopLevelTypes) || ++boxes_ > MaxBoxes || again) return EndBefore(at);
     if (boxes_ == 1 && !IsOneOf(type_, FirstTypes)) return GiveUp();
     if (size == 0) {
         // To the end of the file, wherever that is.
@@ -89,6 +93,8 @@ void IsoMediaWalker::BoxHeader(std::int64_t at, const std::uint8_t* bytes) {
 
 void IsoMediaWalker::Box(std::int64_t at, std::uint64_t size) {
     if (size > static_cast<std::uint64_t>(Limit() - at)) return GiveUp();
+    moov_ = moov_ || type_ == Moov;
+    meta_ = meta_ || type_ == Meta;
     if (type_ == Moov || type_ == Meta || type_ == Moof) description_ = true;
     if (type_ == Mdat) media_ = true;
     const std::int64_t end = at + static_cast<std::int64_t>(size);

@@ -28,6 +28,8 @@ private:
     std::uint32_t type_ = 0;   // of the box whose 64-bit size is read
     bool description_ = false; // moov or meta seen
     bool media_ = false;       // mdat seen
+    bool moov_ = false;
+    bool meta_ = false;
     int boxes_ = 0;
 };
 
