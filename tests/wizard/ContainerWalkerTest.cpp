@@ -29,6 +29,8 @@ TEST(ContainerWalker, AnIsoFileEndsAfterItsLastBoxHoweverFed) {
     }
     EXPECT_EQ(EndOf(film), 3724); // up to the end of the drive
     EXPECT_EQ(EndOf(Joined(film, film)), 3724); // the next file's ftyp
+    const Bytes heic = Joined(Joined(Box("ftyp", 24), Box("meta", 400)), Box("mdat", 900)); // a phone's picture
+    EXPECT_EQ(EndOf(Joined(heic, Junk(100))), 1324);
     const Bytes old = Joined(Box("moov", 300), Box("mdat", 900)); // QuickTime without ftyp
     EXPECT_EQ(EndOf(Joined(old, old)), 1200);   // the next file's moov
     const auto walker = Walk(Joined(film, Junk(600)));
