@@ -28,6 +28,10 @@ public:
         Unstructured // no TIFF structure, or one that does not add up
     };
 
+    // Whether the first bytes begin a TIFF ("II" or "MM" and 42, or
+    // Olympus's own mark in the same byte order).
+    static bool Recognises(const std::uint8_t* first, std::size_t count);
+
     // A new file starts; its bytes follow through Feed.
     void Begin();
     // The next bytes of the file, in order. Does nothing once the walk has
