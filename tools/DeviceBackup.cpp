@@ -11,6 +11,8 @@
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
 #include "engine/RawDevice.h"
+#include "engine/SameStorage.h"
+#include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
@@ -156,6 +158,16 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
 
     std::string path = ChooseNewImageFile();
     if (path.empty()) return Finish(ToolOutcome::Cancelled);
+
+    // An image written onto the card it copies would overwrite what it copies.
+    platform::DriveInfo info;
+    if (platform::FindDrive(static_cast<char>('A' + drive - 1), &info) &&
+        engine::FolderOnSource(TargetFolder(path), info.source)) {
+        Message("The image cannot be written to " + path + ": it is on the drive being copied (" + info.source +
+                    "). Choose a folder on another drive.",
+                platform::vbCritical);
+        return Finish(ToolOutcome::Failed);
+    }
 
     if (engine::DiskFreeSpace(TargetFolder(path)) < plan.capacity) {
         Message(Text(245), platform::vbInformation);
