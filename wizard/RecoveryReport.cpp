@@ -159,11 +159,11 @@ std::string WriteBeside(const std::string& path, const std::string& content) {
         }
         done += static_cast<std::size_t>(n);
     }
+    const bool written = done == content.size();
     const int writeError = errno;
     const bool closed = ::close(fd) == 0;
-    if (done == content.size() && closed) return temp;
-    errno = done == content.size() ? errno : writeError;
-    const int error = errno;
+    if (written && closed) return temp;
+    const int error = written ? errno : writeError;
     ::unlink(temp.c_str());
     errno = error;
     return "";
