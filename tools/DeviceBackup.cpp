@@ -10,6 +10,7 @@
 
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
+#include "engine/NewOutputFile.h"
 #include "engine/RawDevice.h"
 #include "engine/SameStorage.h"
 #include "platform/drives.h"
@@ -175,13 +176,15 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
     }
 
     std::string errorText;
-    engine::OutputFile image;
+    // Written under a temporary name beside it and named when closed: an
+    // image cut short by a crash never stands under the name asked for.
+    engine::NewOutputFile image;
     CopyResult copied;
     // Every byte of the card, the part of a last sector included, so that
     // the image restores onto the card it came from.
     std::int64_t totalSectors = 0;
     try {
-        if (!image.Open(path)) {
+        if (!image.Open(TargetFolder(path), nullptr)) {
             Message(Text(246), platform::vbExclamation);
             return Finish(ToolOutcome::Failed);
         }
@@ -191,21 +194,24 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
         copied = CopyBlocks(CopyToImage(drive, plan, totalSectors), inputs, errorText);
     } catch (const std::exception& error) {
         Message(TrapText(error.what()), platform::vbExclamation);
-        image.Close();
+        image.Discard();
         return Finish(ToolOutcome::Failed);
     }
 
     // Close before reporting: the writer's last buffered bytes go out here,
     // and a failure there must not follow a message of success.
-    bool closed = image.Close() != support::False;
+    bool closed = image.Close();
     if (copied.end == CopyEnd::Stopped) {
         // An unfinished image under the name asked for would pass for a backup.
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
+        image.Discard();
         Message("Stopped; the unfinished image was removed.", platform::vbExclamation);
         return Finish(ToolOutcome::Stopped);
     }
     if (!closed && errorText.empty()) errorText = Text(249);
+    // A file that took the name meanwhile is kept, never written over.
+    std::string why;
+    if (image.Commit(std::filesystem::path(path).filename().string(), {}, &why).empty() && errorText.empty())
+        errorText = Text(249) + " (" + why + ")";
     ReportBackup(errorText, Int64ToDouble(copied.reached), plan, totalSectors);
     Finish(errorText.empty() ? ToolOutcome::Succeeded : ToolOutcome::Failed);
 }
