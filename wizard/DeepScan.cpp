@@ -11,6 +11,7 @@
 #include "Typhex.h"
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
+#include "engine/NewOutputFile.h"
 #include "engine/RawDevice.h"
 #include "platform/com.h"
 #include "platform/fileapi.h"
@@ -100,6 +101,7 @@ private:
     void BeginFile();
     bool ChooseName();
     bool NameInUse(std::int64_t number);
+    std::string NextFreeName();
     void OpenFile();
     void EndCurrentFile();
     void EndOfBlock();
@@ -169,6 +171,7 @@ private:
     LONG endPoint_ = 0;
     std::string carvedName_;
     std::string currentPath_;
+    engine::NewOutputFile output_;
 
     // Counters.
     DeepScanEnd end_ = DeepScanEnd::Completed;
@@ -671,15 +674,27 @@ bool ScanRun::NameInUse(std::int64_t number) {
     return namesInUse_.count(name) != 0 || engine::FileExists(currentPath_) != support::False;
 }
 
+// The name a file takes when another run took its name meanwhile.
+std::string ScanRun::NextFreeName() {
+    std::int64_t& next = Wizard().NextFileNumber;
+    while (NameInUse(++next) && next < std::numeric_limits<std::int64_t>::max()) {
+    }
+    std::string name = currentPath_.substr(currentPath_.rfind('/') + 1);
+    namesInUse_.insert(name);
+    return name;
+}
+
 // A file that cannot be created is a run-time error: without it nothing more
-// can be carved.
+// can be carved. It is written under a temporary name and named when closed.
 void ScanRun::OpenFile() {
-    if (engine::OpenOutputFile(currentPath_) != support::False) return;
+    std::string why;
+    const std::string folder = currentPath_.substr(0, currentPath_.rfind('/') + 1);
+    if (output_.Open(folder, &why)) return;
     std::error_code ignored;
-    if (!std::filesystem::is_directory(std::filesystem::path(currentPath_).parent_path(), ignored)) {
+    if (!std::filesystem::is_directory(folder, ignored)) {
         throw support::RuntimeError(support::ErrPathNotFound, "Fotrida 4", "Path not found: " + currentPath_);
     }
-    throw support::RuntimeError(support::ErrPermissionDenied, "Fotrida 4", "Permission denied: " + currentPath_);
+    throw support::RuntimeError(support::ErrPermissionDenied, "Fotrida 4", "Cannot create " + currentPath_ + ": " + why);
 }
 
 void ScanRun::EndCurrentFile() {
@@ -746,11 +761,11 @@ void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
 
 bool ScanRun::WritePending(int failureText) {
     const auto count = static_cast<std::int32_t>(pendingBytes_);
-    const std::int32_t written = engine::WriteOutputChunk(buffer_, pendingStart_, count);
-    if (written != count) {
+    const std::int64_t before = output_.BytesWritten();
+    if (!output_.Write(buffer_.data(), buffer_.size(), pendingStart_, count)) {
         abort_ = true;
         writeFailed_ = true;
-        if (written > 0) bytesWritten_ += written;
+        bytesWritten_ += output_.BytesWritten() - before;
         platform::MsgBox(host_.WizardText(failureText) + " " + currentPath_, platform::vbOKOnly,
                          host_.WizardText(TextTitle));
         return false;
@@ -764,8 +779,25 @@ bool ScanRun::WritePending(int failureText) {
 // close. A file not written whole ends the scan (the destination is full or
 // failing: the next file would fare no better).
 void ScanRun::CloseFile(CarvedFileEnd how) {
-    const bool closed = engine::CloseOutputFile() != support::False;
+    const bool closed = output_.Close();
     carving_ = false;
+    // Named only now that it is closed; a file cut short keeps what it has
+    // under its name, and the record says it is incomplete.
+    std::string why;
+    const std::string folder = currentPath_.substr(0, currentPath_.rfind('/') + 1);
+    const std::string name =
+        output_.Commit(currentPath_.substr(folder.size()), [this] { return NextFreeName(); }, &why);
+    if (name.empty()) {
+        abort_ = true;
+        ++filesNotWritten_;
+        if (!writeFailed_)
+            platform::MsgBox(host_.WizardText(TextWriteFailedAtEnd) + " " + currentPath_ + ": " + why,
+                             platform::vbOKOnly, host_.WizardText(TextTitle));
+        // Nothing is left under a name, so the record has nothing to list.
+        host_.FileCarved(currentPath_, 0, CarvedFileEnd::NotWrittenWhole);
+        return;
+    }
+    currentPath_ = folder + name;
     std::error_code error;
     const auto onDisk = std::filesystem::file_size(currentPath_, error);
     const std::int64_t written = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), bytesWritten_);
@@ -782,6 +814,7 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
     }
     totalBytesWritten_ += written;
     host_.FileCarved(currentPath_, written, how);
+    host_.FileCarvedDigest(currentPath_, output_.Digest());
     host_.FileCarvedFrom(currentPath_, carveStart_, carveType_);
 }
 
