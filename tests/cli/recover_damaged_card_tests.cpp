@@ -97,6 +97,22 @@ TEST_F(RecoverDamagedCardTest, ABrokenLayoutIsSaidAndTheDeepScanSearchesTheWhole
     }
 }
 
+// A card whose first sector cannot be read is attached: the turbo scan says
+// it cannot read the boot sector, and the deep scan reads the rest.
+TEST_F(RecoverDamagedCardTest, AnUnreadableFirstSectorIsSaidAndTheDeepScanReadsTheRest) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    for (int i = 1; i <= 20; ++i)
+        card.AddFile(card.Root(), "DSC" + std::to_string(10000 + i) + ".JPG", testcommon::MakeJpegPhoto(320, 240, i));
+    auto volume = card.Volume();
+    volume->failingSectors = {0};
+    const char letter = platform::AttachVolume(volume, "card with a bad first sector");
+    const fs::path dest = dir_ / "out";
+    const CliRun run = Cli({"--yes", "recover", "--drive", std::string(1, letter), "--dest", dest.string()});
+    EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
+    EXPECT_EQ(Count(run.text, "boot sector of the drive (its first sector) cannot be read"), 1u) << run.text;
+    EXPECT_EQ(FilesIn(Deep(dest)), 20u) << run.text;
+}
+
 // A card reader whose card may not be opened (as without permission).
 class AccessDeniedVolume : public platform::VolumeBackend {
 public:
