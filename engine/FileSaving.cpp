@@ -48,6 +48,8 @@ void ApplyAttributes(const std::string& path, std::uint8_t attributes) {
 // Gives a saved file the write time of its entry (local time, as cameras
 // write it), so that photos keep their dates; an impossible date is left out.
 void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
+    // mktime would turn 30 February into a day of March.
+    if (!IsRealFatDate(date) || !IsRealFatTime(time)) return;
     std::tm when{};
     when.tm_year = 80 + (date >> 9);
     when.tm_mon = ((date >> 5) & 15) - 1;
@@ -56,9 +58,6 @@ void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t t
     when.tm_min = (time >> 5) & 63;
     when.tm_sec = (time & 31) * 2;
     when.tm_isdst = -1;
-    if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_hour > 23 || when.tm_min > 59 ||
-        when.tm_sec > 59)
-        return;
     const std::time_t seconds = std::mktime(&when);
     if (seconds == static_cast<std::time_t>(-1)) return;
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -193,7 +192,7 @@ support::Truth FATEngine::SaveAllFiles() {
 
 void FATEngine::NotWritten(const FileRecord& file, const std::string& reason) {
     ++saveSummary_.NotWritten;
-    RaiseError("Not saved: " + TrimBlanks(file.Name) + ": " + reason);
+    RaiseError("Not saved: " + PrintableName(TrimBlanks(file.Name)) + ": " + reason);
 }
 
 std::uint32_t FATEngine::Fat1Value(std::int64_t cluster) const {
@@ -357,7 +356,7 @@ support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::str
         // What the drive holds is kept, but the file is not whole.
         lastSaveOutcome_ = SaveOutcome::Incomplete;
         RaiseSaved(file, folder, name, clusters, sizeOnCard, false);
-        RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
+        RaiseError("Incomplete: " + PrintableName(TrimBlanks(file.Name)) + ": the drive ends before the rest of its data (" +
                    std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path + ")");
         return support::False;
     }
@@ -395,7 +394,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         if (!output.Close()) throw WriteFailure(path, file.Size);
         return ReportSavedFile(file, folder, name, clusters, pastDriveEnd, sizeOnCard);
     } catch (const std::exception& error) {
-        RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
+        RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));
         return support::False;
     }

@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "engine/DirEntry.h"
 #include "platform/oleauto.h"
 #include "wizard/Sha256.h"
 
@@ -114,12 +115,10 @@ std::string XmlText(const std::string& text) {
 }
 
 std::string FatDateTime(std::uint16_t date, std::uint16_t time, int hundredths) {
-    static constexpr int DaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (!engine::IsRealFatDate(date) || !engine::IsRealFatTime(time)) return {};
     const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
     const int hour = time >> 11, minute = (time >> 5) & 63;
     int second = (time & 31) * 2;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth[month - 1] || hour > 23 || minute > 59 || second > 59)
-        return {};
     if (hundredths < 0 || hundredths > 199) hundredths = 0;
     second += hundredths / 100;
     char text[40];
