@@ -231,8 +231,10 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
     xml += "    </byte_runs>\n";
     if (const std::string hash = Sha256OfFile(path); !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
+    const std::string unreadable =
+        file.UnreadableBytes > 0 ? "\" unreadable=\"" + std::to_string(file.UnreadableBytes) : std::string();
     xml += "    <tq:saved scan=\"turbo\" size=\"" + std::to_string(file.SizeSaved) + "\" complete=\"" +
-           (file.Complete ? "1" : "0") + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
+           (file.Complete ? "1" : "0") + unreadable + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
            XmlText(SavedAs(path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
     Append(xml);

@@ -113,6 +113,34 @@ TEST_F(RecoverDamagedCardTest, AnUnreadableFirstSectorIsSaidAndTheDeepScanReadsT
     EXPECT_EQ(FilesIn(Deep(dest)), 20u) << run.text;
 }
 
+// Files that are not whole (a sector that cannot be read, clusters that end
+// before the size) are said once each, with a hostile name escaped; the
+// summary does not count them as saved, the report marks them, the run fails.
+TEST_F(RecoverDamagedCardTest, FilesThatAreNotWholeAreSaidCountedAndFailTheRun) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    card.AddFile(card.Root(), "WHOLE.JPG", testcommon::PatternBytes(5000, 1));
+    const auto bad = card.AddFile(card.Root(), "BAD.JPG", testcommon::PatternBytes(42000, 2));
+    testcommon::FileOptions longer;
+    longer.sizeOverride = 100000;
+    longer.shortName = "RED~1   JPG";
+    card.AddFile(card.Root(), "\x1b]0;owned\x07\x1b[31mRED.JPG", testcommon::PatternBytes(20000, 3), longer);
+    auto volume = card.Volume();
+    volume->failingSectors = {card.ClusterSector(bad.clusters[3]) + 1};
+    const char letter = platform::AttachVolume(volume, "card with a bad sector");
+    const fs::path dest = dir_ / "out";
+    const CliRun run = Cli({"recover", "--turbo-only", "--drive", std::string(1, letter), "--dest", dest.string()});
+    EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
+    EXPECT_NE(run.text.find("1 of 3 files saved, 2 incomplete"), std::string::npos) << run.text;
+    EXPECT_EQ(Count(run.text, "Incomplete: BAD.JPG: 512 bytes could not be read"), 1u) << run.text;
+    EXPECT_EQ(Count(run.text, "Incomplete: \\x1B]0;owned\\x07\\x1B[31mRED.JPG: its clusters"), 1u) << run.text;
+    EXPECT_EQ(run.text.find('\x1b'), std::string::npos);
+    std::ifstream in(dest / "My Recovered Mobile Device" / "report.xml");
+    const std::string report((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(Count(report, "complete=\"0\""), 2u) << report;
+    EXPECT_EQ(Count(report, "unreadable=\"512\""), 1u) << report;
+    EXPECT_NE(report.find("incomplete=\"2\""), std::string::npos) << report;
+}
+
 // A card reader whose card may not be opened (as without permission).
 class AccessDeniedVolume : public platform::VolumeBackend {
 public:
