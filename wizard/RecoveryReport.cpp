@@ -180,7 +180,8 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
     xml += "  <source>\n    " + Element("image_filename", source.Path) + "\n  </source>\n";
     xml += "  <volume offset=\"" + std::to_string(source.VolumeOffset) + "\">\n";
     if (source.SectorSize > 0) xml += "    " + Element("sector_size", std::to_string(source.SectorSize)) + "\n";
-    if (layout.Usable) {
+    // A guessed layout (nothing could be read) is no fact about the card.
+    if (layout.Usable && layout.Source == engine::LayoutSource::BootSector) {
         const std::int64_t clusterBytes = std::int64_t(layout.Boot.SectorsPerCluster) * layout.Boot.BytesPerSector;
         if (clusterBytes > 0) xml += "    " + Element("block_size", std::to_string(clusterBytes)) + "\n";
         if (*FatTypeText(layout.FATType)) xml += "    " + Element("ftype_str", FatTypeText(layout.FATType)) + "\n";

@@ -111,6 +111,11 @@ TEST_F(RecoverDamagedCardTest, AnUnreadableFirstSectorIsSaidAndTheDeepScanReadsT
     EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
     EXPECT_EQ(Count(run.text, "boot sector of the drive (its first sector) cannot be read"), 1u) << run.text;
     EXPECT_EQ(FilesIn(Deep(dest)), 20u) << run.text;
+    // The layout guessed for it is not reported as the card's.
+    std::ifstream in(dest / "My Recovered Mobile Device" / "report.xml");
+    const std::string report((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(report.find("<tq:layout"), std::string::npos) << report;
+    EXPECT_EQ(report.find("<ftype_str>"), std::string::npos) << report;
 }
 
 // Files that are not whole (a sector that cannot be read, clusters that end
