@@ -68,6 +68,8 @@ struct VolumeLayout {
     LayoutSource Source = LayoutSource::None;
     // The parse gave a layout the turbo scan can use.
     bool Usable = false;
+    // Sector 0 could not be read: the layout, if any, is the fallback guess.
+    bool FirstSectorUnreadable = false;
     std::int32_t FirstDataSector = 0;  // first sector of cluster 2
     std::int32_t FATType = 0;          // 1 FAT12, 2 FAT16, 3 FAT32, 0 unknown
     std::int32_t TotalSectors = 0;

@@ -104,4 +104,14 @@ bool HasValidNameBytes(const DirEntry& entry) {
     return true;
 }
 
+bool IsRealFatDate(std::uint16_t date) {
+    static constexpr int DaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
+    if (month < 1 || month > 12 || day < 1) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= DaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+bool IsRealFatTime(std::uint16_t time) { return (time >> 11) <= 23 && ((time >> 5) & 63) <= 59 && (time & 31) <= 29; }
+
 } // namespace engine

@@ -53,6 +53,12 @@ LongNameEntry ParseLongNameEntry(const RawEntry& raw);
 // base "." extension. A leading 0x05 stands for the character 0xE5.
 std::string BuildShortName(const DirEntry& entry);
 
+// Whether a FAT date names a real day: month 1 to 12 and a day the month
+// has (29 February only in leap years; 2100 is none). Cards hold anything.
+bool IsRealFatDate(std::uint16_t date);
+// Whether a FAT time is one: hours 0 to 23, minutes 0 to 59, seconds 0 to 58.
+bool IsRealFatTime(std::uint16_t time);
+
 // The name-byte test of a valid entry: byte 0 not a blank; no byte among
 // the characters " * + , . / : ; < = > ? [ \ ] |; no control byte except a
 // leading 0x05.

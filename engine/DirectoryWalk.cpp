@@ -365,7 +365,7 @@ void FATEngine::AddDirectory(DirRecord record) {
     const std::string key = record.Name + '\x01' + std::to_string(record.FirstCluster) + '\x01' +
                             std::to_string(record.FirstSector);
     if (!directoryKeys_.insert(key).second) return;
-    RaiseInfo("FAT Directory : " + TrimBlanks(record.Name) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
+    RaiseInfo("FAT Directory : " + PrintableName(TrimBlanks(record.Name)) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
               MessageNumber(ClusterToSector(record.FirstCluster)) + ")");
     directories_.push_back(std::move(record));
 }
@@ -381,7 +381,7 @@ void FATEngine::AddFile(FileRecord record) {
         if (!(UpperAscii(extension) == "THM" && IsSearchableExtension("JPG"))) return;
     }
     fileKeys_.insert(key);
-    RaiseInfo("FAT File : " + TrimBlanks(record.Name) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
+    RaiseInfo("FAT File : " + PrintableName(TrimBlanks(record.Name)) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
               MessageNumber(ClusterToSector(record.FirstCluster)) + ") (Size " + MessageNumber(record.Size) + ")");
     files_.push_back(std::move(record));
 }

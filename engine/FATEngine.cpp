@@ -130,7 +130,14 @@ void FATEngine::PreScan(const std::string& driveLetter, support::Truth keepFolde
     const DriveCloser closeDrive(driveNumber_); // also after a stop or an error
     if (!OpenDriveForReading(driveNumber_, openError))
         throw support::RuntimeError(ErrDeviceUnavailable, FatMiscText(379), openError);
-    if (!ReadBootSector())
+    const bool layoutUsable = ReadBootSector() != support::False;
+    // A layout guessed for a card whose boot sector cannot be read would
+    // walk folders that are not there; the deep scan reads the rest.
+    if (layout_.FirstSectorUnreadable)
+        throw support::RuntimeError(10, FatMiscText(379),
+                                    "The boot sector of the drive (its first sector) cannot be read.\r\n\r\n" +
+                                        FatMiscText(386));
+    if (!layoutUsable)
         throw support::RuntimeError(10, FatMiscText(379), FatMiscText(387) + "\r\n\r\n" + FatMiscText(386));
 
     ReadClusterChains();

@@ -79,10 +79,18 @@ struct FileRecord {
     std::int32_t ParentIndex = -1;
 };
 
+// What kept a saved file from being whole.
+struct ReadShortfall {
+    bool pastDriveEnd = false;         // its clusters lead past the drive's end
+    bool clustersRanOut = false;       // its clusters on the card end before its size
+    std::int64_t unreadableBytes = 0;  // in sectors that could not be read, saved as zeros
+    bool Any() const { return pastDriveEnd || clustersRanOut || unreadableBytes > 0; }
+};
+
 // What the saving of one scan came to.
 struct SaveSummary {
     std::int32_t Saved = 0;       // files saved whole
-    std::int32_t Incomplete = 0;  // saved with what the drive holds, not whole
+    std::int32_t Incomplete = 0;  // saved as far as the card gave them, not whole
     std::int32_t NotWritten = 0;  // could not be written (or not tried once the destination was full)
     bool DestinationFull = false; // a file was not written for lack of space on the destination
 };
@@ -104,7 +112,8 @@ public:
     // The structural scan of the drive with that letter. Raises
     // support::RuntimeError: 50 on a CD-ROM drive, 68 when the drive cannot
     // be opened (the description names it and the reason), 10 when the boot
-    // sector is unusable, 70 when stopped during the directory walk.
+    // sector cannot be read or is unusable, 70 when stopped during the
+    // directory walk.
     void PreScan(const std::string& driveLetter, support::Truth keepFolderStructure);
     // Reads and checks the drive's boot sector; its layout is then Layout().
     support::Truth ReadDeviceBootSector(DriveNumber drive);
@@ -221,7 +230,8 @@ private:
     std::string DirectoryPath(std::int32_t index) const;
     std::string CardPath(const FileRecord& file) const;
     void RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                    const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete);
+                    const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard,
+                    const ReadShortfall& shortfall);
     void NotWritten(const FileRecord& file, const std::string& reason);
     support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
 
@@ -241,17 +251,31 @@ private:
     void RealignToChainStart(FileRecord& file) const;
     // The file's clusters, in order, as many as its size needs; current is
     // the last one looked at. pastDriveEnd: the chain leads past the drive.
-    std::vector<std::int64_t> FileClusters(const FileRecord& file, bool& pastDriveEnd, std::int64_t& current) const;
+    std::vector<std::int64_t> FileClusters(const FileRecord& file, bool& pastDriveEnd, std::int64_t& current);
+    // A deleted file whose chain was cleared: its first cluster, then the
+    // free clusters after it, as many as its size needs. Clusters in use
+    // belong to files that stayed and are stepped over.
+    std::vector<std::int64_t> FreeClustersFrom(const FileRecord& file, bool& pastDriveEnd, std::int64_t& current);
+    // The first free cluster at or after from; past the last cluster when
+    // there is none.
+    std::int64_t NextFreeCluster(std::int64_t from);
     ClusterRun NextClusterRun(const std::vector<std::int64_t>& clusters, std::size_t first,
                               std::int64_t runLimit) const;
     void WaitWhilePaused();
-    void ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
-                        std::size_t bytes, int& failures);
-    // Writes size bytes of the clusters to output; throws on a failed write.
-    void CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
-                      std::int64_t& current, NewOutputFile& output);
+    // Reads count sectors into the first bytes of buffer. A run that cannot
+    // be read is read again sector by sector, and only the sectors that
+    // fail become zeros. Returns how many of the first wanted bytes are
+    // such zeros.
+    std::int64_t ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+                                std::size_t bytes, std::int64_t wanted, int& failures);
+    std::int64_t ReadSectorBySector(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+                                    std::size_t bytes, std::int64_t wanted);
+    // Writes size bytes of the clusters to the open output file; throws on a
+    // failed write. Returns the bytes that could not be read (written as zeros).
+    std::int64_t CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
+                              std::int64_t& current, NewOutputFile& output);
     support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
-                                   const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
+                                   const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                    std::uint32_t sizeOnCard);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
 
@@ -283,6 +307,7 @@ private:
 
     // FAT.
     std::vector<std::uint32_t> fat1Values_ = std::vector<std::uint32_t>(1, 0);
+    std::vector<std::uint32_t> nextFreeCluster_;  // by cluster, from the first FAT; made on first use
     std::vector<std::uint8_t> fatSectorBuffer_ = std::vector<std::uint8_t>(2 * 2048, 0);
     std::int64_t cachedFATSector_ = -1;
 

@@ -66,6 +66,7 @@ support::Truth FATEngine::ReadClusterChains() {
     std::int64_t cluster = 0;
     try {
         cachedFATSector_ = -1;
+        nextFreeCluster_.clear();
         platform::DoEvents();
         // Indexes 0 to the last cluster number (CountOfClusters + 1), so that
         // a file may end in the volume's last cluster.

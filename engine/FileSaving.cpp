@@ -49,6 +49,8 @@ void ApplyAttributes(const std::string& path, std::uint8_t attributes) {
 // Gives a saved file the write time of its entry (local time, as cameras
 // write it), so that photos keep their dates; an impossible date is left out.
 void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
+    // mktime would turn 30 February into a day of March.
+    if (!IsRealFatDate(date) || !IsRealFatTime(time)) return;
     std::tm when{};
     when.tm_year = 80 + (date >> 9);
     when.tm_mon = ((date >> 5) & 15) - 1;
@@ -57,9 +59,6 @@ void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t t
     when.tm_min = (time >> 5) & 63;
     when.tm_sec = (time & 31) * 2;
     when.tm_isdst = -1;
-    if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_hour > 23 || when.tm_min > 59 ||
-        when.tm_sec > 59)
-        return;
     const std::time_t seconds = std::mktime(&when);
     if (seconds == static_cast<std::time_t>(-1)) return;
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -80,6 +79,17 @@ FolderIdentity IdentityOf(const std::string& folder) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
     return {info.st_dev, info.st_ino, true};
+}
+
+// Why a saved file is not whole, for its message.
+std::string ShortfallText(const ReadShortfall& shortfall) {
+    std::string text;
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (shortfall.pastDriveEnd) add("the drive ends before the rest of its data");
+    if (shortfall.clustersRanOut) add("its clusters on the card end before the rest of its data");
+    if (shortfall.unreadableBytes > 0)
+        add(std::to_string(shortfall.unreadableBytes) + " bytes could not be read and were saved as zeros");
+    return text;
 }
 
 } // namespace
@@ -125,14 +135,16 @@ std::string FATEngine::CardPath(const FileRecord& file) const {
 }
 
 void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                           const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete) {
+                           const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard,
+                           const ReadShortfall& shortfall) {
     if (!Events.OnSavedFATFile) return;
     SavedFATFile saved;
     saved.Folder = folder;
     saved.SavedName = name;
     saved.CardPath = CardPath(file);
     saved.Deleted = (file.Flags & 1) != 0;
-    saved.Complete = complete;
+    saved.Complete = !shortfall.Any();
+    saved.UnreadableBytes = shortfall.unreadableBytes;
     saved.SizeOnCard = sizeOnCard;
     saved.SizeSaved = file.Size;
     saved.Attributes = file.Attributes;
@@ -217,7 +229,7 @@ support::Truth FATEngine::SaveAllFiles() {
 
 void FATEngine::NotWritten(const FileRecord& file, const std::string& reason) {
     ++saveSummary_.NotWritten;
-    RaiseError("Not saved: " + TrimBlanks(file.Name) + ": " + reason);
+    RaiseError("Not saved: " + PrintableName(TrimBlanks(file.Name)) + ": " + reason);
 }
 
 std::uint32_t FATEngine::Fat1Value(std::int64_t cluster) const {
@@ -244,16 +256,17 @@ void FATEngine::RealignToChainStart(FileRecord& file) const {
     file.FirstCluster = static_cast<std::int32_t>(c);
 }
 
-std::vector<std::int64_t> FATEngine::FileClusters(const FileRecord& file, bool& pastDriveEnd,
-                                                  std::int64_t& current) const {
+std::vector<std::int64_t> FATEngine::FileClusters(const FileRecord& file, bool& pastDriveEnd, std::int64_t& current) {
     std::vector<std::int64_t> clusters{file.FirstCluster};
     pastDriveEnd = false;
     const std::int64_t spc = layout_.Boot.SectorsPerCluster;
     const std::int64_t bps = layout_.Boot.BytesPerSector;
     if (file.Size == 0 || spc <= 0 || bps <= 0) return clusters;
+    // Its chain is gone with it: taking the next clusters whatever they
+    // hold would run into the files that stayed.
+    if (file.Status == 1) return FreeClustersFrom(file, pastDriveEnd, current);
     const std::int64_t lastCluster = std::int64_t(countOfClusters_) + 1;
     const std::int64_t fatBound = Fat1Bound();
-    const bool recoverable = file.Status == 1;
     // A cluster that the volume has but the drive does not (a card image cut
     // short) ends the chain: the file is incomplete.
     auto beyondDrive = [&](std::int64_t cluster) { return cluster > lastCluster && cluster <= volumeClusters_ + 1; };
@@ -269,10 +282,8 @@ std::vector<std::int64_t> FATEngine::FileClusters(const FileRecord& file, bool& 
             break;
         }
         std::int64_t added = next;
-        bool last = recoverable;
         if (next == 0) {
             added = current + 1; // a cleared entry: assume the next cluster
-            last = false;
             if (added > lastCluster) {
                 pastDriveEnd = beyondDrive(added);
                 break;
@@ -281,7 +292,6 @@ std::vector<std::int64_t> FATEngine::FileClusters(const FileRecord& file, bool& 
         clusters.push_back(added);
         sectors += spc;
         current = added;
-        if (last) break;
     }
     return clusters;
 }
@@ -315,21 +325,19 @@ void FATEngine::WaitWhilePaused() {
     }
 }
 
-void FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
-                               std::size_t bytes, int& failures) {
+std::int64_t FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+                                       std::size_t bytes, std::int64_t wanted, int& failures) {
     if (buffer.size() < bytes) buffer.resize(bytes);
-    // Retries are counted for the whole file: past the limit every run that
-    // cannot be read is saved as zeros, keeping the rest of the file in place.
+    // Retries are counted for the whole file: the first run that fails is
+    // tried again (a card may fail once and then read), later ones are not.
     while (!ReadVolumeSectors(start, count, buffer.data(), bytes)) {
-        if (++failures > MaxReadFailuresBeforeZeros) {
-            std::memset(buffer.data(), 0, bytes);
-            break;
-        }
+        if (++failures > MaxReadFailuresBeforeZeros) return ReadSectorBySector(start, count, buffer, bytes, wanted);
     }
+    return 0;
 }
 
-void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
-                             std::int64_t& current, NewOutputFile& output) {
+std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size,
+                                     const std::string& path, std::int64_t& current, NewOutputFile& output) {
     const std::int64_t spc = layout_.Boot.SectorsPerCluster;
     const std::int64_t bps = layout_.Boot.BytesPerSector;
     const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
@@ -341,6 +349,7 @@ void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int
     std::int64_t remaining = size;
     std::size_t r = 0;
     int failures = 0;
+    std::int64_t unreadable = 0;
     std::vector<BYTE> buffer;
     platform::DoEvents();
     while (remaining >= 1) {
@@ -356,9 +365,9 @@ void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int
             start = ClusterToSector(clusters[run.last] + 1);
         }
         const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
-        ReadRunOrZeros(start, n, buffer, bytes, failures);
         const auto count =
             static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
+        unreadable += ReadRunOrZeros(start, n, buffer, bytes, count, failures);
         if (!output.Write(buffer.data(), buffer.size(), 0, count)) throw WriteFailure(path, remaining);
         remaining -= count;
         switch (run.end) {
@@ -368,24 +377,24 @@ void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int
         }
         platform::DoEvents();
     }
+    return unreadable;
 }
 
 support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
-                                          const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
+                                          const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                           std::uint32_t sizeOnCard) {
     const std::string path = folder + name;
     ApplyWriteTime(path, file.WriteDate, file.WriteTime);
     ApplyAttributes(path, file.Attributes);
-    if (pastDriveEnd) {
-        // What the drive holds is kept, but the file is not whole.
+    RaiseSaved(file, folder, name, clusters, sizeOnCard, shortfall);
+    if (shortfall.Any()) {
+        // What the card gave is kept, but the file is not whole.
         lastSaveOutcome_ = SaveOutcome::Incomplete;
-        RaiseSaved(file, folder, name, clusters, sizeOnCard, false);
-        RaiseError("Incomplete: " + TrimBlanks(file.Name) + ": the drive ends before the rest of its data (" +
+        RaiseError("Incomplete: " + PrintableName(TrimBlanks(file.Name)) + ": " + ShortfallText(shortfall) + " (" +
                    std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " + path + ")");
         return support::False;
     }
     lastSaveOutcome_ = SaveOutcome::Saved;
-    RaiseSaved(file, folder, name, clusters, sizeOnCard, true);
     if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
     return support::True;
 }
@@ -395,15 +404,19 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
     std::int64_t current = file.FirstCluster;
     try {
         if (file.Realigned) RealignToChainStart(file);
-        bool pastDriveEnd = false;
+        ReadShortfall shortfall;
         const std::uint32_t sizeOnCard = file.Size;
-        const std::vector<std::int64_t> clusters = FileClusters(file, pastDriveEnd, current);
+        const std::vector<std::int64_t> clusters = FileClusters(file, shortfall.pastDriveEnd, current);
 
         const std::int64_t allocated =
             static_cast<std::int64_t>(clusters.size()) * layout_.Boot.SectorsPerCluster * layout_.Boot.BytesPerSector;
+        // Bytes past the clusters found are not the file's, whether they are
+        // left out or (up to 512) read again from its last cluster.
+        shortfall.clustersRanOut = !shortfall.pastDriveEnd && std::int64_t(file.Size) > allocated;
         if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
         // Past the drive's end there are no bytes to read again or to invent.
-        if (pastDriveEnd && std::int64_t(file.Size) > allocated) file.Size = static_cast<std::uint32_t>(allocated);
+        if (shortfall.pastDriveEnd && std::int64_t(file.Size) > allocated)
+            file.Size = static_cast<std::uint32_t>(allocated);
 
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
@@ -419,15 +432,15 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         std::string why;
         if (!output.Open(folder, &why))
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
-        CopyClusters(clusters, file.Size, path, current, output);
+        shortfall.unreadableBytes = CopyClusters(clusters, file.Size, path, current, output);
         if (!output.Close()) throw WriteFailure(path, file.Size);
         const std::string saved =
             output.Commit(name, [&] { return takenNames_.Take(folder, safeName); }, &why);
         if (saved.empty()) throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", why);
         savedDigest_ = output.Digest();
-        return ReportSavedFile(file, folder, saved, clusters, pastDriveEnd, sizeOnCard);
+        return ReportSavedFile(file, folder, saved, clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
-        RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
+        RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));
         return support::False;
     }

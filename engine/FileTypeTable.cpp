@@ -1,5 +1,7 @@
 #include "engine/FileTypeTable.h"
 
+#include "engine/ExtensionAliases.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sys/stat.h>
@@ -127,6 +129,11 @@ support::Truth IsSearchableExtension(const std::string& extension) {
     const std::string wanted = Upper(Trim(extension));
     for (std::size_t i = 0; i < state.extensions.size(); ++i)
         if (state.extensions[i] == wanted) return state.allowSearch[i];
+    // A type of its own in the database decides first; a variant spelling
+    // ("JPEG") follows the type it spells.
+    const std::string alias = ExtensionAliasOf(wanted);
+    for (std::size_t i = 0; i < state.extensions.size() && !alias.empty(); ++i)
+        if (state.extensions[i] == alias) return state.allowSearch[i];
     return support::False;
 }
 

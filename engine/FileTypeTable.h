@@ -32,7 +32,8 @@ const std::vector<std::string>& FileTypeExtensions();  // upper case
 const std::vector<support::Truth>& FileTypeAllowSearch();
 
 // True when a type with that extension (trimmed, any case) exists and may be
-// searched for; false while no database is loaded.
+// searched for; a variant spelling of a type's extension (".jpeg", ".mpeg",
+// see ExtensionAliases) counts as that type. False while no database is loaded.
 support::Truth IsSearchableExtension(const std::string& extension);
 
 // For tests: fills the table from (extension, allowSearch) pairs without the

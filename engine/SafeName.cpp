@@ -1,5 +1,6 @@
 #include "engine/SafeName.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -15,6 +16,32 @@ std::string CutUtf8(const std::string& text, std::size_t n) {
     return text.substr(0, end);
 }
 
+struct Utf8Char {
+    char32_t code = 0;
+    std::size_t length = 1;
+    bool valid = false;  // a byte that starts no well-formed character stands alone
+};
+
+// The character that starts at byte i of text.
+Utf8Char NextUtf8Char(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return {c, 1, true};
+    const std::size_t need = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (need == 0 || i + need > text.size()) return {};
+    char32_t code = need == 4 ? (c & 0x07) : need == 3 ? (c & 0x0F) : (c & 0x1F);
+    for (std::size_t k = 1; k < need; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return {};
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    const char32_t least = need == 4 ? 0x10000 : need == 3 ? 0x800 : 0x80;
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {};
+    return {code, need, true};
+}
+
+// C0, DEL and C1: what a terminal may take as a command.
+bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+
 bool Exists(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(path, ec);
@@ -26,10 +53,16 @@ bool Exists(const std::string& path) {
 std::string SafeFileName(const std::string& name) {
     std::string out;
     out.reserve(name.size());
-    for (char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || ch == '/' || ch == '\\') out.push_back('_');
-        else out.push_back(ch);
+    for (std::size_t i = 0; i < name.size();) {
+        const Utf8Char ch = NextUtf8Char(name, i);
+        // The report (XML) cannot hold what is replaced here either, so the
+        // name saved and the name listed stay the same.
+        if (!ch.valid || IsControl(ch.code) || ch.code == 0xFFFE || ch.code == 0xFFFF || ch.code == '/' ||
+            ch.code == '\\')
+            out.push_back('_');
+        else
+            out.append(name, i, ch.length);
+        i += ch.length;
     }
     // Trailing blanks and dots would be dropped by some file systems, which
     // could merge two names; make them visible.
@@ -85,6 +118,26 @@ std::string TakenNames::Take(const std::string& folder, const std::string& name)
     }
     taken.insert(result);
     return result;
+}
+
+std::string PrintableName(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        const Utf8Char ch = NextUtf8Char(name, i);
+        char escape[12];
+        if (!ch.valid) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(name[i]));
+            out += escape;
+        } else if (IsControl(ch.code)) {
+            std::snprintf(escape, sizeof escape, ch.code < 0x80 ? "\\x%02X" : "\\u%04X", static_cast<unsigned>(ch.code));
+            out += escape;
+        } else {
+            out.append(name, i, ch.length);
+        }
+        i += ch.length;
+    }
+    return out;
 }
 
 } // namespace engine

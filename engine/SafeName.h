@@ -12,10 +12,17 @@ namespace engine {
 constexpr std::size_t MaxSafeNameBytes = 240;
 
 // One path component: no "/" or "\", no NUL or other control characters
+// (C0, DEL and C1), no U+FFFE or U+FFFF and no bytes that are not UTF-8
 // (each becomes "_"), not "." or ".." or empty (those become "_", "__"),
 // no trailing blanks or dots left to vanish, at most MaxSafeNameBytes bytes
 // (cut at a character boundary, keeping a short extension).
 std::string SafeFileName(const std::string& name);
+
+// A name from a card as a message shows it: control characters (C0, DEL,
+// C1) and bytes that are not UTF-8 written as "\x1B" or "\u009B", so that
+// a hostile name cannot move a terminal's cursor, change its title or
+// start a line of its own.
+std::string PrintableName(const std::string& name);
 
 // A name in folder that no existing file or folder has: the name itself, or
 // "base (2).ext", "base (3).ext", ... (folder ends in "/" or not).

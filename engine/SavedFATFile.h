@@ -20,7 +20,10 @@ struct SavedFATFile {
     std::string SavedName;     // the name it was saved under
     std::string CardPath;      // the entry's path on the card ("DCIM/100CAMERA/IMG_0001.JPG"), unsanitised
     bool Deleted = false;      // its entry was marked deleted
-    bool Complete = true;      // false: the drive ended before the rest of its data
+    // false: not all of its data could be read (the drive or its clusters
+    // ended before its size, or sectors could not be read)
+    bool Complete = true;
+    std::int64_t UnreadableBytes = 0;  // saved as zeros: their sectors could not be read
     std::uint32_t SizeOnCard = 0;  // as the entry says
     std::uint32_t SizeSaved = 0;
     std::uint8_t Attributes = 0;

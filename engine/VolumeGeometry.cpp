@@ -37,6 +37,7 @@ void FATEngine::ReadBootSectorRecord() {
     } else {
         ApplyFallbackLayoutA(boot);
         layout_.Source = LayoutSource::Guessed;
+        layout_.FirstSectorUnreadable = true;
     }
     if (HasValidSectorSize(boot)) return;
     if (boot.SectorsPerFAT16 != 0) {

@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "engine/DirEntry.h"
 #include "engine/NewOutputFile.h"
-
 #include "platform/oleauto.h"
 #include "engine/Sha256.h"
 
@@ -117,12 +117,10 @@ std::string XmlText(const std::string& text) {
 }
 
 std::string FatDateTime(std::uint16_t date, std::uint16_t time, int hundredths) {
-    static constexpr int DaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (!engine::IsRealFatDate(date) || !engine::IsRealFatTime(time)) return {};
     const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
     const int hour = time >> 11, minute = (time >> 5) & 63;
     int second = (time & 31) * 2;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth[month - 1] || hour > 23 || minute > 59 || second > 59)
-        return {};
     if (hundredths < 0 || hundredths > 199) hundredths = 0;
     second += hundredths / 100;
     char text[40];
@@ -202,7 +200,8 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
     xml += "  <source>\n    " + Element("image_filename", source.Path) + "\n  </source>\n";
     xml += "  <volume offset=\"" + std::to_string(source.VolumeOffset) + "\">\n";
     if (source.SectorSize > 0) xml += "    " + Element("sector_size", std::to_string(source.SectorSize)) + "\n";
-    if (layout.Usable) {
+    // A guessed layout (nothing could be read) is no fact about the card.
+    if (layout.Usable && layout.Source == engine::LayoutSource::BootSector) {
         const std::int64_t clusterBytes = std::int64_t(layout.Boot.SectorsPerCluster) * layout.Boot.BytesPerSector;
         if (clusterBytes > 0) xml += "    " + Element("block_size", std::to_string(clusterBytes)) + "\n";
         if (*FatTypeText(layout.FATType)) xml += "    " + Element("ftype_str", FatTypeText(layout.FATType)) + "\n";
@@ -283,8 +282,10 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
     // Hashed as it was written; read back only when that hash is missing.
     if (const std::string hash = file.Sha256.empty() ? engine::Sha256OfFile(path) : file.Sha256; !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
+    const std::string unreadable =
+        file.UnreadableBytes > 0 ? "\" unreadable=\"" + std::to_string(file.UnreadableBytes) : std::string();
     xml += "    <tq:saved scan=\"turbo\" size=\"" + std::to_string(file.SizeSaved) + "\" complete=\"" +
-           (file.Complete ? "1" : "0") + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
+           (file.Complete ? "1" : "0") + unreadable + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
            XmlText(SavedAs(path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
     Append(xml);

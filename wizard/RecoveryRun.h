@@ -72,7 +72,7 @@ struct TurboScanSummary {
     std::int64_t saved = 0;          // files it saved
     std::uint64_t bytesSaved = 0;
     std::int64_t errors = 0;         // error messages it reported
-    std::int32_t incomplete = 0;     // saved with what the drive holds, not whole
+    std::int32_t incomplete = 0;     // saved as far as the card gave them, not whole
     std::int32_t notWritten = 0;     // could not be written
     bool destinationFull = false;    // ... for lack of space on the destination
     std::string failure;             // the description of the error that ended it

@@ -177,13 +177,7 @@ std::vector<char> AttachImageLocked(Namespace& ns, const std::string& path, std:
         if (error) *error = path + ": the image is empty or shorter than one sector";
         return {};
     }
-    std::uint8_t sector[512];
-    DWORD readError = 0;
-    if (image->Read(0, sector, sizeof sector, &readError) != static_cast<std::int64_t>(sizeof sector)) {
-        if (error) *error = path + ": its first sector cannot be read";
-        return {};
-    }
-    std::vector<detail::MbrPartition> partitions = detail::ReadMbrPartitions(sector, sizeof sector, size / 512);
+    std::vector<detail::MbrPartition> partitions = detail::ImagePartitions(*image, size);
     std::size_t needed = partitions.empty() ? 1 : partitions.size();
     std::size_t freeLetters = 0;
     for (char letter = FirstRemovableLetter; letter <= LastLetter; ++letter)

@@ -65,4 +65,11 @@ std::vector<MbrPartition> ReadMbrPartitions(const std::uint8_t* sector, std::siz
     return partitions;
 }
 
+std::vector<MbrPartition> ImagePartitions(VolumeBackend& image, std::uint64_t size) {
+    std::uint8_t sector[SectorSize];
+    DWORD readError = 0;
+    if (image.Read(0, sector, sizeof sector, &readError) != static_cast<std::int64_t>(sizeof sector)) return {};
+    return ReadMbrPartitions(sector, sizeof sector, size / SectorSize);
+}
+
 } // namespace platform::detail

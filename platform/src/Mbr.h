@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/drives.h"
+
 namespace platform::detail {
 
 struct MbrPartition {
@@ -27,5 +29,10 @@ bool LooksLikeVolumeBootRecord(const std::uint8_t* sector, std::size_t size);
 // are dropped; one that runs past its end is cut to the image.
 std::vector<MbrPartition> ReadMbrPartitions(const std::uint8_t* sector, std::size_t size,
                                             std::uint64_t imageSectors);
+
+// The partitions of an image of size bytes, from its first sector. An image
+// whose first sector cannot be read (a failing card) has none that can be
+// known: it is taken whole, so that what can be read of it is not lost.
+std::vector<MbrPartition> ImagePartitions(VolumeBackend& image, std::uint64_t size);
 
 } // namespace platform::detail

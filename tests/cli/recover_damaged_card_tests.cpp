@@ -97,6 +97,55 @@ TEST_F(RecoverDamagedCardTest, ABrokenLayoutIsSaidAndTheDeepScanSearchesTheWhole
     }
 }
 
+// A card whose first sector cannot be read is attached: the turbo scan says
+// it cannot read the boot sector, and the deep scan reads the rest.
+TEST_F(RecoverDamagedCardTest, AnUnreadableFirstSectorIsSaidAndTheDeepScanReadsTheRest) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    for (int i = 1; i <= 20; ++i)
+        card.AddFile(card.Root(), "DSC" + std::to_string(10000 + i) + ".JPG", testcommon::MakeJpegPhoto(320, 240, i));
+    auto volume = card.Volume();
+    volume->failingSectors = {0};
+    const char letter = platform::AttachVolume(volume, "card with a bad first sector");
+    const fs::path dest = dir_ / "out";
+    const CliRun run = Cli({"--yes", "recover", "--drive", std::string(1, letter), "--dest", dest.string()});
+    EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
+    EXPECT_EQ(Count(run.text, "boot sector of the drive (its first sector) cannot be read"), 1u) << run.text;
+    EXPECT_EQ(FilesIn(Deep(dest)), 20u) << run.text;
+    // The layout guessed for it is not reported as the card's.
+    std::ifstream in(dest / "My Recovered Mobile Device" / "report.xml");
+    const std::string report((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(report.find("<tq:layout"), std::string::npos) << report;
+    EXPECT_EQ(report.find("<ftype_str>"), std::string::npos) << report;
+}
+
+// Files that are not whole (a sector that cannot be read, clusters that end
+// before the size) are said once each, with a hostile name escaped; the
+// summary does not count them as saved, the report marks them, the run fails.
+TEST_F(RecoverDamagedCardTest, FilesThatAreNotWholeAreSaidCountedAndFailTheRun) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    card.AddFile(card.Root(), "WHOLE.JPG", testcommon::PatternBytes(5000, 1));
+    const auto bad = card.AddFile(card.Root(), "BAD.JPG", testcommon::PatternBytes(42000, 2));
+    testcommon::FileOptions longer;
+    longer.sizeOverride = 100000;
+    longer.shortName = "RED~1   JPG";
+    card.AddFile(card.Root(), "\x1b]0;owned\x07\x1b[31mRED.JPG", testcommon::PatternBytes(20000, 3), longer);
+    auto volume = card.Volume();
+    volume->failingSectors = {card.ClusterSector(bad.clusters[3]) + 1};
+    const char letter = platform::AttachVolume(volume, "card with a bad sector");
+    const fs::path dest = dir_ / "out";
+    const CliRun run = Cli({"recover", "--turbo-only", "--drive", std::string(1, letter), "--dest", dest.string()});
+    EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
+    EXPECT_NE(run.text.find("1 of 3 files saved, 2 incomplete"), std::string::npos) << run.text;
+    EXPECT_EQ(Count(run.text, "Incomplete: BAD.JPG: 512 bytes could not be read"), 1u) << run.text;
+    EXPECT_EQ(Count(run.text, "Incomplete: \\x1B]0;owned\\x07\\x1B[31mRED.JPG: its clusters"), 1u) << run.text;
+    EXPECT_EQ(run.text.find('\x1b'), std::string::npos);
+    std::ifstream in(dest / "My Recovered Mobile Device" / "report.xml");
+    const std::string report((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(Count(report, "complete=\"0\""), 2u) << report;
+    EXPECT_EQ(Count(report, "unreadable=\"512\""), 1u) << report;
+    EXPECT_NE(report.find("incomplete=\"2\""), std::string::npos) << report;
+}
+
 // A card reader whose card may not be opened (as without permission).
 class AccessDeniedVolume : public platform::VolumeBackend {
 public:

@@ -239,6 +239,12 @@ TEST(SafeNames, NamesFromTheCardCannotLeaveTheFolder) {
     const std::string umlauts = SafeFileName(wide);
     EXPECT_LE(umlauts.size(), engine::MaxSafeNameBytes);
     EXPECT_EQ(umlauts.back(), '\xB6');  // not cut inside a character
+    EXPECT_EQ(SafeFileName("esc\x1b[2J\xC2\x9B.jpg"), "esc_[2J_.jpg");
+}
+
+TEST(SafeNames, MessagesShowControlCharactersOfACardNameEscaped) {
+    EXPECT_EQ(engine::PrintableName("\x1b]0;x\x07\x7f\xC2\x9B\xFF.JPG"), "\\x1B]0;x\\x07\\x7F\\u009B\\xFF.JPG");
+    EXPECT_EQ(engine::PrintableName("Caf\xC3\xA9 \xE2\x82\xAC.JPG"), "Caf\xC3\xA9 \xE2\x82\xAC.JPG");
 }
 
 TEST_F(DirectoryWalkTest, HostileLongNamesAreSavedInsideTheDestination) {

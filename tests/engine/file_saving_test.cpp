@@ -61,11 +61,13 @@ TEST_F(FileSavingTest, SizeIsCutToTheChainWhenItEndsEarly) {
     EXPECT_EQ(scan.files.at("IMG_0001.JPG"), bytes);
 }
 
-TEST_F(FileSavingTest, UnreadableRunsAreTriedFourTimesThenWrittenAsZeros) {
+// A run that cannot be read is read sector by sector: only the sectors
+// that fail are zeros, and the file is said to be incomplete.
+TEST_F(FileSavingTest, OnlyUnreadableSectorsBecomeZerosAndTheFileIsIncomplete) {
     FatImageOptions o = FatImageOptions::Fat16(32);
     o.sectorsPerCluster = 1;
     FatImageBuilder card(o);
-    auto bytes = PatternBytes(6 * 512, 4);
+    auto bytes = PatternBytes(6 * 512 - 100, 4);
     FileOptions at;
     at.clusters = {300, 301, 310, 320, 321, 330};
     card.AddFile(card.Root(), "IMG_0001.JPG", bytes, at);
@@ -73,16 +75,19 @@ TEST_F(FileSavingTest, UnreadableRunsAreTriedFourTimesThenWrittenAsZeros) {
     v->failingSectors = {card.ClusterSector(301), card.ClusterSector(330)};
     const char letter = Attach(v);
     const ScanResult scan = Scan(letter, 64);
-    std::fill(bytes.begin(), bytes.begin() + 1024, 0);        // clusters 300-301, one run
-    std::fill(bytes.begin() + 5 * 512, bytes.end(), 0);        // cluster 330
+    std::fill(bytes.begin() + 512, bytes.begin() + 1024, 0);  // cluster 301 alone
+    std::fill(bytes.begin() + 5 * 512, bytes.end(), 0);       // cluster 330, 412 bytes of the file
     EXPECT_EQ(scan.files.at("IMG_0001.JPG"), bytes);
     int first = 0, last = 0;
     for (const auto& r : volume->reads) {
         first += r.sector == card.ClusterSector(300);
         last += r.sector == card.ClusterSector(330);
     }
-    EXPECT_EQ(first, 4);
-    EXPECT_EQ(last, 1);
+    EXPECT_EQ(first, 5);  // the first failing run four times, then its first sector alone
+    EXPECT_EQ(last, 2);   // a later failing run once, then sector by sector
+    ASSERT_EQ(scan.errors.size(), 1u);
+    EXPECT_EQ(scan.errors[0].rfind("Incomplete: IMG_0001.JPG: 924 bytes could not be read", 0), 0u) << scan.errors[0];
+    EXPECT_EQ(std::count(scan.events.begin(), scan.events.end(), "saved: IMG_0001.JPG"), 0);
 }
 
 // Pumps the pause away after a few rounds, counting what was read meanwhile.
@@ -135,6 +140,33 @@ TEST_F(FileSavingTest, ADeletedFileWithAClearedChainComesFromTheFollowingCluster
     card.Delete(card.AddFile(card.Root(), "DSC00001.JPG", bytes), true);
     const ScanResult scan = Scan(card);
     EXPECT_EQ(scan.files.at("DSC00001.JPG"), bytes);
+}
+
+// A deleted photo written into the gaps between files that stayed: its
+// clusters are the free ones after its first, those of the other files are
+// stepped over, and at the volume's end they go on from its start.
+TEST_F(FileSavingTest, ADeletedFileGoesOnInTheFreeClustersPastFilesThatStayed) {
+    FatImageOptions o = FatImageOptions::Fat16(32);
+    o.sectorsPerCluster = 1;
+    FatImageBuilder card(o);
+    const std::uint32_t last = card.CountOfClusters() + 1;
+    const auto photo = PatternBytes(5 * 512 - 7, 7);
+    const auto wrapping = PatternBytes(4 * 512, 8);
+    FileOptions at;
+    at.clusters = {100, 101, 104, 105, 108};
+    const auto first = card.AddFile(card.Root(), "DSC00001.JPG", photo, at);
+    at.clusters = {last - 2, last, 2, 3};
+    const auto second = card.AddFile(card.Root(), "DSC00002.JPG", wrapping, at);
+    for (const std::vector<std::uint32_t>& kept : {std::vector<std::uint32_t>{102, 103}, {106, 107}, {last - 1}}) {
+        at.clusters = kept;
+        card.AddFile(card.Root(), "KEPT" + std::to_string(kept[0]) + ".JPG", PatternBytes(512 * kept.size(), 9), at);
+    }
+    card.Delete(first, true);
+    card.Delete(second, true);
+    const ScanResult scan = Scan(card);
+    EXPECT_EQ(scan.files.at("DSC00001.JPG"), photo);
+    EXPECT_EQ(scan.files.at("DSC00002.JPG"), wrapping);
+    EXPECT_TRUE(scan.errors.empty()) << scan.errors.front();
 }
 
 } // namespace

@@ -80,6 +80,49 @@ TEST_P(IndependentImagesTest, MkfsAndMtoolsCardsComeBackByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(Fat12Fat16Fat32, IndependentImagesTest, ::testing::Values(12, 16, 32));
 
+// A card filled with files, every second one deleted, photos written into
+// the gaps (so each lies in two or three pieces around files that stayed)
+// and then deleted: every photo comes back whole.
+TEST_P(IndependentImagesTest, DeletedPhotosWrittenIntoGapsComeBackWhole) {
+    if (!HaveTool("mkfs.fat") || !HaveTool("mcopy")) GTEST_SKIP() << "dosfstools or mtools missing (scripts/setup)";
+    const int bits = GetParam();
+    const fs::path image = root_ / "card.img";
+    ASSERT_EQ(Shell("truncate -s " + std::string(bits == 12 ? "4" : bits == 16 ? "16" : "40") + "M " + Quote(image)), 0);
+    ASSERT_EQ(Shell("mkfs.fat -F " + std::to_string(bits) + (bits == 32 ? " -s 1" : "") + " -n CARD " + Quote(image)), 0);
+    setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    const std::string m = " -i " + Quote(image) + " ";
+    const fs::path local = root_ / "local";
+    fs::create_directories(local);
+    const std::size_t unit = bits == 12 ? 20000 : 100000;
+    int written = 0;
+    for (; written < 1000; ++written) {  // until the card is full
+        const std::string name = "FILL" + std::to_string(written) + ".BIN";
+        WriteLocal(local / name, PatternBytes(unit + std::size_t(written % 3) * unit / 2, std::uint32_t(written)));
+        if (Shell("mcopy" + m + Quote((local / name).string()) + " ::/" + name) != 0) break;
+    }
+    for (int i = 1; i < written; i += 2) ASSERT_EQ(Shell("mdel" + m + "::/FILL" + std::to_string(i) + ".BIN"), 0);
+    std::map<std::string, std::vector<std::uint8_t>> photos;
+    for (int i = 1; i <= 12; ++i) {
+        const std::string name = "Photo " + std::to_string(i) + ".jpg";
+        photos[name] = PatternBytes(2 * unit + unit / 3 * static_cast<std::size_t>(i % 4), 500u + static_cast<std::uint32_t>(i));
+        WriteLocal(local / name, photos[name]);
+        ASSERT_EQ(Shell("mcopy" + m + Quote((local / name).string()) + " " + Quote("::/" + name)), 0) << name;
+    }
+    for (const auto& [name, bytes] : photos) ASSERT_EQ(Shell("mdel" + m + Quote("::/" + name)), 0);
+
+    engine::UseFileTypeTableForTests({{"JPG", true}});
+    auto img = std::make_shared<testcommon::SparseImage>(fs::file_size(image));
+    const auto bytes = ReadAll(image);
+    img->Write(0, bytes.data(), bytes.size());
+    const ScanResult scan = Scan(Attach(std::make_shared<testcommon::SparseVolume>(img, 512)));
+    ASSERT_FALSE(scan.raised) << scan.errorText;
+    EXPECT_TRUE(scan.errors.empty()) << scan.errors.front();
+    for (const auto& [name, expected] : photos) {
+        ASSERT_TRUE(scan.files.count(name)) << name;
+        EXPECT_TRUE(scan.files.at(name) == expected) << name;
+    }
+}
+
 TEST_F(EngineTest, BuilderImagesPassFsck) {
     if (!HaveTool("fsck.fat")) GTEST_SKIP() << "dosfstools missing (scripts/setup)";
     const FatImageOptions kinds[] = {FatImageOptions::Fat12(), FatImageOptions::Fat16(64), FatImageOptions::Fat32(64),

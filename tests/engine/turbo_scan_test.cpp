@@ -184,6 +184,17 @@ TEST_F(TurboScanTest, UnsearchableTypesAreNeitherListedNorSavedButThumbnailsAreL
     EXPECT_TRUE(scan.files.count("IMG_0001.JPG"));
 }
 
+TEST_F(TurboScanTest, LongFormsOfAKnownExtensionAreSavedAsThatType) {
+    engine::UseFileTypeTableForTests({{"JPG", true}, {"MPG", true}, {"TIF", true}, {"AVI", false}, {"TXT", false}});
+    FatImageBuilder card(FatImageOptions::Fat16(32));
+    for (const char* name : {"movie-hello.mpeg", "Beach.jpeg", "scan.tiff", "clip.mp2", "old.divx", "notes.text"})
+        card.AddFile(card.Root(), name, PatternBytes(100, 1));
+    const ScanResult scan = Scan(card);
+    EXPECT_EQ(scan.filesFound, 4);
+    for (const char* name : {"movie-hello.mpeg", "Beach.jpeg", "scan.tiff", "clip.mp2"})
+        EXPECT_TRUE(scan.files.count(name)) << name;
+}
+
 TEST_F(TurboScanTest, SavedFilesKeepTheirDateAndReadOnlyFlag) {
     FatImageBuilder card(FatImageOptions::Fat16(32));
     FileOptions ro;

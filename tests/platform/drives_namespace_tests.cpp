@@ -234,6 +234,35 @@ TEST(Mbr, PartitionsBeyondTheImageAreDroppedOrCut) {
     EXPECT_EQ(partitions[1].sectorCount, 100u); // a truncated image still gives what it holds
 }
 
+// An image read through a backend: its partition table, or a first sector
+// that fails (a failing card), which leaves the image to be taken whole.
+TEST(Mbr, AnImageWhoseFirstSectorCannotBeReadIsTakenWhole) {
+    class Image : public platform::VolumeBackend {
+    public:
+        explicit Image(Bytes first) : first_(std::move(first)) {}
+        std::uint64_t Size() const override { return 1 << 20; }
+        std::uint32_t BytesPerSector() const override { return 512; }
+        std::int64_t Read(std::uint64_t offset, void* buffer, std::uint32_t count, DWORD* error) override {
+            if (first_.empty() || offset != 0 || count > first_.size()) {
+                *error = ERROR_READ_FAULT;
+                return -1;
+            }
+            std::memcpy(buffer, first_.data(), count);
+            return count;
+        }
+        std::int64_t Write(std::uint64_t, const void*, std::uint32_t, DWORD*) override { return -1; }
+        bool BeginWrite(DWORD*) override { return false; }
+        void EndWrite() override {}
+
+    private:
+        Bytes first_;
+    };
+    Image partitioned(MbrSector({{0x0C, 63, 100}}));
+    EXPECT_EQ(platform::detail::ImagePartitions(partitioned, 1 << 20).size(), 1u);
+    Image failing({});
+    EXPECT_TRUE(platform::detail::ImagePartitions(failing, 1 << 20).empty());
+}
+
 void WriteText(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path) << text << "\n";

@@ -13,6 +13,7 @@
 
 #include "JpegMaker.h"
 #include "support/ProgramFolder.h"
+#include "engine/SafeName.h"
 #include "wizard/RecoveryReport.h"
 #include "engine/Sha256.h"
 
@@ -99,6 +100,13 @@ TEST(RecoveryReportTest, HostileNamesAndImpossibleDatesStayValid) {
     EXPECT_EQ(wizard::FatDateTime((44 << 9) | (5 << 5) | 1, (12 << 11) | (30 << 5) | 1), "2024-05-01T12:30:02");
     EXPECT_EQ(wizard::FatDateTime((44 << 9) | (13 << 5) | 1, 0), "");  // month 13
     EXPECT_EQ(wizard::FatDateTime(0, 0), "");
+    EXPECT_EQ(wizard::FatDateTime((1 << 9) | (2 << 5) | 29, 0), "");   // 29 February 1981
+    EXPECT_EQ(wizard::FatDateTime((120 << 9) | (2 << 5) | 29, 0), ""); // 2100 is no leap year
+    EXPECT_EQ(wizard::FatDateTime((44 << 9) | (2 << 5) | 29, 0), "2024-02-29T00:00:00");
+    EXPECT_EQ(wizard::FatDateTime((44 << 9) | (4 << 5) | 31, 0), "");  // 31 April
+    // A name the report cannot hold is saved as the report lists it.
+    for (const std::string name : {"A\uFFFF.JPG", "B\uFFFE.JPG", "C\xC2\x9B" "2J.JPG", "D\xFF\xFE.JPG", "Caf\xC3\xA9.JPG"})
+        EXPECT_EQ(wizard::XmlText(engine::SafeFileName(name)), engine::SafeFileName(name)) << name;
 }
 
 // A run that stops or crashes between two files leaves a whole document;
