@@ -104,4 +104,10 @@ bool HasValidNameBytes(const DirEntry& entry) {
     return true;
 }
 
+std::uint8_t LongNameChecksum(const std::array<std::uint8_t, 11>& nameBytes) {
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : nameBytes) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + b);
+    return sum;
+}
+
 } // namespace engine

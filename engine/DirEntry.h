@@ -58,4 +58,8 @@ std::string BuildShortName(const DirEntry& entry);
 // leading 0x05.
 bool HasValidNameBytes(const DirEntry& entry);
 
+// The checksum of the 11 name bytes that each long-name entry of the short
+// entry carries.
+std::uint8_t LongNameChecksum(const std::array<std::uint8_t, 11>& nameBytes);
+
 } // namespace engine
