@@ -14,6 +14,7 @@
 #include "engine/BootSector.h"
 #include "tests/common/FatImageBuilder.h"
 #include "tests/wizard/JpegMaker.h"
+#include "wizard/DirectorySector.h"
 #include "wizard/FolderFinder.h"
 
 namespace {
@@ -155,6 +156,40 @@ TEST(FolderFinderTest, ReformatWithAnotherLayoutIsOutvotedByTheFolders) {
     EXPECT_EQ(PathsOf(tree), PathsOf(before));
     // Without any boot sector the vote alone finds it too.
     EXPECT_EQ(FindFolders(image).Layout()->firstDataSector, phone.card.FirstDataSector());
+}
+
+// One wrong entry makes the whole sector not a folder's.
+TEST(FolderFinderTest, ASectorIsAFoldersOnlyWhenEveryEntryIs) {
+    FatImageBuilder card(FatImageOptions::Fat16(32));
+    auto folder = card.AddFolder(card.Root(), "Holiday");
+    const auto file = card.AddFile(folder, "Sunset at the beach.jpg", PatternBytes(3000, 1));
+    const auto image = card.Bytes();
+    const std::size_t at = card.ClusterOffset(card.FolderEntry(folder).clusters.front());
+    const std::vector<std::uint8_t> sector(image.begin() + std::ptrdiff_t(at), image.begin() + std::ptrdiff_t(at + 512));
+    const wizard::DirectorySectorBounds bounds{1000, 1u << 30};
+    const auto test = wizard::TestDirectorySector(sector, bounds);
+    EXPECT_EQ(test.kind, wizard::DirectorySectorKind::FolderStart);
+    EXPECT_EQ(test.ownCluster, card.FolderEntry(folder).clusters.front());
+    EXPECT_EQ(test.parentCluster, 0);
+    EXPECT_TRUE(test.endsFolder);
+
+    const std::size_t shortEntry = file.shortEntryOffset - at;
+    const std::size_t lastLongPart = file.longEntryOffsets.back() - at;
+    const std::vector<std::pair<std::size_t, std::uint8_t>> faults = {
+        {lastLongPart + 13, 0x00},  // a long name's checksum that is not its short name's
+        {shortEntry + 24, 0x00},    // day 0 of month 0
+        {shortEntry + 11, 0x60},    // attribute bits no entry has
+        {shortEntry + 3, '*'},      // a character no short name has
+        {shortEntry + 27, 0xFF},    // a first cluster beyond the volume
+        {500, 0x01},                // a byte after the end of the folder
+        {32, 'X'},                  // "." without ".."
+    };
+    for (const auto& [offset, value] : faults) {
+        auto broken = sector;
+        broken[offset] = value;
+        EXPECT_EQ(wizard::TestDirectorySector(broken, bounds).kind, wizard::DirectorySectorKind::NotDirectory)
+            << "byte " << offset;
+    }
 }
 
 TEST(FolderFinderTest, PhotosWhoseBytesBeginLikeAFolderAreNotOne) {
