@@ -66,6 +66,17 @@ std::int64_t ClusterLayout::ClusterHolding(std::int64_t sector) const {
     return (sector - firstDataSector) / sectorsPerCluster + 2;
 }
 
+std::optional<ClusterLayout> BootSectorClusterLayout(const engine::VolumeLayout& layout,
+                                                     std::uint32_t driveBytesPerSector) {
+    const std::uint32_t volumeBytesPerSector = layout.Boot.BytesPerSector;
+    if (!layout.Usable || layout.Source != engine::LayoutSource::BootSector || driveBytesPerSector == 0 ||
+        volumeBytesPerSector == 0 || volumeBytesPerSector % driveBytesPerSector != 0 ||
+        layout.Boot.SectorsPerCluster == 0 || layout.FirstDataSector < 0)
+        return std::nullopt;
+    const std::int64_t ratio = volumeBytesPerSector / driveBytesPerSector;
+    return ClusterLayout{layout.Boot.SectorsPerCluster * ratio, layout.FirstDataSector * ratio, true};
+}
+
 std::optional<ClusterLayout> WorkOutClusterLayout(std::vector<DotSighting> sightings,
                                                   const std::optional<ClusterLayout>& bootSector) {
     std::erase_if(sightings, [](const DotSighting& s) { return s.cluster < 2 || s.sector < 0; });

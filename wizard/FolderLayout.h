@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "engine/BootSector.h"
+
 namespace wizard {
 
 // In the drive's sectors: cluster c begins at
@@ -26,6 +28,13 @@ struct ClusterLayout {
     // The cluster that holds sector (0 before the data area).
     std::int64_t ClusterHolding(std::int64_t sector) const;
 };
+
+// The layout a boot-sector parse gave, in sectors of the drive's size
+// (a volume of 2048-byte sectors on a drive of 512-byte ones counts four
+// drive sectors to one of its own); nothing for a layout that was guessed
+// or not usable, or whose sector size is not a multiple of the drive's.
+std::optional<ClusterLayout> BootSectorClusterLayout(const engine::VolumeLayout& layout,
+                                                     std::uint32_t driveBytesPerSector);
 
 // A folder's first sector: the sector and the cluster its "." entry names.
 struct DotSighting {

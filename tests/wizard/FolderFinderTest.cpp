@@ -294,12 +294,15 @@ TEST(FolderFinderTest, MtoolsCardAfterQuickFormatAndReformat) {
     ASSERT_EQ(Shell("mkfs.fat -F 16 -s 8 -n CARD '" + image + "'"), 0);
     const auto reformatted = ReadAll(image);
     fs::remove_all(dir);
-    engine::BootSectorRecord boot;
-    engine::ParseBootSector(reformatted.data(), reformatted.size(), boot);
-    const std::int64_t firstDataSector =
-        boot.ReservedSectors + boot.NumberFATs * boot.SectorsPerFAT16 + boot.RootEntries * 32 / 512;
-    const FolderTree reformat = FindFolders(reformatted, ClusterLayout{boot.SectorsPerCluster, firstDataSector, false});
-    ASSERT_EQ(boot.SectorsPerCluster, 8);
+    engine::VolumeLayout layout;
+    engine::ParseBootSector(reformatted.data(), reformatted.size(), layout.Boot);
+    layout.Usable = true;
+    layout.Source = engine::LayoutSource::BootSector;
+    layout.FirstDataSector = layout.Boot.ReservedSectors + layout.Boot.NumberFATs * layout.Boot.SectorsPerFAT16 +
+                             layout.Boot.RootEntries * 32 / 512;
+    const auto boot = wizard::BootSectorClusterLayout(layout, 512);
+    ASSERT_TRUE(boot && boot->sectorsPerCluster == 8);
+    const FolderTree reformat = FindFolders(reformatted, boot);
 
     // The root folder is gone: its folders are named after their clusters.
     std::map<std::string, std::string> lostNames;
