@@ -114,4 +114,10 @@ bool IsRealFatDate(std::uint16_t date) {
 
 bool IsRealFatTime(std::uint16_t time) { return (time >> 11) <= 23 && ((time >> 5) & 63) <= 59 && (time & 31) <= 29; }
 
+std::uint8_t LongNameChecksum(const std::array<std::uint8_t, 11>& nameBytes) {
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : nameBytes) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + b);
+    return sum;
+}
+
 } // namespace engine

@@ -64,4 +64,8 @@ bool IsRealFatTime(std::uint16_t time);
 // leading 0x05.
 bool HasValidNameBytes(const DirEntry& entry);
 
+// The checksum of the 11 name bytes that each long-name entry of the short
+// entry carries.
+std::uint8_t LongNameChecksum(const std::array<std::uint8_t, 11>& nameBytes);
+
 } // namespace engine

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "engine/FATEngine.h"
+#include "engine/DeletedName.h"
 #include "engine/EngineText.h"
 #include "engine/FileTypeTable.h"
-#include "engine/NamePattern.h"
 #include "engine/TextEncoding.h"
 #include "platform/ui.h"
 
@@ -21,9 +21,6 @@ std::string UpperAscii(std::string text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
-
-// The deletion mark read through the code page: U+00E5.
-constexpr const char* DeletionMarkUtf8 = "\xC3\xA5";
 
 // Folders nested deeper than this are not read. No camera or computer makes
 // such a tree (a path of 128 one-letter folders is at the limit of what
@@ -341,24 +338,7 @@ bool FATEngine::IsLiveDeletedDirectory(std::int64_t cluster) {
 }
 
 std::string FATEngine::RepairDeletedName(const std::string& name, const std::vector<std::string>& list) const {
-    std::string repaired;
-    for (std::size_t i = 0; i < name.size();) {
-        if (name.compare(i, 2, DeletionMarkUtf8) == 0) {
-            repaired.push_back('_');
-            i += 2;
-        } else {
-            repaired.push_back(name[i++]);
-        }
-    }
-    if (TrimBlanks(repaired).empty()) return repaired;
-    const std::u32string text = CodePointsOf(repaired);
-    const std::u32string rest = text.substr(1);
-    for (const std::string& line : list) {
-        const std::u32string pattern = CodePointsOf(line);
-        if (pattern.empty()) continue;
-        if (MatchesNamePattern(rest, pattern.substr(1))) return Utf8FromCodePoints(pattern.substr(0, 1) + rest);
-    }
-    return repaired;
+    return engine::RepairDeletedName(name, list);
 }
 
 void FATEngine::AddDirectory(DirRecord record) {
