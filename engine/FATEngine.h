@@ -1,5 +1,5 @@
-// The recovery engine: one object per turbo scan. PreScan reads a FAT
-// card's boot sector and first FAT, walks every directory breadth first
+// The recovery engine: one object per turbo scan. PreScan reads a FAT or
+// exFAT card's boot sector and first FAT, walks every directory breadth first
 // (deleted ones too, with long names and repaired short names) and saves
 // every file whose type the signature database allows into the destination
 // folder, reporting through five events. Everything runs on the caller's
@@ -15,6 +15,8 @@
 
 #include "engine/BootSector.h"
 #include "engine/DirEntry.h"
+#include "engine/ExFatAllocation.h"
+#include "engine/ExFatBootRegion.h"
 #include "engine/RawDevice.h"
 #include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
@@ -32,6 +34,7 @@ constexpr std::uint8_t FatEndOfChain = 8;
 constexpr std::int32_t FatTypeFAT12 = 1;
 constexpr std::int32_t FatTypeFAT16 = 2;
 constexpr std::int32_t FatTypeFAT32 = 3;
+constexpr std::int32_t FatTypeExFAT = 4;
 
 // Classifies a FAT value by its low 12, 16 or 28 bits (FAT type 1, 2, 3):
 // FF8 and above end a chain, FF1 to FF7 are bad; otherwise in use or free.
@@ -58,6 +61,9 @@ struct DirRecord {
     std::uint8_t Status = 0;  // 0 live, 1 deleted and recoverable, 2 deleted, first cluster reused
     support::Truth Visited = support::False;
     std::int32_t ParentIndex = -1;
+    // exFAT: the folder's clusters are one run (no FAT chain), and its length.
+    bool Contiguous = false;
+    std::uint64_t Length = 0;
 };
 
 struct FileRecord {
@@ -70,11 +76,17 @@ struct FileRecord {
     std::uint16_t CreateDate = 0;
     std::uint16_t AccessDate = 0;
     std::string Name;
-    std::uint32_t Size = 0;
+    std::uint64_t Size = 0;
     std::uint8_t Flags = 0;
     std::uint8_t Status = 0;
     support::Truth Realigned = support::False;
     std::int32_t ParentIndex = -1;
+    // exFAT: the data is one run of clusters (no FAT chain); the write
+    // time's 10 ms steps (0 to 199) and its UTC offset (bit 7: given; the
+    // low 7 bits a signed number of 15-minute steps).
+    bool Contiguous = false;
+    std::uint8_t WriteTime10ms = 0;
+    std::uint8_t WriteUtcOffset = 0;
 };
 
 // What the saving of one scan came to.
@@ -116,9 +128,10 @@ public:
     const std::vector<DirRecord>& Directories() const { return directories_; }
     const std::vector<FileRecord>& Files() const { return files_; }
     // 0, or why the boot sector was not usable: 10 unreadable values, 12
-    // clusters over 32 KiB, 13 FAT32 root cluster out of range, 14 a data
-    // area that does not fit the drive.
+    // clusters over 32 KiB (exFAT: over what one read holds), 13 FAT32 root
+    // cluster out of range, 14 a data area that does not fit the drive.
     std::int32_t LastError() const { return lastError_; }
+    // 1 FAT12, 2 FAT16, 3 FAT32, 4 exFAT.
     std::int32_t FATType() const { return fatType_; }
     std::int32_t CountOfClusters() const { return countOfClusters_; }
     std::int32_t BytesPerCluster() const { return bytesPerCluster_; }
@@ -219,7 +232,7 @@ private:
     std::string DirectoryPath(std::int32_t index) const;
     std::string CardPath(const FileRecord& file) const;
     void RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                    const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete);
+                    const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard, bool complete);
     void NotWritten(const FileRecord& file, const std::string& reason);
     support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
 
@@ -251,8 +264,29 @@ private:
                       std::int64_t& current);
     support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
                                    const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
-                                   std::uint32_t sizeOnCard);
+                                   std::uint64_t sizeOnCard);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
+
+    // exFAT, in the same steps: the boot region (main or backup), the FAT
+    // and the allocation bitmap, the directory tree, and each file's data.
+    // Whether sector 0 (or, when sector 0 is no FAT boot sector, the backup
+    // region) says exFAT.
+    bool LooksLikeExFat();
+    support::Truth ReadExFatBootRegion();
+    support::Truth ReadExFatTables();
+    support::Truth WalkExFatDirectories();
+    void ReadExFatDirectory(std::int32_t parent, const ExFatExtent& extent,
+                            std::unordered_set<std::int64_t>& walkedClusters);
+    void AddExFatEntrySet(std::int32_t parent, const struct ExFatEntrySet& set);
+    support::Truth SaveExFatFile(FileRecord& file, const std::string& relativeFolder);
+    ExFatVolumeBounds ExFatBounds() const;
+    // The first bytes of the drive, enough for both boot regions of any
+    // sector size (fewer on a drive too small for them).
+    std::vector<std::uint8_t> ReadDriveStart();
+    // The bytes of the clusters, up to bytes of them; a part that cannot be
+    // read becomes fill bytes. False when a part could not be read.
+    bool ReadClusterBytes(const std::vector<std::int64_t>& clusters, std::uint64_t bytes, std::uint8_t fill,
+                          std::vector<std::uint8_t>& out);
 
     // Drive and settings.
     DriveNumber driveNumber_ = 0;
@@ -279,6 +313,10 @@ private:
     std::int32_t fatSize_ = 0;
     std::int32_t dataSectors_ = 0;
     std::int32_t countOfClusters_ = 0;
+
+    // exFAT: the boot sector in use and the allocation bitmap.
+    ExFatBootSector exfatBoot_;
+    ExFatBitmap exfatBitmap_;
 
     // FAT.
     std::vector<std::uint32_t> fat1Values_ = std::vector<std::uint32_t>(1, 0);

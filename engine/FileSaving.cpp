@@ -110,7 +110,7 @@ std::string FATEngine::CardPath(const FileRecord& file) const {
 }
 
 void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                           const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard, bool complete) {
+                           const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard, bool complete) {
     if (!Events.OnSavedFATFile) return;
     SavedFATFile saved;
     saved.Folder = folder;
@@ -349,7 +349,7 @@ void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int
 
 support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
                                           const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
-                                          std::uint32_t sizeOnCard) {
+                                          std::uint64_t sizeOnCard) {
     const std::string path = folder + name;
     ApplyWriteTime(path, file.WriteDate, file.WriteTime);
     ApplyAttributes(path, file.Attributes);
@@ -368,19 +368,20 @@ support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::str
 }
 
 support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
+    if (fatType_ == FatTypeExFAT) return SaveExFatFile(file, relativeFolder);
     lastSaveOutcome_ = SaveOutcome::NotWritten;
     std::int64_t current = file.FirstCluster;
     try {
         if (file.Realigned) RealignToChainStart(file);
         bool pastDriveEnd = false;
-        const std::uint32_t sizeOnCard = file.Size;
+        const std::uint64_t sizeOnCard = file.Size;
         const std::vector<std::int64_t> clusters = FileClusters(file, pastDriveEnd, current);
 
         const std::int64_t allocated =
             static_cast<std::int64_t>(clusters.size()) * layout_.Boot.SectorsPerCluster * layout_.Boot.BytesPerSector;
-        if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
+        if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint64_t>(allocated);
         // Past the drive's end there are no bytes to read again or to invent.
-        if (pastDriveEnd && std::int64_t(file.Size) > allocated) file.Size = static_cast<std::uint32_t>(allocated);
+        if (pastDriveEnd && std::int64_t(file.Size) > allocated) file.Size = static_cast<std::uint64_t>(allocated);
 
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);

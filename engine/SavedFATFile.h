@@ -21,8 +21,8 @@ struct SavedFATFile {
     std::string CardPath;      // the entry's path on the card ("DCIM/100CAMERA/IMG_0001.JPG"), unsanitised
     bool Deleted = false;      // its entry was marked deleted
     bool Complete = true;      // false: the drive ended before the rest of its data
-    std::uint32_t SizeOnCard = 0;  // as the entry says
-    std::uint32_t SizeSaved = 0;
+    std::uint64_t SizeOnCard = 0;  // as the entry says
+    std::uint64_t SizeSaved = 0;
     std::uint8_t Attributes = 0;
     std::uint16_t CreateDate = 0, CreateTime = 0, AccessDate = 0, WriteDate = 0, WriteTime = 0;
     std::uint8_t CreateTimeTenths = 0;
