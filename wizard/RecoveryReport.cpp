@@ -46,6 +46,7 @@ const char* FatTypeText(std::int32_t type) {
     case 1: return "FAT12";
     case 2: return "FAT16";
     case 3: return "FAT32";
+    case 4: return "exFAT";
     default: return "";
     }
 }
