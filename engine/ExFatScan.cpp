@@ -404,6 +404,7 @@ void FATEngine::AddExFatEntrySet(std::int32_t parent, const ExFatEntrySet& set) 
     record.CreateDate = static_cast<std::uint16_t>(set.CreateTimestamp >> 16);
     record.CreateTime = static_cast<std::uint16_t>(set.CreateTimestamp & 0xFFFF);
     record.CreateTimeTenths = set.Create10ms;
+    record.CreateUtcOffset = set.CreateUtcOffset;
     record.AccessDate = static_cast<std::uint16_t>(set.AccessedTimestamp >> 16);
     record.Name = set.Name;
     record.Size = size;

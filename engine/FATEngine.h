@@ -82,11 +82,13 @@ struct FileRecord {
     support::Truth Realigned = support::False;
     std::int32_t ParentIndex = -1;
     // exFAT: the data is one run of clusters (no FAT chain); the write
-    // time's 10 ms steps (0 to 199) and its UTC offset (bit 7: given; the
-    // low 7 bits a signed number of 15-minute steps).
+    // time's 10 ms steps (0 to 199); the UTC offsets of the write and
+    // creation times (bit 7: given; the low 7 bits a signed number of
+    // 15-minute steps).
     bool Contiguous = false;
     std::uint8_t WriteTime10ms = 0;
     std::uint8_t WriteUtcOffset = 0;
+    std::uint8_t CreateUtcOffset = 0;
 };
 
 // What the saving of one scan came to.

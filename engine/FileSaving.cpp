@@ -124,6 +124,9 @@ void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, co
     saved.CreateDate = file.CreateDate;
     saved.CreateTime = file.CreateTime;
     saved.CreateTimeTenths = file.CreateTimeTenths;
+    saved.WriteTime10ms = file.WriteTime10ms;
+    saved.WriteUtcOffset = file.WriteUtcOffset;
+    saved.CreateUtcOffset = file.CreateUtcOffset;
     saved.AccessDate = file.AccessDate;
     saved.WriteDate = file.WriteDate;
     saved.WriteTime = file.WriteTime;

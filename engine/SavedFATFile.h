@@ -26,6 +26,9 @@ struct SavedFATFile {
     std::uint8_t Attributes = 0;
     std::uint16_t CreateDate = 0, CreateTime = 0, AccessDate = 0, WriteDate = 0, WriteTime = 0;
     std::uint8_t CreateTimeTenths = 0;
+    // exFAT: the write time's 10 ms steps, and the UTC offsets of the write
+    // and creation times (bit 7: given; low 7 bits: signed 15-minute steps).
+    std::uint8_t WriteTime10ms = 0, WriteUtcOffset = 0, CreateUtcOffset = 0;
     std::int32_t FirstCluster = 0;
     // The saved bytes in file order; together they cover at most SizeSaved
     // bytes (a file up to 512 bytes longer than its clusters reads its last
