@@ -121,7 +121,7 @@ std::string UnsavedFilesText(const wizard::TurboScanSummary& summary) {
         if (summary.destinationFull) text += ": no space left on the destination";
     }
     if (summary.incomplete > 0)
-        text += ", " + std::to_string(summary.incomplete) + " incomplete (the drive ends before the rest of their data)";
+        text += ", " + std::to_string(summary.incomplete) + " incomplete (the card no longer holds all of their data)";
     return text;
 }
 
