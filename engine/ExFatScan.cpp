@@ -394,6 +394,8 @@ void FATEngine::AddExFatEntrySet(std::int32_t parent, const ExFatEntrySet& set) 
     // Only bytes within the valid data length were ever written.
     const std::uint64_t size = std::min(set.ValidDataLength, set.DataLength);
     if (size != 0 && !firstInVolume) return;
+    // No file is larger than the cluster heap: such a length is damage.
+    if (size > static_cast<std::uint64_t>(volumeClusters_) * static_cast<std::uint64_t>(bytesPerCluster_)) return;
     FileRecord record;
     record.Attributes = static_cast<std::uint8_t>(set.Attributes & 0x37);
     record.FirstCluster = firstInVolume ? static_cast<std::int32_t>(first) : 0;

@@ -174,6 +174,10 @@ TEST_F(ExFatScanTest, BackupBootRegionStandsInForADamagedOne) {
     EXPECT_EQ(probe.TraceLog(), std::vector<std::string>{"INVALID PRIMARY BOOT SECTOR"});
     EXPECT_EQ(probe.Layout().DeepScanStart(), probe.Layout().FirstDataSector);
 
+    // Sector 0 wiped: the backup names itself.
+    image->Fill(0, 0, 512);
+    EXPECT_EQ(Scan(letter).files.at("A.JPG"), PatternBytes(7000, 9));
+
     // Both regions unusable: the turbo scan cannot go on.
     image->SetByte(12 * 512 + 108, 7);  // the backup's sector shift
     image->SetByte(108, 7);
@@ -190,7 +194,15 @@ TEST_F(ExFatScanTest, FilesTheCardNoLongerHoldsWholeAreIncomplete) {
     ExFatFileOptions preallocated;
     preallocated.validLength = 10000;  // a recording that stopped early
     card.AddFile(card.Root(), "REC.MOV", PatternBytes(30000, 2), preallocated);
+    const auto huge = card.AddFile(card.Root(), "HUGE.MOV", PatternBytes(100, 3));
     auto image = card.Build();
+    // HUGE.MOV claims a terabyte: damage, not a file.
+    const std::uint64_t set = card.EntryOffset(huge);
+    auto bytes = image->Read(set, 96);
+    bytes[40 + 5] = bytes[56 + 5] = 1;
+    const std::uint16_t sum = testcommon::ExFatSetChecksum(bytes);
+    bytes[2] = static_cast<std::uint8_t>(sum), bytes[3] = static_cast<std::uint8_t>(sum >> 8);
+    image->Write(set, bytes.data(), bytes.size());
     // The chain of CUT.MOV ends after its fourth cluster.
     const std::int64_t fourth = card.FirstCluster(cut) + 3;
     const std::uint64_t fatEntry = 128 * 512 + std::uint64_t(fourth) * 4;
@@ -203,6 +215,7 @@ TEST_F(ExFatScanTest, FilesTheCardNoLongerHoldsWholeAreIncomplete) {
     EXPECT_EQ(scan.files.at("REC.MOV"), std::vector<std::uint8_t>(recording.begin(), recording.begin() + 10000));
     const auto whole = PatternBytes(40000, 1);
     EXPECT_EQ(scan.files.at("CUT.MOV"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + 4 * 4096));
+    EXPECT_FALSE(scan.files.count("HUGE.MOV"));
     ASSERT_EQ(scan.errors.size(), 1u);
     EXPECT_EQ(scan.errors[0].rfind("Incomplete: CUT.MOV: its cluster chain ends", 0), 0u) << scan.errors[0];
 }
