@@ -8,6 +8,7 @@
 
 #include "engine/ExFatAllocation.h"
 #include "engine/ExFatEntrySet.h"
+#include "engine/ExFatNameFinder.h"
 #include "tests/common/ExFatImageBuilder.h"
 
 namespace enginetest {
@@ -301,6 +302,51 @@ TEST_F(ExFatScanTest, DamagedBootFieldsFatsAndEntrySetsEndCleanly) {
             EXPECT_LE(bytes.size(), pristine.size()) << path;
         }
     }
+}
+
+} // namespace
+} // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+// The deep scan's names: the sets found in the blocks of one pass, before
+// and after the root was rewritten by a quick format.
+TEST(ExFatNames, CarvedFilesAreNamedByTheSetsFoundInThePass) {
+    ExFatImageBuilder card;
+    const auto dcim = card.AddFolder(card.Root(), "DCIM");
+    const auto album = card.AddFolder(dcim, "100CANON");
+    const auto photo = card.AddFile(album, "IMG_0001.JPG", PatternBytes(9000, 1));
+    const auto gone = card.AddFile(album, "IMG_0002.JPG", PatternBytes(9000, 2));
+    card.Delete(gone);
+    auto image = card.Build();
+    const std::int64_t heap = card.ClusterOffset(2);
+    const std::int64_t root = 4;  // after the bitmap and the up-case table
+    auto pass = [&] {
+        engine::ExFatNameFinder names(heap, card.ClusterBytes(), 4075, root);
+        for (std::int64_t at = heap; at < heap + 4075 * card.ClusterBytes(); at += 65536) {
+            const auto block = image->Read(static_cast<std::uint64_t>(at), 65536);
+            names.AddBlock(at, block.data(), block.size());
+        }
+        return names;
+    };
+    const auto names = pass();
+    const auto* first = names.FileAt(card.ClusterOffset(card.FirstCluster(photo)));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Path, "DCIM/100CANON/IMG_0001.JPG");
+    EXPECT_EQ(first->Set.DataLength, 9000u);
+    const auto* second = names.FileAt(card.ClusterOffset(card.FirstCluster(gone)));
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(second->Set.Deleted);
+    EXPECT_EQ(names.FileAt(card.ClusterOffset(card.FirstCluster(photo)) + 512), nullptr);
+
+    // A quick format writes a new, empty root: DCIM's own name is gone.
+    image->Fill(static_cast<std::uint64_t>(card.ClusterOffset(root)), 0, static_cast<std::uint64_t>(card.ClusterBytes()));
+    const auto afterFormat = pass();
+    const std::int64_t dcimCluster = card.FirstCluster({card.Root(), 0});
+    EXPECT_EQ(afterFormat.FileAt(card.ClusterOffset(card.FirstCluster(photo)))->Path,
+              "Folder " + std::to_string(dcimCluster) + "/100CANON/IMG_0001.JPG");
+    (void)dcim;
 }
 
 } // namespace
