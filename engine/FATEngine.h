@@ -17,6 +17,7 @@
 #include "engine/DirEntry.h"
 #include "engine/ExFatAllocation.h"
 #include "engine/ExFatBootRegion.h"
+#include "engine/ExFatEntrySet.h"
 #include "engine/RawDevice.h"
 #include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
@@ -279,7 +280,7 @@ private:
     support::Truth WalkExFatDirectories();
     void ReadExFatDirectory(std::int32_t parent, const ExFatExtent& extent,
                             std::unordered_set<std::int64_t>& walkedClusters);
-    void AddExFatEntrySet(std::int32_t parent, const struct ExFatEntrySet& set);
+    void AddExFatEntrySet(std::int32_t parent, const ExFatEntrySet& set);
     support::Truth SaveExFatFile(FileRecord& file, const std::string& relativeFolder);
     ExFatVolumeBounds ExFatBounds() const;
     // The first bytes of the drive, enough for both boot regions of any
