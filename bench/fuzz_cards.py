@@ -123,6 +123,8 @@ class Layout:
         self.first_data = self.rsvd + self.nfats * self.fat_size + self.root_dir_sectors
         self.count = (total - self.first_data) // self.spc
         self.kind = 12 if self.count < 4085 else 16 if self.count < 65525 else 32
+        self.exfat = False
+        self.name = "FAT%d" % self.kind
         self.root_cluster = u32(44) if self.kind == 32 else 0
         self.cluster_bytes = self.bps * self.spc
         self.data = data
@@ -189,6 +191,104 @@ class Layout:
                 self.walk_dir(first, seen)
 
 
+class ExFatLayout(Layout):
+    """The same for an exFAT seed: 32-bit FAT entries after the boot
+    regions, the cluster heap, and entry sets (file, stream, names) whose
+    checksum a mutation may set right again."""
+
+    def __init__(self, data):
+        self.base, self.data, self.exfat, self.kind, self.name = 0, data, True, 32, "exFAT"
+        u32 = lambda o: struct.unpack_from("<I", data, o)[0]
+        self.bps, self.spc = 1 << data[108], 1 << data[109]
+        self.rsvd, self.nfats, self.root_entries = u32(80), data[110], 0
+        self.fat_size, self.first_data, self.count = u32(84), u32(88), u32(92)
+        self.root_cluster = u32(96)
+        self.cluster_bytes = self.bps * self.spc
+        self.fat_start = self.rsvd * self.bps
+        self.entries, self.used_clusters, self.sets = [], [], []
+        self.walk_dir(self.root_cluster, set())
+
+    def fat_get(self, c):
+        return struct.unpack_from("<I", self.data, self.fat_start + c * 4)[0]
+
+    def eoc(self):
+        return 0xFFFFFFFF
+
+    def chain(self, c, length=None):
+        out = []
+        while 2 <= c < self.count + 2 and c not in out and len(out) < 100000:
+            out.append(c)
+            if length is not None:
+                if len(out) * self.cluster_bytes >= length:
+                    break
+                c += 1  # one run of clusters
+            else:
+                c = self.fat_get(c)
+        return out
+
+    def walk_dir(self, first, seen, contiguous_length=None):
+        if first in seen:
+            return
+        seen.add(first)
+        slots = []
+        for c in self.chain(first, contiguous_length) or [first]:
+            o = self.cluster_offset(c)
+            slots.extend(range(o, o + self.cluster_bytes, 32))
+        i = 0
+        while i < len(slots) and slots[i] + 32 <= len(self.data):
+            o = slots[i]
+            self.entries.append(o)
+            t = self.data[o]
+            if t == 0:
+                return
+            if t in (0x85, 0x05) and i + 2 < len(slots):
+                n = self.data[o + 1]
+                stream = slots[i + 1]
+                self.sets.append(slots[i:i + n + 1])
+                first_cluster, length = struct.unpack_from("<I", self.data, stream + 20)[0], \
+                    struct.unpack_from("<Q", self.data, stream + 24)[0]
+                if first_cluster >= 2:
+                    self.used_clusters.append(first_cluster)
+                if struct.unpack_from("<H", self.data, o + 4)[0] & 0x10 and first_cluster >= 2:
+                    self.walk_dir(first_cluster, seen, length if self.data[stream + 1] & 2 else None)
+            i += 1
+
+
+def exfat_set_checksum(data, set_slots):
+    total = 0
+    for k, o in enumerate(set_slots):
+        for j in range(32):
+            if k == 0 and j in (2, 3):
+                continue
+            b = data[o + j] | (0x80 if j == 0 else 0)
+            total = ((0x8000 if total & 1 else 0) + (total >> 1) + b) & 0xFFFF
+    return total
+
+
+EXFAT_FIELDS = [(64, 8), (72, 8), (80, 4), (84, 4), (88, 4), (92, 4), (96, 4), (106, 2), (108, 1), (109, 1),
+                (110, 1), (510, 2), (11, 1)]
+
+
+def mutate_exfat_set(lay, rng, patches):
+    """A field of an entry set (lengths, first cluster, flags, name), with the
+    set's checksum made to match again most times."""
+    if not lay.sets:
+        return mutate_bytes(lay, rng, patches)
+    slots = rng.choice(lay.sets)
+    out = bytearray(lay.data)
+    for _ in range(rng.choice([1, 1, 2, 4])):
+        off, width = rng.choice([(1, 1), (4, 2), (33, 1), (35, 1), (40, 8), (52, 4), (56, 8), (66, 2), (68, 2),
+                                 (0, 1), (32, 1), (64, 1)])
+        o = slots[off // 32] + off % 32 if off // 32 < len(slots) else slots[0]
+        cur = int.from_bytes(out[o:o + width], "little")
+        value = rng.choice([interesting(rng, width, cur), lay.root_cluster, lay.count + 1, 0x2F, 0x2E2E,
+                            rng.choice(lay.used_clusters or [2])]) & ((1 << (8 * width)) - 1)
+        out[o:o + width] = value.to_bytes(width, "little")
+        patches.append((o, bytes(out[o:o + width])))
+    if rng.random() < 0.8:
+        patches.append((slots[0] + 2, struct.pack("<H", exfat_set_checksum(out, slots))))
+
+
 # ---------------------------------------------------------------- mutations
 
 def interesting(rng, width, current=None):
@@ -211,19 +311,19 @@ BPB_FIELDS_FAT32 = [(36, 4), (40, 2), (42, 2), (44, 4), (48, 2), (50, 2)]
 
 
 def mutate_bpb(lay, rng, patches):
-    fields = BPB_FIELDS_COMMON + (BPB_FIELDS_FAT32 if lay.kind == 32 else [])
+    fields = EXFAT_FIELDS if lay.exfat else BPB_FIELDS_COMMON + (BPB_FIELDS_FAT32 if lay.kind == 32 else [])
     for _ in range(rng.choice([1, 1, 1, 2, 3])):
         off, width = rng.choice(fields)
         cur = int.from_bytes(lay.data[lay.base + off:lay.base + off + width], "little")
         put(patches, lay.base + off, width, interesting(rng, width, cur))
     if lay.kind == 32 and rng.random() < 0.3:  # the backup too, so that it cannot help
         for off, data in list(patches):
-            patches.append((off + 6 * lay.bps, data))
+            patches.append((off + (12 if lay.exfat else 6) * lay.bps, data))
 
 
 def mutate_extreme(lay, rng, patches):
     """Every geometry field at zero, or at its maximum."""
-    fields = BPB_FIELDS_COMMON[1:-1] + (BPB_FIELDS_FAT32 if lay.kind == 32 else [])
+    fields = EXFAT_FIELDS[:-2] if lay.exfat else BPB_FIELDS_COMMON[1:-1] + (BPB_FIELDS_FAT32 if lay.kind == 32 else [])
     value = rng.choice(["zero", "max", "mix"])
     for off, width in fields:
         if value == "mix" and rng.random() < 0.5:
@@ -262,6 +362,8 @@ def mutate_fat(lay, rng, patches):
 
 
 def mutate_dirent(lay, rng, patches):
+    if lay.exfat and rng.random() < 0.7:
+        return mutate_exfat_set(lay, rng, patches)
     if not lay.entries:
         return mutate_bytes(lay, rng, patches)
     for _ in range(rng.choice([1, 1, 2, 3, 8])):
@@ -598,10 +700,10 @@ def main():
     for path in seeds:
         with open(path, "rb") as f:
             data = f.read()
-        lay = Layout(data)
+        lay = ExFatLayout(data) if data[3:11] == b"EXFAT   " else Layout(data)
         verdict, detail, text, elapsed = runner.run(data, 600)
-        print("seed %s: FAT%d, %d clusters, %d entries, %s in %.1f s" % (
-            os.path.basename(path), lay.kind, lay.count, len(lay.entries), verdict, elapsed), flush=True)
+        print("seed %s: %s, %d clusters, %d entries, %s in %.1f s" % (
+            os.path.basename(path), lay.name, lay.count, len(lay.entries), verdict, elapsed), flush=True)
         if verdict != "ok":
             print(text)
             return 1

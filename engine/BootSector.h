@@ -14,7 +14,7 @@ struct BootSectorRecord {
     std::array<std::uint8_t, 3> JumpCode{};
     std::array<std::uint8_t, 8> OEMName{};
     std::uint16_t BytesPerSector = 0;
-    std::uint8_t SectorsPerCluster = 0;
+    std::uint32_t SectorsPerCluster = 0;  // a byte on FAT; up to 2^25 on exFAT
     std::uint16_t ReservedSectors = 0;
     std::uint8_t NumberFATs = 0;
     std::uint16_t RootEntries = 0;
@@ -71,7 +71,7 @@ struct VolumeLayout {
     // Sector 0 could not be read: the layout, if any, is the fallback guess.
     bool FirstSectorUnreadable = false;
     std::int32_t FirstDataSector = 0;  // first sector of cluster 2
-    std::int32_t FATType = 0;          // 1 FAT12, 2 FAT16, 3 FAT32, 0 unknown
+    std::int32_t FATType = 0;          // 1 FAT12, 2 FAT16, 3 FAT32, 4 exFAT, 0 unknown
     std::int32_t TotalSectors = 0;
 
     // The first sector the deep scan reads: the data area of a usable layout

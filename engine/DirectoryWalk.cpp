@@ -44,6 +44,7 @@ std::size_t FolderDepth(const std::vector<DirRecord>& directories, std::size_t i
 } // namespace
 
 support::Truth FATEngine::WalkDirectories() {
+    if (fatType_ == FatTypeExFAT) return WalkExFatDirectories();
     // Each directory start is read once: entries of other names that point
     // at a folder already read (a damaged card's aliases and loops) add no
     // work beyond their own record.

@@ -34,7 +34,7 @@ std::string FatMiscText(int lang) {
     case 381: return "The names of deleted folders will not be repaired.";
     case 385: return "The turbo scan was stopped while it was reading the folders of the drive.";
     case 386: return "The turbo scan cannot go on. A deep scan can still search the drive for lost files.";
-    case 387: return "The boot sector of the drive is damaged, or its format is not FAT12, FAT16 or FAT32.";
+    case 387: return "The boot sector of the drive is damaged, or its format is not FAT12, FAT16, FAT32 or exFAT.";
     default: return "";
     }
 }

@@ -1,5 +1,5 @@
-// The recovery engine: one object per turbo scan. PreScan reads a FAT
-// card's boot sector and first FAT, walks every directory breadth first
+// The recovery engine: one object per turbo scan. PreScan reads a FAT or
+// exFAT card's boot sector and first FAT, walks every directory breadth first
 // (deleted ones too, with long names and repaired short names) and saves
 // every file whose type the signature database allows into the destination
 // folder, reporting through five events. Everything runs on the caller's
@@ -15,6 +15,9 @@
 
 #include "engine/BootSector.h"
 #include "engine/DirEntry.h"
+#include "engine/ExFatAllocation.h"
+#include "engine/ExFatBootRegion.h"
+#include "engine/ExFatEntrySet.h"
 #include "engine/RawDevice.h"
 #include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
@@ -34,6 +37,7 @@ constexpr std::uint8_t FatEndOfChain = 8;
 constexpr std::int32_t FatTypeFAT12 = 1;
 constexpr std::int32_t FatTypeFAT16 = 2;
 constexpr std::int32_t FatTypeFAT32 = 3;
+constexpr std::int32_t FatTypeExFAT = 4;
 
 // Classifies a FAT value by its low 12, 16 or 28 bits (FAT type 1, 2, 3):
 // FF8 and above end a chain, FF1 to FF7 are bad; otherwise in use or free.
@@ -60,6 +64,9 @@ struct DirRecord {
     std::uint8_t Status = 0;  // 0 live, 1 deleted and recoverable, 2 deleted, first cluster reused
     support::Truth Visited = support::False;
     std::int32_t ParentIndex = -1;
+    // exFAT: the folder's clusters are one run (no FAT chain), and its length.
+    bool Contiguous = false;
+    std::uint64_t Length = 0;
 };
 
 struct FileRecord {
@@ -72,11 +79,19 @@ struct FileRecord {
     std::uint16_t CreateDate = 0;
     std::uint16_t AccessDate = 0;
     std::string Name;
-    std::uint32_t Size = 0;
+    std::uint64_t Size = 0;
     std::uint8_t Flags = 0;
     std::uint8_t Status = 0;
     support::Truth Realigned = support::False;
     std::int32_t ParentIndex = -1;
+    // exFAT: the data is one run of clusters (no FAT chain); the write
+    // time's 10 ms steps (0 to 199); the UTC offsets of the write and
+    // creation times (bit 7: given; the low 7 bits a signed number of
+    // 15-minute steps).
+    bool Contiguous = false;
+    std::uint8_t WriteTime10ms = 0;
+    std::uint8_t WriteUtcOffset = 0;
+    std::uint8_t CreateUtcOffset = 0;
 };
 
 // What kept a saved file from being whole.
@@ -84,8 +99,12 @@ struct ReadShortfall {
     bool pastDriveEnd = false;         // its clusters lead past the drive's end
     bool clustersRanOut = false;       // its clusters on the card end before its size
     std::int64_t unreadableBytes = 0;  // in sectors that could not be read, saved as zeros
+    const char* clustersReason = nullptr; // why they ran out, when the file system tells more
     bool Any() const { return pastDriveEnd || clustersRanOut || unreadableBytes > 0; }
 };
+
+// Why a saved file is not whole, for its message.
+std::string ShortfallText(const ReadShortfall& shortfall);
 
 // What the saving of one scan came to.
 struct SaveSummary {
@@ -127,9 +146,10 @@ public:
     const std::vector<DirRecord>& Directories() const { return directories_; }
     const std::vector<FileRecord>& Files() const { return files_; }
     // 0, or why the boot sector was not usable: 10 unreadable values, 12
-    // clusters over 32 KiB, 13 FAT32 root cluster out of range, 14 a data
-    // area that does not fit the drive.
+    // clusters over 32 KiB (exFAT: over what one read holds), 13 FAT32 root
+    // cluster out of range, 14 a data area that does not fit the drive.
     std::int32_t LastError() const { return lastError_; }
+    // 1 FAT12, 2 FAT16, 3 FAT32, 4 exFAT.
     std::int32_t FATType() const { return fatType_; }
     std::int32_t CountOfClusters() const { return countOfClusters_; }
     std::int32_t BytesPerCluster() const { return bytesPerCluster_; }
@@ -230,7 +250,7 @@ private:
     std::string DirectoryPath(std::int32_t index) const;
     std::string CardPath(const FileRecord& file) const;
     void RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                    const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard,
+                    const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard,
                     const ReadShortfall& shortfall);
     void NotWritten(const FileRecord& file, const std::string& reason);
     support::RuntimeError WriteFailure(const std::string& path, std::int64_t bytesLeft);
@@ -274,10 +294,38 @@ private:
     // failed write. Returns the bytes that could not be read (written as zeros).
     std::int64_t CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
                               std::int64_t& current, NewOutputFile& output);
+    // Writes the file's bytes from its clusters under a temporary name in
+    // folder and names it when whole (never over a name taken meanwhile).
+    // Returns the name it was saved under; adds its unreadable bytes to
+    // shortfall. Throws on a failed write.
+    std::string WriteSavedFile(const FileRecord& file, const std::string& folder,
+                               const std::vector<std::int64_t>& clusters, std::int64_t& current,
+                               ReadShortfall& shortfall);
     support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
                                    const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
-                                   std::uint32_t sizeOnCard);
+                                   std::uint64_t sizeOnCard);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
+
+    // exFAT, in the same steps: the boot region (main or backup), the FAT
+    // and the allocation bitmap, the directory tree, and each file's data.
+    // Whether sector 0 (or, when sector 0 is no FAT boot sector, the backup
+    // region) says exFAT.
+    bool LooksLikeExFat();
+    support::Truth ReadExFatBootRegion();
+    support::Truth ReadExFatTables();
+    support::Truth WalkExFatDirectories();
+    void ReadExFatDirectory(std::int32_t parent, const ExFatExtent& extent,
+                            std::unordered_set<std::int64_t>& walkedClusters);
+    void AddExFatEntrySet(std::int32_t parent, const ExFatEntrySet& set);
+    support::Truth SaveExFatFile(FileRecord& file, const std::string& relativeFolder);
+    ExFatVolumeBounds ExFatBounds() const;
+    // The first bytes of the drive, enough for both boot regions of any
+    // sector size (fewer on a drive too small for them).
+    std::vector<std::uint8_t> ReadDriveStart();
+    // The bytes of the clusters, up to bytes of them; a part that cannot be
+    // read becomes fill bytes. False when a part could not be read.
+    bool ReadClusterBytes(const std::vector<std::int64_t>& clusters, std::uint64_t bytes, std::uint8_t fill,
+                          std::vector<std::uint8_t>& out);
 
     // Drive and settings.
     DriveNumber driveNumber_ = 0;
@@ -304,6 +352,10 @@ private:
     std::int32_t fatSize_ = 0;
     std::int32_t dataSectors_ = 0;
     std::int32_t countOfClusters_ = 0;
+
+    // exFAT: the boot sector in use and the allocation bitmap.
+    ExFatBootSector exfatBoot_;
+    ExFatBitmap exfatBitmap_;
 
     // FAT.
     std::vector<std::uint32_t> fat1Values_ = std::vector<std::uint32_t>(1, 0);

@@ -63,6 +63,7 @@ std::uint32_t FATEngine::ReadFATEntry(std::int64_t cluster, std::int32_t copy) {
 }
 
 support::Truth FATEngine::ReadClusterChains() {
+    if (fatType_ == FatTypeExFAT) return ReadExFatTables();
     std::int64_t cluster = 0;
     try {
         cachedFATSector_ = -1;

@@ -81,18 +81,20 @@ FolderIdentity IdentityOf(const std::string& folder) {
     return {info.st_dev, info.st_ino, true};
 }
 
+} // namespace
+
 // Why a saved file is not whole, for its message.
 std::string ShortfallText(const ReadShortfall& shortfall) {
     std::string text;
     auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
     if (shortfall.pastDriveEnd) add("the drive ends before the rest of its data");
-    if (shortfall.clustersRanOut) add("its clusters on the card end before the rest of its data");
+    if (shortfall.clustersRanOut)
+        add(shortfall.clustersReason ? shortfall.clustersReason
+                                     : "its clusters on the card end before the rest of its data");
     if (shortfall.unreadableBytes > 0)
         add(std::to_string(shortfall.unreadableBytes) + " bytes could not be read and were saved as zeros");
     return text;
 }
-
-} // namespace
 
 // The error of a failed write into path with bytesLeft bytes still to go;
 // it marks the destination full when there is no room left for them.
@@ -135,7 +137,7 @@ std::string FATEngine::CardPath(const FileRecord& file) const {
 }
 
 void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
-                           const std::vector<std::int64_t>& clusters, std::uint32_t sizeOnCard,
+                           const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard,
                            const ReadShortfall& shortfall) {
     if (!Events.OnSavedFATFile) return;
     SavedFATFile saved;
@@ -151,6 +153,9 @@ void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, co
     saved.CreateDate = file.CreateDate;
     saved.CreateTime = file.CreateTime;
     saved.CreateTimeTenths = file.CreateTimeTenths;
+    saved.WriteTime10ms = file.WriteTime10ms;
+    saved.WriteUtcOffset = file.WriteUtcOffset;
+    saved.CreateUtcOffset = file.CreateUtcOffset;
     saved.AccessDate = file.AccessDate;
     saved.WriteDate = file.WriteDate;
     saved.WriteTime = file.WriteTime;
@@ -382,7 +387,7 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
 
 support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
                                           const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
-                                          std::uint32_t sizeOnCard) {
+                                          std::uint64_t sizeOnCard) {
     const std::string path = folder + name;
     ApplyWriteTime(path, file.WriteDate, file.WriteTime);
     ApplyAttributes(path, file.Attributes);
@@ -399,13 +404,38 @@ support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::str
     return support::True;
 }
 
+std::string FATEngine::WriteSavedFile(const FileRecord& file, const std::string& folder,
+                                      const std::vector<std::int64_t>& clusters, std::int64_t& current,
+                                      ReadShortfall& shortfall) {
+    // The flat folder gathers files of many folders: a later file of the
+    // same name gets its own name instead of replacing the earlier one.
+    const std::string safeName = SafeFileName(TrimBlanks(file.Name));
+    const std::string name = takenNames_.Take(folder, safeName);
+    const std::string path = folder + name;
+    // Written under a temporary name and named when whole: a file that
+    // fails midway leaves nothing under a name (its bytes are still on
+    // the card), and a name another run took meanwhile is never replaced.
+    NewOutputFile output;
+    std::string why;
+    if (!output.Open(folder, &why))
+        throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
+    const auto size = static_cast<std::int64_t>(file.Size);
+    if (size > 0) shortfall.unreadableBytes += CopyClusters(clusters, size, path, current, output);
+    if (!output.Close()) throw WriteFailure(path, size);
+    const std::string saved = output.Commit(name, [&] { return takenNames_.Take(folder, safeName); }, &why);
+    if (saved.empty()) throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", why);
+    savedDigest_ = output.Digest();
+    return saved;
+}
+
 support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
+    if (fatType_ == FatTypeExFAT) return SaveExFatFile(file, relativeFolder);
     lastSaveOutcome_ = SaveOutcome::NotWritten;
     std::int64_t current = file.FirstCluster;
     try {
         if (file.Realigned) RealignToChainStart(file);
         ReadShortfall shortfall;
-        const std::uint32_t sizeOnCard = file.Size;
+        const std::uint64_t sizeOnCard = file.Size;
         const std::vector<std::int64_t> clusters = FileClusters(file, shortfall.pastDriveEnd, current);
 
         const std::int64_t allocated =
@@ -413,31 +443,14 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         // Bytes past the clusters found are not the file's, whether they are
         // left out or (up to 512) read again from its last cluster.
         shortfall.clustersRanOut = !shortfall.pastDriveEnd && std::int64_t(file.Size) > allocated;
-        if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint32_t>(allocated);
+        if (std::int64_t(file.Size) > allocated + 512) file.Size = static_cast<std::uint64_t>(allocated);
         // Past the drive's end there are no bytes to read again or to invent.
         if (shortfall.pastDriveEnd && std::int64_t(file.Size) > allocated)
-            file.Size = static_cast<std::uint32_t>(allocated);
+            file.Size = static_cast<std::uint64_t>(allocated);
 
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
-        // The flat folder gathers files of many folders: a later file of the
-        // same name gets its own name instead of replacing the earlier one.
-        const std::string safeName = SafeFileName(TrimBlanks(file.Name));
-        const std::string name = takenNames_.Take(folder, safeName);
-        const std::string path = folder + name;
-        // Written under a temporary name and named when whole: a file that
-        // fails midway leaves nothing under a name (its bytes are still on
-        // the card), and a name another run took meanwhile is never replaced.
-        NewOutputFile output;
-        std::string why;
-        if (!output.Open(folder, &why))
-            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
-        shortfall.unreadableBytes = CopyClusters(clusters, file.Size, path, current, output);
-        if (!output.Close()) throw WriteFailure(path, file.Size);
-        const std::string saved =
-            output.Commit(name, [&] { return takenNames_.Take(folder, safeName); }, &why);
-        if (saved.empty()) throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", why);
-        savedDigest_ = output.Digest();
+        const std::string saved = WriteSavedFile(file, folder, clusters, current, shortfall);
         return ReportSavedFile(file, folder, saved, clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +

@@ -24,11 +24,14 @@ struct SavedFATFile {
     // ended before its size, or sectors could not be read)
     bool Complete = true;
     std::int64_t UnreadableBytes = 0;  // saved as zeros: their sectors could not be read
-    std::uint32_t SizeOnCard = 0;  // as the entry says
-    std::uint32_t SizeSaved = 0;
+    std::uint64_t SizeOnCard = 0;  // as the entry says
+    std::uint64_t SizeSaved = 0;
     std::uint8_t Attributes = 0;
     std::uint16_t CreateDate = 0, CreateTime = 0, AccessDate = 0, WriteDate = 0, WriteTime = 0;
     std::uint8_t CreateTimeTenths = 0;
+    // exFAT: the write time's 10 ms steps, and the UTC offsets of the write
+    // and creation times (bit 7: given; low 7 bits: signed 15-minute steps).
+    std::uint8_t WriteTime10ms = 0, WriteUtcOffset = 0, CreateUtcOffset = 0;
     std::int32_t FirstCluster = 0;
     std::string Sha256;        // of the saved bytes, as written; "" when unknown
     // The saved bytes in file order; together they cover at most SizeSaved

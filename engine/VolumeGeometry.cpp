@@ -80,6 +80,7 @@ support::Truth FATEngine::ReadBootSector() {
     sectorRatio_ = 1;
     cachedFATSector_ = -1;
     cachedDirSector_ = -1;
+    if (LooksLikeExFat()) return ReadExFatBootRegion();
     try {
         ReadBootSectorRecord();
         if (!DeriveGeometry()) {

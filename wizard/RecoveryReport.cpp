@@ -49,6 +49,7 @@ const char* FatTypeText(std::int32_t type) {
     case 1: return "FAT12";
     case 2: return "FAT16";
     case 3: return "FAT32";
+    case 4: return "exFAT";
     default: return "";
     }
 }
@@ -64,6 +65,17 @@ const char* StateText(RunState state) {
 
 std::string Element(const std::string& name, const std::string& value) {
     return "<" + name + ">" + XmlText(value) + "</" + name + ">";
+}
+
+// A local time with the offset from UTC an exFAT entry gives (bit 7 set:
+// the low 7 bits are signed 15-minute steps): "...T12:30:02+02:00".
+std::string WithUtcOffset(const std::string& when, std::uint8_t offset) {
+    if (when.empty() || !(offset & 0x80)) return when;
+    const int steps = (offset & 0x40) ? static_cast<int>(offset & 0x7F) - 128 : (offset & 0x7F);
+    const int minutes = steps < 0 ? -steps * 15 : steps * 15;
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%02d:%02d", steps < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return when + text;
 }
 
 std::string TimeElement(const char* name, const std::string& when, int precision) {
@@ -267,9 +279,13 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
     xml += "    " + Element("filename", file.CardPath) + "\n";
     xml += "    " + Element("filesize", std::to_string(file.SizeOnCard)) + "\n";
     xml += std::string("    <alloc>") + (file.Deleted ? "0" : "1") + "</alloc>\n";
-    xml += TimeElement("mtime", FatDateTime(file.WriteDate, file.WriteTime), 2);
+    // exFAT gives the write time to 10 ms, and both times' offset from UTC.
+    const bool fineWriteTime = file.WriteTime10ms != 0 || (file.WriteUtcOffset & 0x80);
+    xml += TimeElement("mtime", WithUtcOffset(FatDateTime(file.WriteDate, file.WriteTime, file.WriteTime10ms), file.WriteUtcOffset),
+                       fineWriteTime ? 1 : 2);
     xml += TimeElement("atime", FatDateTime(file.AccessDate, 0), 86400);
-    xml += TimeElement("crtime", FatDateTime(file.CreateDate, file.CreateTime, file.CreateTimeTenths), 1);
+    xml += TimeElement("crtime",
+                       WithUtcOffset(FatDateTime(file.CreateDate, file.CreateTime, file.CreateTimeTenths), file.CreateUtcOffset), 1);
     xml += "    <byte_runs>\n";
     std::int64_t fileOffset = 0;
     for (const auto& run : file.Runs) {

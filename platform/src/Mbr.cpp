@@ -2,6 +2,8 @@
 
 #include "platform/littleendian.h"
 
+#include <cstring>
+
 namespace platform::detail {
 
 namespace {
@@ -34,6 +36,8 @@ bool HasSignature(const std::uint8_t* sector) { return sector[510] == 0x55 && se
 
 bool LooksLikeVolumeBootRecord(const std::uint8_t* sector, std::size_t size) {
     if (size < SectorSize) return false;
+    // exFAT keeps its sector size elsewhere and zeros the old field.
+    if (sector[0] == 0xEB && std::memcmp(sector + 3, "EXFAT   ", 8) == 0) return true;
     bool jump = sector[0] == 0xEB || sector[0] == 0xE9;
     std::uint16_t bytesPerSector = ReadLe16(ByteView(sector, size), BytesPerSectorField);
     bool powerOfTwo = bytesPerSector >= 512 && bytesPerSector <= 4096 && (bytesPerSector & (bytesPerSector - 1)) == 0;

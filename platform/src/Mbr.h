@@ -19,8 +19,9 @@ struct MbrPartition {
     std::uint64_t sectorCount = 0;  // cut to what the image holds
 };
 
-// True when the sector starts like a FAT (or NTFS/exFAT) volume: a jump
-// instruction and a bytes-per-sector value of 512 to 4096, a power of two.
+// True when the sector starts like a FAT (or NTFS) volume: a jump
+// instruction and a bytes-per-sector value of 512 to 4096, a power of two;
+// or like an exFAT volume: a jump and its name.
 bool LooksLikeVolumeBootRecord(const std::uint8_t* sector, std::size_t size);
 
 // The usable partitions of a primary partition table (FAT, NTFS/exFAT and

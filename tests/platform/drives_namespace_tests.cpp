@@ -2,6 +2,7 @@
 // types and capacities, the geometry and the scan of removable devices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +223,12 @@ TEST(Mbr, ABootSectorWithSignatureIsNoPartitionTable) {
 
     Bytes gpt = MbrSector({{0xEE, 1, 1000}});
     EXPECT_TRUE(platform::detail::ReadMbrPartitions(gpt.data(), gpt.size(), 1 << 20).empty());
+
+    // exFAT zeros the old sector-size field; its name tells it apart.
+    Bytes exfat = MbrSector({{0x07, 63, 100}});
+    exfat[0] = 0xEB, exfat[1] = 0x76, exfat[2] = 0x90;
+    std::copy_n("EXFAT   ", 8, exfat.begin() + 3);
+    EXPECT_TRUE(platform::detail::ReadMbrPartitions(exfat.data(), exfat.size(), 1 << 20).empty());
 }
 
 TEST(Mbr, PartitionsBeyondTheImageAreDroppedOrCut) {

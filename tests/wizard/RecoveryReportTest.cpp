@@ -109,6 +109,39 @@ TEST(RecoveryReportTest, HostileNamesAndImpossibleDatesStayValid) {
         EXPECT_EQ(wizard::XmlText(engine::SafeFileName(name)), engine::SafeFileName(name)) << name;
 }
 
+// An exFAT card: its type, and times to the 10 ms with their offset from UTC.
+TEST(RecoveryReportTest, ExFatTimesCarryTheirUtcOffset) {
+    const fs::path dir = fs::temp_directory_path() / ("tranquo-report-exfat-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    const std::string folder = wizard::RecoveredFolder(dir.string() + "/");
+    wizard::ReportSource source;
+    source.Layout.Usable = true;
+    source.Layout.Source = engine::LayoutSource::BootSector;
+    source.Layout.FATType = 4;
+    source.Layout.Boot.BytesPerSector = 512;
+    source.Layout.Boot.SectorsPerCluster = 256;  // 128 KiB clusters, more than FAT's byte holds
+    {
+        wizard::RecoveryReport report;
+        ASSERT_TRUE(report.Open(folder, "", source, "", nullptr));
+        engine::SavedFATFile saved;
+        saved.CardPath = "DCIM/IMG_0001.JPG";
+        saved.WriteDate = saved.CreateDate = (44 << 9) | (5 << 5) | 1;
+        saved.WriteTime = saved.CreateTime = (12 << 11) | (30 << 5) | 1;
+        saved.WriteTime10ms = 155;
+        saved.WriteUtcOffset = 0x80 | 8;             // +02:00
+        saved.CreateUtcOffset = 0x80 | (128 - 14);   // -03:30
+        report.AddSavedFATFile(saved);
+        report.Finish(wizard::RunState::Completed);
+    }
+    ExpectValid(folder + "report.xml");
+    const std::string xml = ReadText(folder + "report.xml");
+    EXPECT_NE(xml.find("<ftype_str>exFAT</ftype_str>"), std::string::npos);
+    EXPECT_NE(xml.find("<block_size>131072</block_size>"), std::string::npos);
+    EXPECT_NE(xml.find(">2024-05-01T12:30:03.55+02:00</mtime>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find(">2024-05-01T12:30:02-03:30</crtime>"), std::string::npos) << xml;
+    fs::remove_all(dir);
+}
+
 // A run that stops or crashes between two files leaves a whole document;
 // the next run adds its own report beside it.
 TEST(RecoveryReportTest, AReportIsWholeAfterEveryFileAndNeverReplaced) {

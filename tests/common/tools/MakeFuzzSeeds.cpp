@@ -1,11 +1,12 @@
 // make-fuzz-seeds DIR: the card images that bench/fuzz_cards.py starts its
-// mutants from, made byte for byte by the tests' image builder: a FAT12, a
-// FAT16 and a FAT32 card, each with nested folders, photos (real JPEGs),
-// long names, fragmented files and deleted files and folders (with and
-// without their chains).
+// mutants from, made byte for byte by the tests' image builders: a FAT12, a
+// FAT16, a FAT32 and an exFAT card, each with nested folders, photos (real
+// JPEGs), long names, fragmented files and deleted files and folders (with
+// and without their chains).
 #include <cstdio>
 #include <string>
 
+#include "tests/common/ExFatImageBuilder.h"
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
 
@@ -42,6 +43,28 @@ void Make(const std::string& path, FatImageOptions options, std::uint32_t seed) 
     std::printf("%s\n", path.c_str());
 }
 
+void MakeExFat(const std::string& path, std::uint32_t seed) {
+    ExFatImageBuilder card;
+    const std::size_t dcim = card.AddFolder(card.Root(), "DCIM");
+    const std::size_t album = card.AddFolder(dcim, "100TRANQ", 1, false);
+    const std::size_t holiday = card.AddFolder(dcim, "Holiday at the sea, 2025 \xC3\xBC");
+    for (int i = 1; i <= 6; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "DSC%05d.JPG", i);
+        ExFatFileOptions options;
+        if (i % 2 == 0) options.contiguous = false, options.fragmentEvery = 2;
+        const ExFatEntryRef ref = card.AddFile(album, name, MakeJpegPhoto(160 + 16 * i, 120, seed + i, 70), options);
+        if (i % 3 == 0) card.Delete(ref, /*clearChain=*/i == 3);
+    }
+    card.AddFile(holiday, "Sunset over the harbour.jpg", MakeJpegPhoto(200, 150, seed + 20, 70));
+    card.Delete(card.AddFile(holiday, "Birthday cake with candles.jpg", MakeJpegPhoto(180, 120, seed + 21, 70)));
+    const std::size_t gone = card.AddFolder(card.Root(), "OLDPICS");
+    card.Delete(card.AddFile(gone, "IMG_0001.JPG", MakeJpegPhoto(120, 90, seed + 30, 70)));
+    card.Delete({card.Root(), 1});
+    card.Build()->WriteFile(path);
+    std::printf("%s\n", path.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +80,7 @@ int main(int argc, char** argv) {
         FatImageOptions withMbr = FatImageOptions::Fat16(4);
         withMbr.mbrPartitionStart = 63;
         Make(dir + "/builder-fat16-mbr.img", withMbr, 400);
+        MakeExFat(dir + "/builder-exfat.img", 500);
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "make-fuzz-seeds: %s\n", error.what());

@@ -1,0 +1,77 @@
+#include "engine/ExFatNameFinder.h"
+
+#include <algorithm>
+
+namespace engine {
+
+namespace {
+
+// A chain of folders is followed no further than the turbo scan reads them.
+constexpr int MaxFolderDepth = 128;
+
+} // namespace
+
+ExFatNameFinder::ExFatNameFinder(std::int64_t heapOffsetBytes, std::int64_t clusterBytes, std::int64_t clusterCount,
+                                 std::int64_t rootCluster)
+    : heapOffset_(heapOffsetBytes), clusterBytes_(clusterBytes), clusterCount_(clusterCount), rootCluster_(rootCluster) {}
+
+std::int64_t ExFatNameFinder::ClusterOf(std::int64_t volumeOffset) const {
+    if (clusterBytes_ <= 0 || volumeOffset < heapOffset_) return -1;
+    const std::int64_t cluster = (volumeOffset - heapOffset_) / clusterBytes_ + 2;
+    return cluster <= clusterCount_ + 1 ? cluster : -1;
+}
+
+void ExFatNameFinder::AddBlock(std::int64_t volumeOffset, const std::uint8_t* bytes, std::size_t size) {
+    if (!bytes || clusterBytes_ <= 0) return;
+    // Cluster by cluster: a directory's sets never straddle into another
+    // folder's cluster in a way that matters here, and each set is placed
+    // in the cluster that holds it.
+    for (std::size_t at = 0; at < size; at += static_cast<std::size_t>(clusterBytes_)) {
+        const std::int64_t cluster = ClusterOf(volumeOffset + static_cast<std::int64_t>(at));
+        if (cluster < 2) continue;
+        const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(clusterBytes_), size - at);
+        const ExFatDirectoryContents contents = ParseExFatDirectory(platform::ByteView(bytes + at, length));
+        for (const ExFatEntrySet& set : contents.Sets) {
+            if (set.FirstCluster < 2 || set.FirstCluster > clusterCount_ + 1) continue;
+            FoundSet found{set, cluster};
+            if (set.IsDirectory()) {
+                folders_.push_back(std::move(found));
+                continue;
+            }
+            auto [it, added] = files_.emplace(set.FirstCluster, found);
+            if (!added && (it->second.Set.Deleted || !set.Deleted)) it->second = std::move(found);
+        }
+    }
+    named_.clear();
+}
+
+std::string ExFatNameFinder::FolderPath(std::int64_t cluster) const {
+    std::string path;
+    for (int depth = 0; depth < MaxFolderDepth; ++depth) {
+        if (cluster == rootCluster_) return path;
+        const FoundSet* owner = nullptr;
+        for (const FoundSet& folder : folders_) {
+            const std::int64_t first = folder.Set.FirstCluster;
+            const std::int64_t clusters =
+                std::max<std::int64_t>(1, static_cast<std::int64_t>((folder.Set.DataLength + clusterBytes_ - 1) /
+                                                                    static_cast<std::uint64_t>(clusterBytes_)));
+            if (cluster >= first && cluster < first + clusters && (!owner || !folder.Set.Deleted)) owner = &folder;
+        }
+        if (!owner) return "Folder " + std::to_string(cluster) + "/" + path;
+        path = owner->Set.Name + "/" + path;
+        cluster = owner->Cluster;
+    }
+    return path;
+}
+
+const ExFatNameFinder::NamedFile* ExFatNameFinder::FileAt(std::int64_t volumeOffset) const {
+    const std::int64_t cluster = ClusterOf(volumeOffset);
+    if (cluster < 2 || heapOffset_ + (cluster - 2) * clusterBytes_ != volumeOffset) return nullptr;
+    if (const auto named = named_.find(cluster); named != named_.end()) return &named->second;
+    const auto found = files_.find(cluster);
+    if (found == files_.end()) return nullptr;
+    NamedFile file{FolderPath(found->second.Cluster) + found->second.Set.Name, found->second.Set};
+    return &named_.emplace(cluster, std::move(file)).first->second;
+}
+
+} // namespace engine
