@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "engine/DirEntry.h"
 #include "engine/TextEncoding.h"
 
 namespace engine {
@@ -149,9 +150,10 @@ ExFatDirectoryContents ParseExFatDirectory(ByteView bytes) {
 }
 
 std::int64_t ExFatTimestampSeconds(std::uint32_t timestamp, std::uint8_t utcOffset) {
-    static constexpr int DaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const std::uint16_t date = static_cast<std::uint16_t>(timestamp >> 16);
     const std::uint16_t time = static_cast<std::uint16_t>(timestamp & 0xFFFF);
+    // mktime and timegm would turn 29 February of a common year into March.
+    if (!IsRealFatDate(date) || !IsRealFatTime(time)) return -1;
     std::tm when{};
     when.tm_year = 80 + (date >> 9);
     when.tm_mon = ((date >> 5) & 15) - 1;
@@ -159,9 +161,6 @@ std::int64_t ExFatTimestampSeconds(std::uint32_t timestamp, std::uint8_t utcOffs
     when.tm_hour = time >> 11;
     when.tm_min = (time >> 5) & 63;
     when.tm_sec = (time & 31) * 2;
-    if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_mday > DaysInMonth[when.tm_mon] ||
-        when.tm_hour > 23 || when.tm_min > 59 || when.tm_sec > 59)
-        return -1;
     if (!(utcOffset & 0x80)) {
         when.tm_isdst = -1;
         const std::time_t local = std::mktime(&when);

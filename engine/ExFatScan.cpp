@@ -95,25 +95,6 @@ void ApplyExFatWriteTime(const std::string& path, const FileRecord& file) {
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-// A read-only entry gives a read-only file.
-void ApplyReadOnly(const std::string& path, std::uint8_t attributes) {
-    if (!(attributes & AttrReadOnly)) return;
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove, ec);
-}
-
-std::string FolderWithSlash(const std::string& dest, const std::string& relative) {
-    std::string out = dest;
-    std::size_t from = 0;
-    while (from < relative.size() && relative[from] == '/') ++from;
-    if (!out.empty() && out.back() != '/') out.push_back('/');
-    out += relative.substr(from);
-    if (!out.empty() && out.back() != '/') out.push_back('/');
-    return out;
-}
-
 const char* IncompleteReason(ExFatChainEnd end) {
     switch (end) {
     case ExFatChainEnd::BeyondDrive: return "the drive ends before the rest of its data";
@@ -430,7 +411,7 @@ support::Truth FATEngine::SaveExFatFile(FileRecord& file, const std::string& rel
         // What the card no longer holds is neither read again nor made up.
         if (file.Size > readable) file.Size = readable;
 
-        const std::string folder = FolderWithSlash(destFolder_, relativeFolder);
+        const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
         ReadShortfall shortfall;
         if (chain.End != ExFatChainEnd::Whole) {

@@ -105,6 +105,11 @@ struct ReadShortfall {
 
 // Why a saved file is not whole, for its message.
 std::string ShortfallText(const ReadShortfall& shortfall);
+// Joins folder parts with exactly one "/" between them and one at the end.
+std::string JoinFolder(const std::string& folder, const std::string& relative);
+// Makes a saved file read-only when its entry was (hidden, system and
+// archive have no meaning here).
+void ApplyReadOnly(const std::string& path, std::uint8_t attributes);
 
 // What the saving of one scan came to.
 struct SaveSummary {

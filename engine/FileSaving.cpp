@@ -24,28 +24,6 @@ namespace engine {
 
 namespace {
 
-// Joins folder parts with exactly one "/" between them.
-std::string JoinFolder(const std::string& folder, const std::string& relative) {
-    std::string out = folder;
-    std::size_t from = 0;
-    while (from < relative.size() && relative[from] == '/') ++from;
-    if (!out.empty() && out.back() != '/') out.push_back('/');
-    out += relative.substr(from);
-    if (!out.empty() && out.back() != '/') out.push_back('/');
-    return out;
-}
-
-// Makes a saved file read-only when its entry was (the other attribute
-// bits kept by the program, hidden, system and archive, have no meaning here).
-void ApplyAttributes(const std::string& path, std::uint8_t attributes) {
-    if (!((attributes & 0x27) & AttrReadOnly)) return;
-    std::error_code ec;
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                     std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove, ec);
-}
-
 // Gives a saved file the write time of its entry (local time, as cameras
 // write it), so that photos keep their dates; an impossible date is left out.
 void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
@@ -82,6 +60,28 @@ FolderIdentity IdentityOf(const std::string& folder) {
 }
 
 } // namespace
+
+// Joins folder parts with exactly one "/" between them.
+std::string JoinFolder(const std::string& folder, const std::string& relative) {
+    std::string out = folder;
+    std::size_t from = 0;
+    while (from < relative.size() && relative[from] == '/') ++from;
+    if (!out.empty() && out.back() != '/') out.push_back('/');
+    out += relative.substr(from);
+    if (!out.empty() && out.back() != '/') out.push_back('/');
+    return out;
+}
+
+// Makes a saved file read-only when its entry was (the other attribute
+// bits kept by the program, hidden, system and archive, have no meaning here).
+void ApplyReadOnly(const std::string& path, std::uint8_t attributes) {
+    if (!(attributes & AttrReadOnly)) return;
+    std::error_code ec;
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove, ec);
+}
 
 // Why a saved file is not whole, for its message.
 std::string ShortfallText(const ReadShortfall& shortfall) {
@@ -390,7 +390,7 @@ support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::str
                                           std::uint64_t sizeOnCard) {
     const std::string path = folder + name;
     ApplyWriteTime(path, file.WriteDate, file.WriteTime);
-    ApplyAttributes(path, file.Attributes);
+    ApplyReadOnly(path, file.Attributes);
     RaiseSaved(file, folder, name, clusters, sizeOnCard, shortfall);
     if (shortfall.Any()) {
         // What the card gave is kept, but the file is not whole.
