@@ -99,6 +99,7 @@ TEST(ExFatEntrySets, TimestampsWithTheirUtcOffset) {
     EXPECT_EQ(engine::ExFatTimestampSeconds(stamp, 0x80 | 8), 1714559402);
     EXPECT_EQ(engine::ExFatTimestampSeconds(stamp, 0x80 | (128 - 14)), 1714579202);
     EXPECT_EQ(engine::ExFatTimestampSeconds(stamp & 0xFFFF, 0x80), -1);  // month 0
+    EXPECT_EQ(engine::ExFatTimestampSeconds(((41u << 9) | (2 << 5) | 29) << 16, 0x80), -1);  // 29 Feb 2021
 }
 
 class ExFatScanTest : public EngineTest {
