@@ -112,8 +112,11 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     default:
         break;
     }
-    // A file that did not reach the disk whole is a failure, however the scan ended.
-    if (o.filesNotWritten > 0 && outcome != RunOutcome::Stopped) outcome = RunOutcome::Failed;
+    // A file that did not reach the disk whole, or that unreadable sectors
+    // cut short, is a failure, however the scan ended.
+    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0) && outcome != RunOutcome::Stopped) {
+        outcome = RunOutcome::Failed;
+    }
     char secondsText[32];
     std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
     out_ << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved, "

@@ -1,8 +1,9 @@
 // What the deep scan needs from the window that runs it: its inputs, the
 // counters and texts it keeps up to date, and the Stop flag. The recovery
 // wizard implements it over its controls; tranquo-cli over the console.
-// Questions and messages do not go through here: the scan asks them through
-// platform::MsgBox, and pending events run through platform::DoEvents.
+// The scan's messages and its one question come here too; by default they go
+// to the user-interface services (platform::MsgBox). Pending events run
+// through platform::DoEvents.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +73,13 @@ public:
     virtual void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) {
         (void)path, (void)startOffset, (void)extension;
     }
+
+    // A message of the scan: its text, the message-box style (icon and
+    // buttons, platform::vb...) and its title.
+    virtual void ShowMessage(const std::string& text, int style, const std::string& title);
+    // The scan's one question: replace an existing file (asked only when no
+    // number is left for a name). No, the default, keeps it.
+    virtual bool AskToReplace(const std::string& text, const std::string& title);
 
     // Set by Stop; the scan clears it when it starts and tests it before
     // every sector.

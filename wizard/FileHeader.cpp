@@ -21,8 +21,9 @@ bool StandsAlone(std::uint8_t code) { return code == 0x01 || (code >= 0xD0 && co
 
 } // namespace
 
-void FileHeader::Begin() {
+void FileHeader::Begin(std::int64_t limit) {
     state_ = State::Walking;
+    limit_ = std::min(limit, MaxHeaderBytes);
     step_ = Step::Start;
     offset_ = 0;
     end_ = 0;
@@ -99,7 +100,7 @@ void FileHeader::Take(std::uint8_t byte) {
         return;
     case Step::LengthLow:
         length_ |= byte;
-        if (length_ < 2 || offset_ + length_ > MaxHeaderBytes) return Broken();
+        if (length_ < 2 || offset_ + length_ > limit_) return Broken();
         skip_ = length_ - 2;
         step_ = Step::Skip;
         if (skip_ == 0 && scanHeader_) {

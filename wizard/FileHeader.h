@@ -22,8 +22,10 @@ public:
                      // up (damaged): end patterns count from the file's start
     };
 
-    // A new file starts; its bytes follow through Feed.
-    void Begin();
+    // A new file starts; its bytes follow through Feed. limit: the most bytes
+    // the file may have; a segment that runs beyond it is not trusted
+    // (Unstructured).
+    void Begin(std::int64_t limit = 4294967296LL);
     // The next bytes of the file, in order. Cheap once the header is passed.
     void Feed(const std::uint8_t* bytes, std::size_t count);
 
@@ -41,6 +43,7 @@ private:
     Step step_ = Step::Start;
     std::int64_t offset_ = 0;  // file offset of the next byte fed
     std::int64_t end_ = 0;
+    std::int64_t limit_ = 0;
     std::int64_t skip_ = 0;    // segment bytes still to pass
     unsigned length_ = 0;
     int fillBytes_ = 0;

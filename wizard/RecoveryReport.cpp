@@ -53,6 +53,7 @@ const char* FatTypeText(std::int32_t type) {
 const char* StateText(RunState state) {
     switch (state) {
     case RunState::Completed: return "completed";
+    case RunState::CompletedWithErrors: return "completed with errors";
     case RunState::Stopped: return "stopped";
     case RunState::Failed: return "failed";
     default: return "running";

@@ -41,7 +41,9 @@ struct CarvedFileReport {
     bool Complete = true;
 };
 
-enum class RunState { Running, Completed, Stopped, Failed };
+// CompletedWithErrors: the scans ran to their end, but files were cut short
+// by sectors that could not be read.
+enum class RunState { Running, Completed, CompletedWithErrors, Stopped, Failed };
 
 class RecoveryReport {
 public:

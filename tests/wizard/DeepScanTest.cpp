@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "JpegMaker.h"
@@ -300,6 +301,43 @@ TEST_F(DeepScanTest, ARawFileWhoseDirectoriesDoNotAddUpIsCutAsBefore) {
     EXPECT_TRUE(std::equal(foreign.begin(), foreign.end(), carvedForeign.begin()));
 }
 
+// A structure's claim is a guess about bytes that may be stale or hostile:
+// none of these hides the photos after it.
+TEST_F(DeepScanTest, AClaimNeverHidesAPhoto) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    const auto photo = MakeJpeg(320, 240, 50);
+    const auto other = MakeJpeg(200, 150, 51);
+    // A TIFF header whose one tag claims 4 GiB of metadata.
+    TiffWriter tiff(false);
+    tiff.Header(8);
+    tiff.Directory(8, {{0x927C, 7, 0xFFFFFF00u, 26}}, 0);
+    tiff.bytes.resize(Sector, 0);
+    // A JPEG remnant whose segment claims 30,000 bytes, of which 4 KiB are left.
+    std::vector<std::uint8_t> remnant = Bytes({0xFF, 0xD8, 0xFF, 0xE1, 0x75, 0x30});
+    remnant.resize(4096, 0x5A);
+    // A JPEG remnant with a segment of 0xFFFF bytes.
+    std::vector<std::uint8_t> longSegment = Bytes({0xFF, 0xD8, 0xFF, 0xE1, 0xFF, 0xFF});
+    longSegment.resize(Sector, 0x5A);
+    Card card(1200);
+    card.Put(10, tiff.bytes);
+    card.Put(11, photo);
+    card.Put(200, remnant);
+    card.Put(208, photo);
+    card.Put(400, longSegment);
+    card.Put(401, photo);
+    card.Put(460, other); // still inside the 64 KiB the segment claims
+    ASSERT_NE(card.bytes[200 * Sector + 30004], 0xFF); // where the claim breaks
+    ASSERT_NE(card.bytes[400 * Sector + 65539], 0xFF);
+    Attach(card);
+
+    Run(Shipped());
+    std::vector<std::vector<std::uint8_t>> carved;
+    for (const auto& name : CarvedNames()) carved.push_back(Carved(name));
+    EXPECT_EQ(std::count(carved.begin(), carved.end(), photo), 3);
+    EXPECT_EQ(std::count(carved.begin(), carved.end(), other), 1);
+    EXPECT_EQ(std::count(carved.begin(), carved.end(), remnant), 1); // ends where the photo starts
+}
+
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
 // A card written by other tools (mkfs.fat and mtools) and then quick
@@ -428,6 +466,25 @@ TEST_F(DeepScanTest, ALongUnreadableStretchIsSkippedInGrowingSteps) {
     EXPECT_GT(outcome.skippedSectors, 9000);
 }
 
+// Two unreadable stretches less than a block apart: the scan ends, every
+// sector is tried a bounded number of times, and the count is the true one.
+TEST_F(DeepScanTest, NearbyUnreadableStretchesEndWithTheTrueCount) {
+    Card card(8000, 0x11);
+    card.Put(3000, OpenEndedStart);
+    Attach(card);
+    host.sectorsAtOnce = 4000;
+    for (std::uint64_t s = 0; s < 16; ++s) volume->failingSectors.insert({1000 + s, 2500 + s});
+
+    EXPECT_EQ(Run(OpenEndedTypes().Get()), 1);
+    EXPECT_EQ(Carved("00001.raw"), card.Range(3000, 5000 * Sector));
+    EXPECT_EQ(scan.LastOutcome().unreadableSectors, 32);
+    std::map<std::uint64_t, int> tries;
+    for (const auto& read : volume->reads) {
+        for (std::uint64_t s = read.sector; s < read.sector + read.sectors; ++s) ++tries[s];
+    }
+    for (const auto& [sector, count] : tries) ASSERT_LE(count, 4) << "sector " << sector;
+}
+
 TEST_F(DeepScanTest, TheLastPartialSectorOfAnImageIsScannedToo) {
     Card card(20, 0x11);
     card.Put(19, OpenEndedStart);
@@ -491,6 +548,23 @@ TEST_F(DeepScanTest, AnEndFoundInTheStartSectorGivesAFileShorterThanASector) {
     EXPECT_EQ(Carved("00002.end"), card.Range(20, 2 * Sector + 102));
 }
 
+TEST_F(DeepScanTest, AnEndPatternAcrossASectorOrBlockBoundaryIsFound) {
+    auto types = NewFileTypes();
+    AddFileType(types.Get(), "end", {0x45, 0x4E, 0x44, 0x21}, {{0xE0, 0xE1, 0xE2, 0xE3}});
+    Card card(64);
+    const auto end = Bytes({0xE0, 0xE1, 0xE2, 0xE3});
+    card.Put(5, Bytes({0x45, 0x4E, 0x44, 0x21}));
+    card.Put(6, end, Sector - 2); // two bytes in sector 6, two in sector 7
+    card.Put(20, Bytes({0x45, 0x4E, 0x44, 0x21}));
+    card.Put(23, end, Sector - 3); // sector 24 begins the next block
+    Attach(card);
+    host.sectorsAtOnce = 8;
+
+    EXPECT_EQ(Run(types.Get()), 2);
+    EXPECT_EQ(Carved("00001.end"), card.Range(5, 2 * Sector + 2));
+    EXPECT_EQ(Carved("00002.end"), card.Range(20, 4 * Sector + 1));
+}
+
 TEST_F(DeepScanTest, AFixedLengthFileIsItsSizeLongEvenAcrossBlocks) {
     auto types = NewFileTypes();
     AddFileType(types.Get(), "fix", {0x46, 0x49, 0x58, 0x44}, {}, true, 3000);
@@ -536,6 +610,19 @@ TEST_F(DeepScanTest, StopDuringABlockKeepsTheSectorsAlreadyExamined) {
     // The file may go on beyond where Stop came: it is not whole.
     EXPECT_EQ(host.ends, std::vector<wizard::CarvedFileEnd>{wizard::CarvedFileEnd::CutByStop});
     EXPECT_EQ(scan.LastOutcome().incompleteFiles, 1);
+}
+
+// However few sectors a read holds, Stop takes effect within one read, also
+// when no file is being carved.
+TEST_F(DeepScanTest, StopTakesEffectWithinOneSmallBlock) {
+    Card card(400);
+    Attach(card);
+    host.sectorsAtOnce = 4;
+    ui.AtPump(3, [this] { host.stop = true; });
+
+    Run(OpenEndedTypes().Get());
+    EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::Stopped);
+    EXPECT_LE(volume->reads.size(), 3u);
 }
 
 TEST_F(DeepScanTest, TheScanClearsAnEarlierStop) {
