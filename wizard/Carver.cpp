@@ -1,6 +1,7 @@
 #include "wizard/Carver.h"
 
 #include <algorithm>
+#include <charconv>
 #include <utility>
 
 #include "Typhex.h"
@@ -13,9 +14,6 @@ namespace wizard {
 namespace {
 
 constexpr std::int64_t MaxFileBytes = 4294967296LL;
-// An end pattern is at most 255 bytes long: this many of them can lie in
-// the sector before the one where it ends.
-constexpr std::size_t TailBytes = 254;
 
 // A failing HRESULT from the library reaches the scan as a run-time error of
 // the call, with the HRESULT as its number.
@@ -129,6 +127,32 @@ void Carver::ReadEndRule() {
     }
     fixedLength_ = fixed != VARIANT_FALSE && fixedSize_ >= 0;
     if (endSequenceCount_ == 0 && fixed == VARIANT_FALSE) DropSignature();
+    ReadEndPatternStarts();
+}
+
+// The first byte and the length of each end pattern, from its text ("FFD9",
+// "xx" for a byte that matches any): what a pattern that runs on into the
+// next sector can begin with.
+void Carver::ReadEndPatternStarts() {
+    endStarts_.reset();
+    longestEnd_ = 0;
+    if (!signature_ || fixedLength_) return;
+    for (SHORT item = 1; item <= endSequenceCount_; ++item) {
+        BSTR text = nullptr;
+        const HRESULT hr = signature_->EndToString(item, &text);
+        const std::string pattern = platform::Utf8FromBstr(text);
+        SysFreeString(text);
+        ThrowIfFailed(hr, "EndToString");
+        if (pattern.size() < 2) continue;
+        longestEnd_ = std::max(longestEnd_, pattern.size() / 2);
+        unsigned first = 0;
+        const auto [end, error] = std::from_chars(pattern.data(), pattern.data() + 2, first, 16);
+        if (error != std::errc() || end != pattern.data() + 2) {
+            endStarts_.set(); // "xx": any byte
+        } else {
+            endStarts_.set(first & 0xFF);
+        }
+    }
 }
 
 // The end tests for this sector, on a start sector with the new file's
@@ -193,7 +217,9 @@ std::optional<std::int32_t> Carver::PatternAcrossSectors(const SectorView& view)
     const std::int64_t from = walk_.EndPatternsFrom();
     const std::int64_t back = std::min<std::int64_t>(static_cast<std::int64_t>(tail_.size()), fileOffset_ - from);
     if (endSequenceCount_ == 0 || from < 0 || back <= 0) return std::nullopt;
-    seam_.assign(tail_.end() - back, tail_.end());
+    const auto first = tail_.end() - back;
+    if (std::none_of(first, tail_.end(), [this](std::uint8_t b) { return endStarts_.test(b); })) return std::nullopt;
+    seam_.assign(first, tail_.end());
     seam_.insert(seam_.end(), view.bytes + view.at, view.bytes + view.at + view.length);
     platform::BorrowedByteArray array(seam_.data(), static_cast<ULONG>(seam_.size()));
     const VARIANT seam = array.ByRefVariant();
@@ -206,14 +232,16 @@ std::optional<std::int32_t> Carver::PatternAcrossSectors(const SectorView& view)
     return static_cast<std::int32_t>(endPoint - back + 1);
 }
 
-// The file's last bytes, for a pattern that runs on into the next sector.
+// The file's last bytes (one fewer than the longest end pattern), for a
+// pattern that runs on into the next sector.
 void Carver::KeepTail(const SectorView& view) {
-    if (!signature_ || endSequenceCount_ == 0 || fixedLength_) return;
+    if (!signature_ || longestEnd_ < 2) return;
+    const std::size_t tailBytes = longestEnd_ - 1;
     const auto length = static_cast<std::size_t>(view.length);
-    const std::size_t keep = std::min(length, TailBytes);
-    if (keep == TailBytes) tail_.clear();
+    const std::size_t keep = std::min(length, tailBytes);
+    if (keep == tailBytes) tail_.clear();
     tail_.insert(tail_.end(), view.bytes + view.at + (length - keep), view.bytes + view.at + length);
-    if (tail_.size() > TailBytes) tail_.erase(tail_.begin(), tail_.end() - static_cast<std::ptrdiff_t>(TailBytes));
+    if (tail_.size() > tailBytes) tail_.erase(tail_.begin(), tail_.end() - static_cast<std::ptrdiff_t>(tailBytes));
 }
 
 // A fixed-length file is its size long from its first byte. The library's

@@ -6,6 +6,7 @@
 // keeps no bytes; writing is the caller's.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -83,6 +84,7 @@ private:
     bool BelongsToFile(const SectorView& view);
     void BeginFile(Start start, const SectorView& view);
     void ReadEndRule();
+    void ReadEndPatternStarts();
     std::optional<std::int32_t> TestForEnd(const SectorView& view);
     std::optional<std::int32_t> StructureEnd(const SectorView& view) const;
     std::optional<std::int32_t> PatternEnd(const SectorView& view);
@@ -117,6 +119,8 @@ private:
         std::int64_t offset; // in the file
     };
     std::vector<Claim> claimedStarts_;
+    std::bitset<256> endStarts_;     // the bytes an end pattern can begin with
+    std::size_t longestEnd_ = 0;     // the longest end pattern's length
     std::vector<std::uint8_t> tail_; // the file's last bytes before the next sector
     std::vector<std::uint8_t> seam_; // those, then the next sector
 
