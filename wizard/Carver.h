@@ -3,7 +3,8 @@
 // goes on or ends (its end patterns, its fixed size, 4 GiB, the structure
 // its walker reads, the next start), and whether a start that a structure
 // claimed must be carved after all. It reads the sectors it is shown and
-// keeps no bytes; writing is the caller's.
+// keeps only a file's last few bytes (for an end pattern that runs on into
+// the next sector); writing is the caller's.
 #pragma once
 
 #include <bitset>
