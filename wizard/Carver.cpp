@@ -8,12 +8,13 @@
 #include "platform/oleauto.h"
 #include "support/ProgramFolder.h"
 #include "support/RuntimeError.h"
+#include "wizard/DeepScan.h"
 
 namespace wizard {
 
 namespace {
 
-constexpr std::int64_t MaxFileBytes = 4294967296LL;
+constexpr std::int64_t MaxFileBytes = DeepScanMaxFileBytes;
 
 // A failing HRESULT from the library reaches the scan as a run-time error of
 // the call, with the HRESULT as its number.
