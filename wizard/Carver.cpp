@@ -69,6 +69,13 @@ CarveDecision Carver::Examine(const SectorView& view) {
     return decision;
 }
 
+std::optional<std::int64_t> Carver::Cut() {
+    std::optional<std::int64_t> hidden;
+    if (carving_ && !claimedStarts_.empty()) hidden = claimedStarts_.front().sector;
+    Drop();
+    return hidden;
+}
+
 void Carver::Drop() {
     carving_ = false;
     claimedStarts_.clear();

@@ -67,6 +67,10 @@ public:
     // unreadable sector, a file that could not be written, a GoBack taken);
     // the next start begins a new one.
     void Drop();
+    // The drive cannot be read on: the file being carved ends here. Returns
+    // the first start its structure claimed and had not settled yet, which
+    // the scan should go back to (the structure can no longer vouch for it).
+    std::optional<std::int64_t> Cut();
 
     // The extension of the type that started the last file, as the database
     // holds it (three characters, space-padded).

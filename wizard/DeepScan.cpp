@@ -380,8 +380,13 @@ void ScanRun::LoseSectors(const SectorRun& run) {
         CloseFile(CarvedFileEnd::CutAtUnreadableSector);
         host_.ShowCurrentFile(writer_->Name());
     }
-    carver_->Drop();
     scanSector_ = run.first + run.count;
+    // A start the cut file's structure claimed is carved from a second read.
+    const std::optional<std::int64_t> hidden = carver_->Cut();
+    if (hidden && scanSector_ - *hidden <= revisitBudget_ && source_->Rewind(*hidden)) {
+        revisitBudget_ -= scanSector_ - *hidden;
+        scanSector_ = *hidden;
+    }
 }
 
 void ScanRun::Finish() {

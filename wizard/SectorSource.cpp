@@ -41,6 +41,7 @@ SectorRun SectorSource::Next() {
 bool SectorSource::Rewind(std::int64_t sector) {
     if (sector < range_.first || sector >= next_ || next_ - sector > rereadBudget_) return false;
     rereadBudget_ -= next_ - sector;
+    countedTo_ = std::max(countedTo_, next_);
     next_ = sector;
     narrowEnd_ = 0;
     readRest_ = false;
@@ -53,7 +54,11 @@ bool SectorSource::Rewind(std::int64_t sector) {
 // taken sector by sector, so that only the sectors that are really
 // unreadable are lost.
 SectorRun SectorSource::ReadBlock() {
-    const auto blockCount = static_cast<std::int32_t>(std::min<std::int64_t>(sectorsAtOnce_, range_.end - next_));
+    auto blockCount = static_cast<std::int32_t>(std::min<std::int64_t>(sectorsAtOnce_, range_.end - next_));
+    // Read again after a Rewind: a sector known unreadable is not tried again.
+    const auto bad = knownBad_.lower_bound(next_);
+    if (bad != knownBad_.end() && *bad == next_) return Bad(next_);
+    if (bad != knownBad_.end() && *bad < next_ + blockCount) blockCount = static_cast<std::int32_t>(*bad - next_);
     std::int32_t count = blockCount;
     std::memset(buffer_, 1, static_cast<std::size_t>(bytesPerSector_) * count);
     std::int32_t attempts = 0;
@@ -88,6 +93,7 @@ SectorRun SectorSource::ReadRest() {
 }
 
 SectorRun SectorSource::ReadAlone() {
+    if (knownBad_.count(next_) != 0) return Bad(next_);
     std::memset(buffer_, 1, static_cast<std::size_t>(bytesPerSector_));
     if (ReadSectorsAt(next_, 1)) return Good(next_, 1);
     Failed();
@@ -108,16 +114,14 @@ SectorRun SectorSource::SkipStretch() {
     SectorRun run{SectorRunKind::Skipped, from, static_cast<std::int32_t>(step), 0};
     if (landing >= range_.end) {
         next_ = range_.end;
-        unreadable_ += step;
-        skipped_ += step;
+        CountLost(from, step, step);
         return run;
     }
     if (ReadSectorsAt(landing, 1)) return FindStretchEnd(from, landing, 0);
     Failed();
     next_ = landing + 1;
     ++run.count;
-    unreadable_ += run.count;
-    skipped_ += step;
+    CountLost(from, run.count, step);
     return run;
 }
 
@@ -138,8 +142,7 @@ SectorRun SectorSource::FindStretchEnd(std::int64_t from, std::int64_t readable,
         }
     }
     const std::int64_t lost = readable - from;
-    unreadable_ += lost;
-    skipped_ += lost - triedBad;
+    CountLost(from, lost, lost - triedBad);
     next_ = readable;
     badRun_ = 0;
     skipStep_ = SkipAfterBadSectors;
@@ -167,6 +170,13 @@ bool SectorSource::ReadSectorsAt(std::int64_t sector, std::int32_t count) {
                                bufferSize_) != support::False;
 }
 
+// Sectors lost are counted once, also when a Rewind passes them again.
+void SectorSource::CountLost(std::int64_t from, std::int64_t count, std::int64_t untried) {
+    const std::int64_t fresh = std::max<std::int64_t>(0, from + count - std::max(from, countedTo_));
+    unreadable_ += fresh;
+    skipped_ += std::min(untried, fresh);
+}
+
 void SectorSource::Failed() {
     ++failedReads_;
     events_.ReadFailed(failedReads_);
@@ -181,7 +191,8 @@ SectorRun SectorSource::Good(std::int64_t sector, std::int32_t count) {
 }
 
 SectorRun SectorSource::Bad(std::int64_t sector) {
-    ++unreadable_;
+    knownBad_.insert(sector);
+    CountLost(sector, 1, 0);
     ++badRun_;
     next_ = sector + 1;
     return SectorRun{SectorRunKind::Unreadable, sector, 1, 0};

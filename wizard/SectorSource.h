@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 
 #include "engine/RawDevice.h"
 
@@ -69,6 +70,7 @@ public:
     // Goes back to an earlier sector, to read it again. The sectors read
     // twice this way are budgeted (the length of the range, over the whole
     // scan); false, and nothing changes, when the budget would be exceeded.
+    // A sector found unreadable is not tried again, nor counted twice.
     bool Rewind(std::int64_t sector);
 
     std::int64_t Position() const { return next_; }
@@ -88,6 +90,7 @@ private:
     SectorRun FindStretchEnd(std::int64_t from, std::int64_t readable, std::int64_t triedBad);
     bool ReadSectorsAt(std::int64_t sector, std::int32_t count);
     void Failed();
+    void CountLost(std::int64_t from, std::int64_t count, std::int64_t untried);
     SectorRun Good(std::int64_t sector, std::int32_t count);
     SectorRun Bad(std::int64_t sector);
 
@@ -104,6 +107,8 @@ private:
     std::int64_t badRun_ = 0;    // unreadable sectors in a row
     std::int64_t skipStep_ = SkipAfterBadSectors;
     std::int64_t rereadBudget_;
+    std::int64_t countedTo_ = 0;     // lost sectors before this were counted (before a Rewind)
+    std::set<std::int64_t> knownBad_; // sectors tried and found unreadable
     bool readRest_ = false;      // what is left of a failed block is tried whole once
     bool partialDone_ = false;
     bool anyRead_ = false;
