@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "platform/desktop/DesktopUi.h"
 #include "platform/desktop/Forms.h"
 #include "platform/ui.h"
 #include "shell/LanguageFile.h"
@@ -44,8 +45,9 @@ public:
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName("Tranquo");
+    QApplication::setApplicationName("Tranquo"); // as the program: no display name added to the titles
     QApplication::setWindowIcon(QIcon(":/shell/icon.svg"));
+    platform::desktop::LoadQtTranslations(QLocale::system());
     PrintingUi ui;
     platform::ScopedUi installed(ui);
     shell::SetEndProgramHook([] { std::fprintf(stderr, "the window ended the program\n"); });

@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "wizard/Sha256.h"
+#include "engine/Sha256.h"
 
 static void BM_Sha256(benchmark::State& state) {
     const std::vector<unsigned char> piece(static_cast<std::size_t>(state.range(0)), 0x5a);
     for (auto _ : state) {
-        wizard::Sha256 hash;
+        engine::Sha256 hash;
         for (int i = 0; i < 64; ++i) hash.Update(piece.data(), piece.size());
         benchmark::DoNotOptimize(hash.HexDigest());
     }

@@ -81,7 +81,7 @@ void DefineOptions(CLI::App& command, RecoverOptions& options) {
     command.add_flag("--delete-earlier", options.deleteEarlier,
                      "delete the results of an earlier run in the destination first");
     command.add_flag("--keep-folders", options.keepFolders, "turbo scan: save files in the card's folder tree");
-    command.add_option("--report", options.reportPath, "write a copy of the run's report (DFXML) to PATH as well")
+    command.add_option("--report", options.reportPath, "write a copy of the run's report (DFXML) to PATH as well (a new file)")
         ->type_name("PATH")
         ->check(cli::NotEmpty());
 }
@@ -191,10 +191,12 @@ public:
             Problem(reason + "; nothing was scanned (choose another --dest)");
             break;
         case wizard::RunRefusal::DriveAccessRefused: Problem(reason + "; nothing was recovered"); break;
+        case wizard::RunRefusal::ReportCopyRefused: Problem(reason + "; nothing was scanned (choose another --report)"); break;
         default: Problem(reason); break;
         }
     }
     void ShowTurboScanError(const support::RuntimeError& error) override { Problem(error.Description()); }
+    void ShowReportFailure(const std::string& reason) override { Problem(reason); }
 
     // The summary is the stage's result: printed also with --quiet.
     void TurboScanEnded(const wizard::TurboScanSummary& summary) override {
@@ -221,7 +223,7 @@ public:
 
     // The exit status of the whole run: the worse of the stages that ran.
     int ExitStatus(const wizard::RecoveryOutcome& outcome) const {
-        if (outcome.refusal != wizard::RunRefusal::None) return cli::ExitFailure;
+        if (outcome.refusal != wizard::RunRefusal::None || !outcome.reportFailure.empty()) return cli::ExitFailure;
         cli::RunOutcome result = cli::RunOutcome::Succeeded;
         if (turboRan_) result = turbo_;
         if (deepRan_) result = cli::Worse(result, deepResult_);
@@ -295,7 +297,7 @@ int RunRecover(RecoverOptions options, cli::Context& context) {
                                                 : outcome.failure)
                     << "\n";
     }
-    if (!context.options.quiet && !outcome.reportPath.empty()) context.out << "Report: " << outcome.reportPath << "\n";
+    if (!context.options.quiet && !outcome.reportPath.empty() && outcome.reportFailure.empty()) context.out << "Report: " << outcome.reportPath << "\n";
     return view.ExitStatus(outcome);
 }
 

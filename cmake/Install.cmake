@@ -91,6 +91,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # recovered file and the web site; udisks2 lets a user without root read a
 # card (tranquo-cli and the windows work without either).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, udisks2")
+# Not linked either, but the windows need it: Qt's own texts (the buttons of
+# every message box, the file dialogs) in the user's language. The libraries
+# found by dpkg-shlibdeps are added to this list.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/package)

@@ -23,6 +23,8 @@
 
 namespace engine {
 
+class NewOutputFile;
+
 // Entry classes of a FAT value.
 constexpr std::uint8_t FatInUse = 1;
 constexpr std::uint8_t FatFree = 2;
@@ -245,10 +247,9 @@ private:
     void WaitWhilePaused();
     void ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
                         std::size_t bytes, int& failures);
-    // Writes size bytes of the clusters to the open output file; throws on a
-    // failed write.
+    // Writes size bytes of the clusters to output; throws on a failed write.
     void CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
-                      std::int64_t& current);
+                      std::int64_t& current, NewOutputFile& output);
     support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
                                    const std::vector<std::int64_t>& clusters, bool pastDriveEnd,
                                    std::uint32_t sizeOnCard);
@@ -299,6 +300,7 @@ private:
     enum class SaveOutcome { Saved, Incomplete, NotWritten };
     TakenNames takenNames_;
     SaveSummary saveSummary_;
+    std::string savedDigest_;  // SHA-256 of the file just saved
     SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
     bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 

@@ -15,6 +15,7 @@
 #include "engine/EngineText.h"
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
+#include "engine/NewOutputFile.h"
 #include "engine/SafeName.h"
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
@@ -66,6 +67,20 @@ void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t t
 }
 
 constexpr int MaxReadFailuresBeforeZeros = 3;
+
+// The folder's identity, to notice it being removed or replaced mid-run.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+FolderIdentity IdentityOf(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    return {info.st_dev, info.st_ino, true};
+}
 
 } // namespace
 
@@ -128,6 +143,7 @@ void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, co
     saved.WriteDate = file.WriteDate;
     saved.WriteTime = file.WriteTime;
     saved.FirstCluster = file.FirstCluster;
+    saved.Sha256 = savedDigest_;
     // Adjacent clusters make one run; the runs end where the saved bytes do.
     const std::int64_t clusterBytes = std::int64_t(layout_.Boot.SectorsPerCluster) * layout_.Boot.BytesPerSector;
     std::int64_t left = file.Size;
@@ -158,8 +174,16 @@ support::Truth FATEngine::SaveAllFiles() {
     }
     saveSummary_ = SaveSummary{};
     destinationExhausted_ = false;
+    // Folders are made as needed, so a destination removed mid-run would
+    // come back empty and the run would end as if all were saved there.
+    const FolderIdentity destination = IdentityOf(destFolder_);
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (stopRequested_) return support::False;
+        if (IdentityOf(destFolder_) != destination)
+            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine",
+                                        "The destination folder " + destFolder_ +
+                                            " was removed or replaced during the run: the files saved there are "
+                                            "gone, and the rest were not saved");
         FileRecord& file = files_[i];
         if (IsSearchableExtension(GetExtension(file.Name))) {
             // A file that is not saved is said and counted, never passed over
@@ -305,7 +329,7 @@ void FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vect
 }
 
 void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
-                             std::int64_t& current) {
+                             std::int64_t& current, NewOutputFile& output) {
     const std::int64_t spc = layout_.Boot.SectorsPerCluster;
     const std::int64_t bps = layout_.Boot.BytesPerSector;
     const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
@@ -335,9 +359,8 @@ void FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int
         ReadRunOrZeros(start, n, buffer, bytes, failures);
         const auto count =
             static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
-        const std::int32_t written = WriteOutputChunk(buffer.data(), buffer.size(), 0, count);
-        if (written != count) throw WriteFailure(path, remaining);
-        remaining -= written;
+        if (!output.Write(buffer.data(), buffer.size(), 0, count)) throw WriteFailure(path, remaining);
+        remaining -= count;
         switch (run.end) {
         case ClusterRun::End::Limit: r = run.last; break;
         case ClusterRun::End::Break: r = run.last + 1; break;
@@ -386,14 +409,23 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         ForceDirectories(folder);
         // The flat folder gathers files of many folders: a later file of the
         // same name gets its own name instead of replacing the earlier one.
-        const std::string name = takenNames_.Take(folder, SafeFileName(TrimBlanks(file.Name)));
+        const std::string safeName = SafeFileName(TrimBlanks(file.Name));
+        const std::string name = takenNames_.Take(folder, safeName);
         const std::string path = folder + name;
-        OutputFile output;
-        if (!output.Open(path))
-            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path);
-        CopyClusters(clusters, file.Size, path, current);
+        // Written under a temporary name and named when whole: a file that
+        // fails midway leaves nothing under a name (its bytes are still on
+        // the card), and a name another run took meanwhile is never replaced.
+        NewOutputFile output;
+        std::string why;
+        if (!output.Open(folder, &why))
+            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
+        CopyClusters(clusters, file.Size, path, current, output);
         if (!output.Close()) throw WriteFailure(path, file.Size);
-        return ReportSavedFile(file, folder, name, clusters, pastDriveEnd, sizeOnCard);
+        const std::string saved =
+            output.Commit(name, [&] { return takenNames_.Take(folder, safeName); }, &why);
+        if (saved.empty()) throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", why);
+        savedDigest_ = output.Digest();
+        return ReportSavedFile(file, folder, saved, clusters, pastDriveEnd, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + file.Name + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));

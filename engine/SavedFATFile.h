@@ -27,6 +27,7 @@ struct SavedFATFile {
     std::uint16_t CreateDate = 0, CreateTime = 0, AccessDate = 0, WriteDate = 0, WriteTime = 0;
     std::uint8_t CreateTimeTenths = 0;
     std::int32_t FirstCluster = 0;
+    std::string Sha256;        // of the saved bytes, as written; "" when unknown
     // The saved bytes in file order; together they cover at most SizeSaved
     // bytes (a file up to 512 bytes longer than its clusters reads its last
     // cluster again for the rest, which is not listed twice).

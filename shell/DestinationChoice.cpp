@@ -107,6 +107,16 @@ std::string DestinationRootFor(const std::string& folder) {
     return folder + "/";
 }
 
+std::string TypedFolder(const std::string& typed) {
+    const std::size_t first = typed.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    std::string folder = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    if (folder == "~" || folder.rfind("~/", 0) == 0) folder = HomeFolder() + folder.substr(1);
+    return folder;
+}
+
+bool IsUsableDestination(const std::string& folder) { return !folder.empty() && folder[0] == '/' && IsFolder(folder); }
+
 std::string ChangeDestinationRoot(const std::string& folder, const std::string& changedText) {
     const std::string root = DestinationRootFor(folder);
     StoreDestinationRoot(root);

@@ -38,6 +38,13 @@ std::string NearestExistingFolder(const std::string& path);
 // (a place such as "/" keeps its own).
 std::string DestinationRootFor(const std::string& folder);
 
+// A folder the user typed for the destination root, as a path: surrounding
+// blanks dropped and a leading "~" for the home folder. It is usable when
+// it is absolute and names an existing folder (a place in the chooser
+// always does): the check a typed root passes before it is stored.
+std::string TypedFolder(const std::string& typed);
+bool IsUsableDestination(const std::string& folder);
+
 // Stores a chosen folder as the destination root and gives the text of the
 // message that confirms it: changedText, a space, the new root. The
 // message is the same whether or not the value could be stored.

@@ -21,6 +21,14 @@ std::string WithTrailingSlash(std::string folder) {
 
 } // namespace
 
+std::string FolderUnderRoot(const std::string& root, const std::string& relative) {
+    std::size_t skip = 0;
+    while (skip < relative.size() && relative[skip] == '/') ++skip;
+    // No root is no folder: never "/" and the relative path under it.
+    if (root.empty()) return relative.substr(skip);
+    return WithTrailingSlash(root) + relative.substr(skip);
+}
+
 bool EnsureProgramKey() {
     HKEY key = nullptr;
     DWORD disposition = 0;

@@ -16,8 +16,15 @@ inline constexpr const char* ProgramKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qui
 inline constexpr const char* DestDirValueName = "DestDir";
 
 // The result folders below the root.
+inline constexpr const char* RecoveredSubfolder = "My Recovered Mobile Device/";
 inline constexpr const char* TurboScanSubfolder = "My Recovered Mobile Device/Turbo Scan/";
 inline constexpr const char* DeepScanSubfolder = "My Recovered Mobile Device/Deep Scan/";
+
+// The folder (or file) named by relative under the destination root, such
+// as FolderUnderRoot(root, TurboScanSubfolder). A root is stored as the
+// user typed or chose it, with or without its "/" at the end: every window
+// and both scans join it here, so that they all mean the same folder.
+std::string FolderUnderRoot(const std::string& root, const std::string& relative);
 
 // Creates the program's key when it does not exist yet; true when it exists
 // afterwards.

@@ -23,11 +23,13 @@ inline constexpr LanguageSection FATMiscSection{"[FATMisc]", 11};
 inline constexpr LanguageSection RecoveryWizardSection{"[RecoveryWizard]", 70};
 inline constexpr LanguageSection AdvancedToolsSection{"[AdvancedTools]", 27};
 inline constexpr LanguageSection AdvToolsMiscSection{"[AdvToolsMisc]", 39};
-inline constexpr LanguageSection ImageViewerSection{"[ImageViewer]", 19};
+inline constexpr LanguageSection ImageViewerSection{"[ImageViewer]", 23};
 inline constexpr LanguageSection HelpandSupportSection{"[HelpandSupport]", 20};
+// Words and messages more than one window shows (see DesktopTexts.h).
+inline constexpr LanguageSection DesktopTextsSection{"[DesktopTexts]", 14};
 inline constexpr LanguageSection AllSections[] = {
     MainMenuSection,      FATMiscSection,     RecoveryWizardSection, AdvancedToolsSection,
-    AdvToolsMiscSection,  ImageViewerSection, HelpandSupportSection,
+    AdvToolsMiscSection,  ImageViewerSection, HelpandSupportSection, DesktopTextsSection,
 };
 
 inline constexpr const char* DefaultLanguage = "English";

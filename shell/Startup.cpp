@@ -5,8 +5,8 @@
 
 namespace shell {
 
-std::string VersionText() {
-    return "Version " + std::to_string(TRANQUO_VERSION_MAJOR) + "." + std::to_string(TRANQUO_VERSION_MINOR) + "." +
+std::string VersionText(const std::string& word) {
+    return (word.empty() ? std::string("Version") : word) + " " + std::to_string(TRANQUO_VERSION_MAJOR) + "." + std::to_string(TRANQUO_VERSION_MINOR) + "." +
            std::to_string(TRANQUO_VERSION_PATCH);
 }
 

@@ -6,8 +6,9 @@
 
 namespace shell {
 
-// "Version " and the program's major, minor and revision numbers ("Version 4.0.0").
-std::string VersionText();
+// The word (by default "Version"), a space and the program's major, minor
+// and revision numbers ("Version 4.0.0").
+std::string VersionText(const std::string& word = "Version");
 
 // How long the splash window stays, in milliseconds.
 inline constexpr int SplashMilliseconds = 2000;

@@ -10,7 +10,10 @@
 
 #include "engine/FileHelpers.h"
 #include "engine/FileTypeTable.h"
+#include "engine/NewOutputFile.h"
 #include "engine/RawDevice.h"
+#include "engine/SameStorage.h"
+#include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
@@ -151,19 +154,31 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
     std::string path = ChooseNewImageFile();
     if (path.empty()) return Finish(ToolOutcome::Cancelled);
 
+    // An image written onto the card it copies would overwrite what it copies.
+    platform::DriveInfo info;
+    if (platform::FindDrive(static_cast<char>('A' + drive - 1), &info) &&
+        engine::FolderOnSource(TargetFolder(path), info.source)) {
+        Message("The image cannot be written to " + path + ": it is on the drive being copied (" + info.source +
+                    "). Choose a folder on another drive.",
+                platform::vbCritical);
+        return Finish(ToolOutcome::Failed);
+    }
+
     if (engine::DiskFreeSpace(TargetFolder(path)) < plan.capacity) {
         Message(Text(245), platform::vbInformation);
         return Finish(ToolOutcome::Failed);
     }
 
     std::string errorText;
-    engine::OutputFile image;
+    // Written under a temporary name beside it and named when closed: an
+    // image cut short by a crash never stands under the name asked for.
+    engine::NewOutputFile image;
     CopyResult copied;
     // Every byte of the card, the part of a last sector included, so that
     // the image restores onto the card it came from.
     std::int64_t totalSectors = 0;
     try {
-        if (!image.Open(path)) {
+        if (!image.Open(TargetFolder(path), nullptr)) {
             Message(Text(246), platform::vbExclamation);
             return Finish(ToolOutcome::Failed);
         }
@@ -173,21 +188,24 @@ void BackupDevice(engine::DriveNumber drive, const ToolInputs& inputs) {
         copied = CopyBlocks(CopyToImage(drive, plan, totalSectors), inputs, errorText);
     } catch (const std::exception& error) {
         Message(TrapText(error.what()), platform::vbExclamation);
-        image.Close();
+        image.Discard();
         return Finish(ToolOutcome::Failed);
     }
 
     // Close before reporting: the writer's last buffered bytes go out here,
     // and a failure there must not follow a message of success.
-    bool closed = image.Close() != support::False;
+    bool closed = image.Close();
     if (copied.end == CopyEnd::Stopped) {
         // An unfinished image under the name asked for would pass for a backup.
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
+        image.Discard();
         Message("Stopped; the unfinished image was removed.", platform::vbExclamation);
         return Finish(ToolOutcome::Stopped);
     }
     if (!closed && errorText.empty()) errorText = Text(249);
+    // A file that took the name meanwhile is kept, never written over.
+    std::string why;
+    if (image.Commit(std::filesystem::path(path).filename().string(), {}, &why).empty() && errorText.empty())
+        errorText = Text(249) + " (" + why + ")";
     ReportBackup(errorText, Int64ToDouble(copied.reached), plan, totalSectors);
     Finish(errorText.empty() ? ToolOutcome::Succeeded : ToolOutcome::Failed);
 }

@@ -6,6 +6,7 @@
 
 #include "engine/FileHelpers.h"
 #include "platform/fileapi.h"
+#include "platform/locale.h"
 
 namespace tools {
 
@@ -22,12 +23,19 @@ double LeadingNumber(const std::string& text) {
 }
 
 // The format "####.00": two decimals, no digit before the point below 1.
-std::string TwoDecimals(double value) {
+std::string TwoDecimals(double value, char decimalSeparator) {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", value);
     std::string shown = text;
     if (shown.rfind("0.", 0) == 0) shown.erase(0, 1);
+    if (const std::size_t point = shown.find('.'); point != std::string::npos) shown[point] = decimalSeparator;
     return shown;
+}
+
+char UserDecimalSeparator() {
+    char text[8] = {};
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) < 2) return '.';
+    return text[0];
 }
 
 } // namespace
@@ -37,6 +45,7 @@ DriveQueries SystemDriveQueries() {
         [] { return engine::GetLogicalDriveList(); },
         [](const std::string& root) { return static_cast<unsigned>(GetDriveTypeA(root.c_str())); },
         [](const std::string& root) { return engine::DiskCapacity(root); },
+        UserDecimalSeparator(),
     };
 }
 
@@ -56,19 +65,19 @@ DriveListing ListRemovableDrives(const DriveQueries& queries) {
         if (!(capacity > 0)) continue; // a reader without a card
         const engine::DriveNumber drive = DriveFromItem(letterAndColon);
         if (drive == 0) continue;
-        listing.items.push_back(DriveBoxItem{DriveBoxItemText(letterAndColon, capacity), drive});
+        listing.items.push_back(DriveBoxItem{DriveBoxItemText(letterAndColon, capacity, queries.decimalSeparator), drive});
     }
     return listing;
 }
 
-std::string DriveSizeText(double capacity) {
+std::string DriveSizeText(double capacity, char decimalSeparator) {
     const double kib = capacity / 1024.0;
-    if (kib < kKiBPerGiB) return TwoDecimals(kib / 1024.0) + " MB";
-    return TwoDecimals(kib / kKiBPerGiB) + " GB";
+    if (kib < kKiBPerGiB) return TwoDecimals(kib / 1024.0, decimalSeparator) + " MB";
+    return TwoDecimals(kib / kKiBPerGiB, decimalSeparator) + " GB";
 }
 
-std::string DriveBoxItemText(const std::string& root, double capacity) {
-    return root + " (" + DriveSizeText(capacity) + ")";
+std::string DriveBoxItemText(const std::string& root, double capacity, char decimalSeparator) {
+    return root + " (" + DriveSizeText(capacity, decimalSeparator) + ")";
 }
 
 engine::DriveNumber DriveFromItem(const std::string& itemText) {

@@ -25,7 +25,10 @@ struct DriveQueries {
     std::function<std::string()> driveList;                     // "C:\" NUL "D:\" NUL ... NUL
     std::function<unsigned(const std::string& root)> driveType; // DRIVE_REMOVABLE, ...
     std::function<std::string(const std::string& root)> capacity; // bytes as decimal text, "0" without media
+    char decimalSeparator = '.';                                  // of the sizes shown
 };
+// The system's drives, the sizes with the user's decimal separator (as the
+// recovery wizard shows them).
 DriveQueries SystemDriveQueries();
 
 // The drives in the list's order, from roots four characters apart: kept
@@ -34,10 +37,10 @@ DriveListing ListRemovableDrives(const DriveQueries& queries = SystemDriveQuerie
 
 // A capacity in bytes as the list shows it: KiB / 1024 in "MB" below
 // 1,048,576 KiB, else KiB / 1,048,576 in "GB", two decimals, no leading
-// zero ("512.00 MB", "1.00 GB", ".50 MB").
-std::string DriveSizeText(double capacity);
+// zero ("512.00 MB", "1.00 GB", ".50 MB"; "512,00 MB" with a comma).
+std::string DriveSizeText(double capacity, char decimalSeparator = '.');
 // root ("D:") " (" size ")".
-std::string DriveBoxItemText(const std::string& root, double capacity);
+std::string DriveBoxItemText(const std::string& root, double capacity, char decimalSeparator = '.');
 // The drive an item names by its first character; 0 when it names none.
 engine::DriveNumber DriveFromItem(const std::string& itemText);
 

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "engine/FileHelpers.h"
-#include "engine/FileTypeTable.h"
 #include "support/RuntimeError.h"
 #include "wizard/DeepScan.h"
 
@@ -23,13 +22,11 @@ CarvedFileWriter::CarvedFileWriter(std::string folder, std::string prefix)
     }
 }
 
-// The writer buffers: a file left open by an error still gets its bytes.
-CarvedFileWriter::~CarvedFileWriter() {
-    if (open_) engine::CloseOutputFile();
-}
+CarvedFileWriter::~CarvedFileWriter() = default;
 
 // An earlier result is never replaced while a number is left.
 bool CarvedFileWriter::ChooseName(std::int64_t& nextNumber, std::int64_t found, const std::string& extension) {
+    extension_ = extension;
     std::int64_t& next = nextNumber;
     next = next > found ? next + 1 : found;
     bool exists = NameInUse(next, extension);
@@ -45,42 +42,51 @@ bool CarvedFileWriter::NameInUse(std::int64_t number, const std::string& extensi
     return namesInUse_.count(name) != 0 || engine::FileExists(path_) != support::False;
 }
 
-void CarvedFileWriter::Open() {
-    bytesWritten_ = 0;
-    writeFailed_ = false;
-    if (engine::OpenOutputFile(path_) != support::False) {
-        open_ = true;
-        return;
+// The name a file takes when another run took its name meanwhile.
+std::string CarvedFileWriter::NextFreeName(std::int64_t& nextNumber) {
+    while (NameInUse(++nextNumber, extension_) && nextNumber < std::numeric_limits<std::int64_t>::max()) {
     }
+    std::string name = path_.substr(path_.rfind('/') + 1);
+    namesInUse_.insert(name);
+    return name;
+}
+
+void CarvedFileWriter::Open() {
+    writeFailed_ = false;
+    std::string why;
+    const std::string folder = path_.substr(0, path_.rfind('/') + 1);
+    if (output_.Open(folder, &why)) return;
     std::error_code ignored;
-    if (!std::filesystem::is_directory(std::filesystem::path(path_).parent_path(), ignored)) {
+    if (!std::filesystem::is_directory(folder, ignored)) {
         throw support::RuntimeError(support::ErrPathNotFound, "Fotrida 4", "Path not found: " + path_);
     }
-    throw support::RuntimeError(support::ErrPermissionDenied, "Fotrida 4", "Permission denied: " + path_);
+    throw support::RuntimeError(support::ErrPermissionDenied, "Fotrida 4", "Cannot create " + path_ + ": " + why);
 }
 
 bool CarvedFileWriter::Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
-    const std::int32_t written = engine::WriteOutputChunk(data, size, start, count);
-    if (written == count) {
-        bytesWritten_ += count;
-        return true;
-    }
+    if (output_.Write(data, size, start, count)) return true;
     writeFailed_ = true;
-    if (written > 0) bytesWritten_ += written;
     return false;
 }
 
 // What counts is what reached the disk: the writer buffers, so a full
 // destination may only show at the close.
-CarvedFileWriter::Closed CarvedFileWriter::Close() {
-    const bool closed = engine::CloseOutputFile() != support::False;
-    open_ = false;
+CarvedFileWriter::Closed CarvedFileWriter::Close(std::int64_t& nextNumber) {
+    const std::int64_t given = output_.BytesWritten();
+    Closed result;
+    const bool closed = output_.Close();
+    result.writeFailed = writeFailed_;
+    const std::string folder = path_.substr(0, path_.rfind('/') + 1);
+    const std::string name = output_.Commit(
+        path_.substr(folder.size()), [this, &nextNumber] { return NextFreeName(nextNumber); }, &result.why);
+    if (name.empty()) return result;
+    result.named = true;
+    path_ = folder + name; // name_ is that of the last name tried
     std::error_code error;
     const auto onDisk = std::filesystem::file_size(path_, error);
-    Closed result;
-    result.bytes = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), bytesWritten_);
-    result.writeFailed = writeFailed_;
-    result.whole = closed && !writeFailed_ && result.bytes >= bytesWritten_;
+    result.bytes = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), given);
+    result.sha256 = output_.Digest();
+    result.whole = closed && !writeFailed_ && result.bytes >= given;
     return result;
 }
 

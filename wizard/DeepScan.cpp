@@ -437,11 +437,23 @@ bool ScanRun::WritePending(int failureText) {
     return false;
 }
 
-// Closes the file being carved and reports it. A file not written whole
-// ends the scan (the destination is full or failing: the next file would
-// fare no better).
+// Closes the file being carved, names it and reports it. A file cut short
+// keeps what it has under its name, and the record says it is incomplete. A
+// file not written whole ends the scan (the destination is full, failing or
+// gone: the next file would fare no better); it is said once.
 void ScanRun::CloseFile(CarvedFileEnd how) {
-    const CarvedFileWriter::Closed closed = writer_->Close();
+    const CarvedFileWriter::Closed closed = writer_->Close(Wizard().NextFileNumber);
+    if (!closed.named) {
+        abort_ = true;
+        ++filesNotWritten_;
+        if (!closed.writeFailed) {
+            host_.ShowMessage(host_.WizardText(TextWriteFailedAtEnd) + " " + writer_->Path() + ": " + closed.why,
+                              platform::vbOKOnly, host_.WizardText(TextTitle));
+        }
+        // Nothing is left under a name, so the record has nothing to list.
+        host_.FileCarved(writer_->Path(), 0, CarvedFileEnd::NotWrittenWhole);
+        return;
+    }
     if (!closed.whole) {
         abort_ = true;
         ++filesNotWritten_;
@@ -456,6 +468,7 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
     }
     totalBytesWritten_ += closed.bytes;
     host_.FileCarved(writer_->Path(), closed.bytes, how);
+    host_.FileCarvedDigest(writer_->Path(), closed.sha256);
     host_.FileCarvedFrom(writer_->Path(), carveStart_, carveType_);
 }
 

@@ -67,6 +67,9 @@ public:
     virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
         (void)path, (void)bytes, (void)how;
     }
+    // Between FileCarved and FileCarvedFrom: the SHA-256 of the bytes written
+    // ("" when unknown).
+    virtual void FileCarvedDigest(const std::string& path, const std::string& sha256) { (void)path, (void)sha256; }
     // Right after FileCarved: where on the drive the carve started (in bytes
     // from the drive's first sector) and the extension of the type that
     // matched there. For a record of the run.

@@ -121,8 +121,10 @@ DriveListing ListRemovableDrives(bool showAll, const WizardTextFn& text, char de
             listing.items.push_back(text(TextDriveWord) + " " + name + " (" + measured.capacity + ")");
         } else {
             if (measured.kilobytes == 0 || measured.capacity == UnreadableCapacity) continue;
-            // The word is fixed: the letter must stand at the 7th character.
-            listing.items.push_back("Drive " + name + " (" + measured.capacity + ")");
+            // The letter is taken from the parallel list, so the word may
+            // be the user's language's.
+            const std::string word = text(TextDriveWord).empty() ? std::string("Drive") : text(TextDriveWord);
+            listing.items.push_back(word + " " + name + " (" + measured.capacity + ")");
         }
         listing.letters.push_back(name);
     }
@@ -136,7 +138,7 @@ DriveListing ListRemovableDrives(bool showAll, const WizardTextFn& text, char de
     return listing;
 }
 
-DriveChoice ChooseDrive(char letter, char decimalSeparator) {
+DriveChoice ChooseDrive(char letter, char decimalSeparator, const shell::DesktopTexts& words) {
     DriveChoice choice;
     choice.drive = engine::DriveNumberFromLetter(letter);
     try {
@@ -146,7 +148,9 @@ DriveChoice ChooseDrive(char letter, char decimalSeparator) {
     }
     if (!choice.readable) return choice;
     const engine::DriveGeometry& g = choice.geometry;
-    choice.mediaText = DriveTypeText(GetDriveTypeA((std::string(1, letter) + ":\\").c_str()));
+    const unsigned type = GetDriveTypeA((std::string(1, letter) + ":\\").c_str());
+    choice.mediaText = words.DriveType(type);
+    if (choice.mediaText.empty()) choice.mediaText = DriveTypeText(type);
     choice.bytesPerSectorText = std::to_string(g.BytesPerSector);
     // The sector count is cut to whole multiples of 1024 first.
     const std::int64_t kilobytes = static_cast<std::int64_t>(g.TotalSectors / 1024) * g.BytesPerSector;

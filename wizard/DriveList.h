@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/RawDevice.h"
+#include "shell/DesktopTexts.h"
 
 namespace wizard {
 
@@ -33,7 +34,7 @@ std::string DriveTypeText(unsigned driveType);
 inline constexpr const char* UnreadableCapacity = "0MB";
 
 struct DriveListing {
-    std::vector<std::string> items;   // "Drive D: (63.95 MB)", in the order of the system's list
+    std::vector<std::string> items;   // "Drive D: (63.95 MB)" (text 61 for "Drive"), in the order of the system's list
     std::vector<std::string> letters; // "D:", parallel to items
     std::string searchStatus;         // what lblSearchStatus shows
     bool systemListFailed = false;    // the system gave no drive strings at all
@@ -58,8 +59,9 @@ struct DriveChoice {
 };
 
 // Reads the geometry of the drive with that letter and works out what the
-// wizard shows and proposes for it.
-DriveChoice ChooseDrive(char letter, char decimalSeparator);
+// wizard shows and proposes for it; the drive type named in words' language
+// (English without them).
+DriveChoice ChooseDrive(char letter, char decimalSeparator, const shell::DesktopTexts& words = {});
 
 // The sectors read at once proposed for a drive: a hundredth of it, at
 // least 1 and at most what one read of the deep scan holds.

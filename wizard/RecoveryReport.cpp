@@ -5,10 +5,13 @@
 #include <ctime>
 #include <filesystem>
 #include <sys/utsname.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "engine/NewOutputFile.h"
+
 #include "platform/oleauto.h"
-#include "wizard/Sha256.h"
+#include "engine/Sha256.h"
 
 #ifndef TRANQUO_VERSION_MAJOR
 #define TRANQUO_VERSION_MAJOR 0
@@ -132,41 +135,59 @@ std::string FatDateTime(std::uint16_t date, std::uint16_t time, int hundredths) 
     return text;
 }
 
-RecoveryReport::~RecoveryReport() {
-    for (auto& output : outputs_)
-        if (output.file) std::fclose(output.file);
+namespace {
+
+// Writes content to a new file beside path, created exclusively. The name of
+// the new file, or "" with errno.
+std::string WriteBeside(const std::string& path, const std::string& content) {
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    static unsigned serial = 0;
+    int fd = -1;
+    std::string temp;
+    for (int i = 0; i < 100 && fd < 0; ++i) {
+        temp = folder + ".tranquo-report-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return "";
+    }
+    if (fd < 0) return "";
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const bool written = done == content.size();
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written && closed) return temp;
+    const int error = written ? errno : writeError;
+    ::unlink(temp.c_str());
+    errno = error;
+    return "";
 }
+
+std::string Because(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+} // namespace
 
 bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string& extraPath, const ReportSource& source,
                           const std::string& commandLine, std::string* error) {
     recoveredFolder_ = recoveredFolder;
     if (!recoveredFolder_.empty() && recoveredFolder_.back() != '/') recoveredFolder_.push_back('/');
     volumeOffset_ = source.VolumeOffset;
+    outputs_.clear();
+    body_.clear();
+    failure_.clear();
     std::error_code ec;
     fs::create_directories(recoveredFolder_, ec);
-    // An earlier run's report is never replaced: "wx" creates only a new file.
-    std::FILE* file = nullptr;
-    for (int n = 1; !file && n < 100000; ++n) {
-        path_ = recoveredFolder_ + (n == 1 ? std::string("report.xml") : "report (" + std::to_string(n) + ").xml");
-        file = std::fopen(path_.c_str(), "wx");
-        if (!file && errno != EEXIST) break;
-    }
-    if (!file) {
-        if (error) *error = "cannot create a report in " + recoveredFolder_ + ": " + std::strerror(errno);
-        path_.clear();
+    if (ec) {
+        if (error) *error = "cannot create the folder " + recoveredFolder_ + " for the report: " + ec.message();
         return false;
     }
-    outputs_.push_back({file, 0, {}});
-    // The same file named twice would be written over itself.
-    if (!extraPath.empty() && !fs::equivalent(extraPath, path_, ec)) {
-        std::FILE* extra = std::fopen(extraPath.c_str(), "w");
-        if (!extra) {
-            if (error) *error = "cannot create the report " + extraPath + ": " + std::strerror(errno);
-            return false;
-        }
-        outputs_.push_back({extra, 0, {}});
-    }
-
     utsname system{};
     ::uname(&system);
     const engine::VolumeLayout& layout = source.Layout;
@@ -195,15 +216,44 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
         xml += "    <tq:layout volume_bytes=\"" + std::to_string(source.VolumeBytes) + "\"/>\n";
     }
     xml += "  </volume>\n";
-    for (auto& output : outputs_) std::fputs(xml.c_str(), output.file);
-    for (auto& output : outputs_) output.tail = std::ftell(output.file);
-    WriteTail();
+    head_ = std::move(xml);
+    return CreateOutputs(extraPath, error);
+}
+
+// The first version of each report, under a name that no file has: an
+// earlier run's report is never replaced, nor is whatever --report names.
+bool RecoveryReport::CreateOutputs(const std::string& extraPath, std::string* error) {
+    const std::string content = head_ + Tail();
+    std::string temp = WriteBeside(recoveredFolder_ + "report.xml", content);
+    bool named = false;
+    for (int n = 1; !temp.empty() && !named && n < 100000; ++n) {
+        path_ = recoveredFolder_ + (n == 1 ? std::string("report.xml") : "report (" + std::to_string(n) + ").xml");
+        named = engine::RenameWithoutReplacing(temp, path_) == 0;
+        if (!named && errno != EEXIST) break;
+    }
+    if (!named) {
+        if (error) *error = Because("cannot create a report in " + recoveredFolder_);
+        if (!temp.empty()) ::unlink(temp.c_str());
+        path_.clear();
+        return false;
+    }
+    lastSave_ = std::chrono::steady_clock::now();
+    outputs_.push_back(path_);
+    if (extraPath.empty()) return true;
+    temp = WriteBeside(extraPath, content);
+    if (temp.empty() || engine::RenameWithoutReplacing(temp, extraPath) != 0) {
+        if (error) *error = Because("cannot create the report " + extraPath);
+        if (!temp.empty()) ::unlink(temp.c_str());
+        return false;
+    }
+    outputs_.push_back(extraPath);
+    lastSave_ = std::chrono::steady_clock::now();
     return true;
 }
 
 void RecoveryReport::SetFilesFound(std::int64_t count) {
     filesFound_ = count;
-    WriteTail();
+    Save(false);
 }
 
 std::string RecoveryReport::SavedAs(const std::string& path) const {
@@ -231,7 +281,8 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
         fileOffset += run.Length;
     }
     xml += "    </byte_runs>\n";
-    if (const std::string hash = Sha256OfFile(path); !hash.empty())
+    // Hashed as it was written; read back only when that hash is missing.
+    if (const std::string hash = file.Sha256.empty() ? engine::Sha256OfFile(path) : file.Sha256; !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
     xml += "    <tq:saved scan=\"turbo\" size=\"" + std::to_string(file.SizeSaved) + "\" complete=\"" +
            (file.Complete ? "1" : "0") + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
@@ -248,7 +299,8 @@ void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
     xml += "    <byte_runs>\n      <byte_run file_offset=\"0\" fs_offset=\"" + std::to_string(file.StartOffset) +
            "\" img_offset=\"" + std::to_string(file.StartOffset + std::int64_t(volumeOffset_)) + "\" len=\"" +
            std::to_string(file.Bytes) + "\"/>\n    </byte_runs>\n";
-    if (const std::string hash = Sha256OfFile(file.Path); !hash.empty())
+    if (const std::string hash = file.Sha256.empty() ? engine::Sha256OfFile(file.Path) : file.Sha256;
+        !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
     xml += "    <tq:saved scan=\"deep\" type=\"" + XmlText(file.Type) + "\" size=\"" + std::to_string(file.Bytes) +
            "\" complete=\"" + (file.Complete ? "1" : "0") + "\">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
@@ -256,33 +308,38 @@ void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
     Append(xml);
 }
 
-void RecoveryReport::Finish(RunState state) {
+bool RecoveryReport::Finish(RunState state) {
     state_ = state;
-    WriteTail();
+    Save(true);
+    return failure_.empty();
 }
 
 void RecoveryReport::Append(const std::string& xml) {
-    for (auto& output : outputs_) output.pending = xml;
-    WriteTail();
+    body_ += xml;
+    Save(false);
 }
 
-// Writes what is pending and the closing part (the run's state, end and
-// counts, and the document's end) in one piece over the old closing part,
-// so that the file is a whole document after every file.
-void RecoveryReport::WriteTail() {
-    const std::string tail = std::string("  <tq:run state=\"") + StateText(state_) + "\" end_time=\"" + UtcNow() +
-                             "\" files_found=\"" + std::to_string(filesFound_) + "\" turbo_saved=\"" +
-                             std::to_string(turboSaved_) + "\" deep_carved=\"" + std::to_string(carved_) +
-                             "\" incomplete=\"" + std::to_string(incomplete_) + "\"/>\n</dfxml>\n";
-    for (auto& output : outputs_) {
-        std::fseek(output.file, output.tail, SEEK_SET);
-        const std::string piece = output.pending + tail;
-        std::fwrite(piece.data(), 1, piece.size(), output.file);
-        std::fflush(output.file);
-        output.tail += static_cast<long>(output.pending.size());
-        output.pending.clear();
-        // The closing part may be shorter than the one it replaces.
-        if (::ftruncate(::fileno(output.file), output.tail + static_cast<long>(tail.size())) != 0) continue;
+std::string RecoveryReport::Tail() const {
+    return std::string("  <tq:run state=\"") + StateText(state_) + "\" end_time=\"" + UtcNow() + "\" files_found=\"" +
+           std::to_string(filesFound_) + "\" turbo_saved=\"" + std::to_string(turboSaved_) + "\" deep_carved=\"" +
+           std::to_string(carved_) + "\" incomplete=\"" + std::to_string(incomplete_) + "\"/>\n</dfxml>\n";
+}
+
+// Writes the whole report beside each copy and renames it over the copy.
+// Rewriting costs the report's size, so while files come quickly it is done
+// at most twice a second.
+void RecoveryReport::Save(bool now) {
+    constexpr auto Interval = std::chrono::milliseconds(500);
+    const auto time = std::chrono::steady_clock::now();
+    if (outputs_.empty() || (!now && time - lastSave_ < Interval)) return;
+    lastSave_ = time;
+    const std::string content = head_ + body_ + Tail();
+    failure_.clear();
+    for (const std::string& path : outputs_) {
+        const std::string temp = WriteBeside(path, content);
+        if (!temp.empty() && ::rename(temp.c_str(), path.c_str()) == 0) continue;
+        if (failure_.empty()) failure_ = Because("the report " + path + " could not be written whole");
+        if (!temp.empty()) ::unlink(temp.c_str());
     }
 }
 

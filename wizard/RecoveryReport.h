@@ -5,11 +5,15 @@
 // (original path, deleted or not, entry times, byte runs; for a carved file
 // the carve's start and type), its size and its SHA-256.
 //
-// The report is written as the run goes: after every file the XML is closed
-// again and flushed, so that a stopped or crashed run leaves a well-formed
-// report of what it saved so far (its run element then says "running").
+// The report is written as the run goes, each time whole: the new version is
+// written beside the old one and renamed over it, so that the report on disk
+// is always the last complete version, and a stopped or crashed run leaves a
+// well-formed report of what it saved up to a moment before (its run element
+// then says "running"). While files come quickly, it is rewritten at most
+// twice a second; Finish writes the last version.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,6 +43,7 @@ struct CarvedFileReport {
     std::int64_t StartOffset = 0;
     std::string Type;
     bool Complete = true;
+    std::string Sha256;  // of the bytes written; "" when unknown
 };
 
 // CompletedWithErrors: the scans ran to their end, but files were cut short
@@ -48,14 +53,14 @@ enum class RunState { Running, Completed, CompletedWithErrors, Stopped, Failed }
 class RecoveryReport {
 public:
     RecoveryReport() = default;
-    ~RecoveryReport();
     RecoveryReport(const RecoveryReport&) = delete;
     RecoveryReport& operator=(const RecoveryReport&) = delete;
 
     // Starts the report in recoveredFolder (".../My Recovered Mobile Device/")
     // as report.xml, or beside an earlier one as "report (2).xml" and so on;
-    // extraPath (may be empty) receives the same report, replacing what is
-    // there. False, with *error, when a report cannot be created.
+    // extraPath (may be empty) receives the same report as a new file (a
+    // name that exists is refused). Neither ever replaces a file. False,
+    // with *error, when a report cannot be created.
     bool Open(const std::string& recoveredFolder, const std::string& extraPath, const ReportSource& source,
               const std::string& commandLine, std::string* error);
     // The report in the recovered folder (empty before Open).
@@ -64,20 +69,25 @@ public:
     void SetFilesFound(std::int64_t count);
     void AddSavedFATFile(const engine::SavedFATFile& file);
     void AddCarvedFile(const CarvedFileReport& file);
-    // Ends the run with its state; the report stays well-formed throughout.
-    void Finish(RunState state);
+    // Ends the run with its state and writes the last version. False when
+    // it could not be written whole (Failure says why; the file on disk is
+    // then the last version that was).
+    bool Finish(RunState state);
+    // Why the last write failed; "" when it succeeded.
+    const std::string& Failure() const { return failure_; }
 
 private:
-    struct Output {
-        std::FILE* file = nullptr;
-        long tail = 0;        // where the closing part starts
-        std::string pending;  // written with the next closing part
-    };
+    bool CreateOutputs(const std::string& extraPath, std::string* error);
     void Append(const std::string& xml);
-    void WriteTail();
+    std::string Tail() const;
+    void Save(bool now);
     std::string SavedAs(const std::string& path) const;
 
-    std::vector<Output> outputs_;
+    std::vector<std::string> outputs_;
+    std::string head_;
+    std::string body_;
+    std::string failure_;
+    std::chrono::steady_clock::time_point lastSave_;
     std::string path_;
     std::string recoveredFolder_;
     std::uint64_t volumeOffset_ = 0;

@@ -3,14 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <system_error>
 
 #include "engine/BootSector.h"
 #include "engine/FATEngine.h"
 #include "engine/FileTypeTable.h"
+#include "engine/SameStorage.h"
 #include "platform/drives.h"
 #include "platform/fileapi.h"
 #include "platform/ui.h"
+#include "shell/DesktopTexts.h"
 #include "shell/DestinationFolder.h"
 #include "support/DriveAccess.h"
 #include "wizard/DriveList.h"
@@ -63,6 +68,7 @@ public:
         lastHow_ = how;
         run_.view_.FileCarved(path, bytes, how);
     }
+    void FileCarvedDigest(const std::string&, const std::string& sha256) override { lastDigest_ = sha256; }
     // Follows FileCarved for the same file.
     void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) override {
         if (!run_.report_) return;
@@ -72,6 +78,7 @@ public:
         file.StartOffset = startOffset;
         file.Type = extension;
         file.Complete = lastHow_ == CarvedFileEnd::Complete;
+        file.Sha256 = std::exchange(lastDigest_, std::string());
         run_.report_->AddCarvedFile(file);
     }
     void ShowMessage(const std::string& text, int style, const std::string& title) override {
@@ -88,6 +95,7 @@ private:
     std::int32_t firstDataSector_;
     std::int64_t lastBytes_ = 0;
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
+    std::string lastDigest_;
 };
 
 void RecoveryView::ShowEngineError(const std::string& message) {
@@ -115,6 +123,10 @@ bool RecoveryView::AskToReplaceCarvedFile(const std::string& text, const std::st
     return platform::MsgBox(text, platform::vbYesNo | platform::vbDefaultButton2, title) == platform::IDYES;
 }
 
+void RecoveryView::ShowReportFailure(const std::string& reason) {
+    platform::MsgBox(reason, platform::vbExclamation, "");
+}
+
 RecoveryRun::RecoveryRun(RecoveryRequest request, const WizardTexts& texts, RecoveryView& view)
     : request_(std::move(request)), texts_(texts), view_(view) {}
 
@@ -126,7 +138,7 @@ RecoveryOutcome RecoveryRun::Run() {
     deepStopRequested_ = false;
     report_.reset();
     drive_ = engine::DriveNumberFromLetter(request_.letter);
-    if (CheckDrive() && ChooseDestination()) {
+    if (CheckReportCopy() && CheckDrive() && ChooseDestination()) {
         try {
             engine::LoadFileTypeData();
             const engine::VolumeLayout probed = ProbeLayout();
@@ -143,7 +155,10 @@ RecoveryOutcome RecoveryRun::Run() {
     }
     turboScanRunning_ = false;
     if (report_) {
-        report_->Finish(ReportState());
+        if (!report_->Finish(ReportState())) {
+            outcome_.reportFailure = report_->Failure();
+            view_.ShowReportFailure(outcome_.reportFailure);
+        }
         outcome_.reportPath = report_->Path();
         report_.reset();
     }
@@ -207,13 +222,56 @@ RunState RecoveryRun::ReportState() const {
     return RunState::Completed;
 }
 
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {}, second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+    if (S_ISBLK(first.st_mode) && S_ISBLK(second.st_mode)) return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Why the report's extra copy cannot go to path; "" when it can. Only a new
+// file will do: whatever has the name (an earlier report, the card image,
+// a device) is kept as it is.
+std::string ReportCopyProblem(const std::string& path, const std::string& source) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        const std::string why = SameFile(path, source)           ? " is the drive being read"
+                                : !S_ISREG(info.st_mode)         ? " exists and is not a regular file"
+                                                                 : " exists";
+        return "the report's copy " + path + why + "; it is only written to a new file";
+    }
+    if (errno != ENOENT) return "cannot use " + path + " for the report's copy: " + std::strerror(errno);
+    const fs::path folder = fs::absolute(path).parent_path();
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return "the folder of the report's copy " + path + " does not exist";
+    return "";
+}
+
+} // namespace
+
+// Before anything is read: the report's copy must be able to go where asked.
+bool RecoveryRun::CheckReportCopy() {
+    if (request_.reportPath.empty()) return true;
+    platform::DriveInfo info;
+    platform::FindDrive(request_.letter, &info);
+    const std::string problem = ReportCopyProblem(request_.reportPath, info.source);
+    if (problem.empty()) return true;
+    outcome_.refusal = RunRefusal::ReportCopyRefused;
+    outcome_.failure = problem;
+    view_.ShowRefusal(outcome_.refusal, problem, texts_(text::WizardTitle));
+    return false;
+}
+
 // A CD-ROM is refused; a drive without a readable card has nothing to scan.
 bool RecoveryRun::CheckDrive() {
     const std::string root = std::string(1, request_.letter) + ":\\";
     if (GetDriveTypeA(root.c_str()) == DRIVE_CDROM) {
         outcome_.refusal = RunRefusal::CdRom;
-        platform::MsgBox("You have selected a CD-ROM drive. It is not possible to recover data from CD.",
-                         platform::vbCritical, "CD-ROM Drive Selected");
+        const shell::DesktopTexts words = shell::LoadDesktopTexts(); // the tools window says the same
+        platform::MsgBox(words(shell::desktop_text::CdRomRefused), platform::vbCritical,
+                         words(shell::desktop_text::CdRomRefusedTitle));
         return false;
     }
     // Once before the run: a drive the user may not read is one message
@@ -285,6 +343,17 @@ bool RecoveryRun::ChooseDestination() {
         view_.ShowRefusal(outcome_.refusal, outcome_.failure, texts_(text::WizardTitle));
         return false;
     }
+    // Files saved onto the card being read would take the place of the
+    // deleted files still to be recovered.
+    platform::DriveInfo info;
+    if (platform::FindDrive(request_.letter, &info) && engine::FolderOnSource(outcome_.root, info.source)) {
+        outcome_.refusal = RunRefusal::DestinationOnCard;
+        outcome_.failure = "the destination " + outcome_.root + " is on the drive being read (" + info.source +
+                           "): saving there would overwrite the files still to be recovered; choose a folder on "
+                           "another drive";
+        view_.ShowRefusal(outcome_.refusal, outcome_.failure, texts_(text::WizardTitle));
+        return false;
+    }
     return true;
 }
 
@@ -301,8 +370,8 @@ void RecoveryRun::RunStages(const engine::VolumeLayout& probed) {
 }
 
 void RecoveryRun::OfferToRemoveEarlierResults() {
-    const std::string turboFolder = outcome_.root + shell::TurboScanSubfolder;
-    const std::string deepFolder = outcome_.root + shell::DeepScanSubfolder;
+    const std::string turboFolder = shell::FolderUnderRoot(outcome_.root, shell::TurboScanSubfolder);
+    const std::string deepFolder = shell::FolderUnderRoot(outcome_.root, shell::DeepScanSubfolder);
     std::error_code ec;
     bool remove = false;
     bool removeDeep = true;
@@ -368,7 +437,7 @@ void RecoveryRun::RunTurboScan() {
     Enter(RunStage::TurboScan);
     OfferToRemoveEarlierResults();
     TurboScanSummary& turbo = outcome_.turbo;
-    turbo.folder = outcome_.root + shell::TurboScanSubfolder;
+    turbo.folder = shell::FolderUnderRoot(outcome_.root, shell::TurboScanSubfolder);
     const auto started = Clock::now();
     bool failed = false;
     support::RuntimeError failure(0, "", "");

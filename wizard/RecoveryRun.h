@@ -58,6 +58,8 @@ enum class RunRefusal {
     NoCard,            // the drive's geometry could not be read, or it has no sectors
     DriveUnreadable,   // the drive cannot be opened (failure names it and why)
     DestinationInTheWay, // a file stands where a result folder must go
+    DestinationOnCard, // the destination lies on the drive being read
+    ReportCopyRefused, // --report names something that exists, or cannot be made
     RunTimeError,      // the signature database (or something else) failed before the scan
     ReportNotCreated   // the run's report could not be created (failure says why)
 };
@@ -88,6 +90,7 @@ struct RecoveryOutcome {
     DeepScanOutcome deep;
     double deepSeconds = 0;
     std::string reportPath;          // the report in the results folder ("" when none was opened)
+    std::string reportFailure;       // why the report's last version could not be written ("" when it was)
 
     // Turbo plus deep: the number the closing question names.
     std::int64_t FilesFound() const { return turbo.found + (deepScanRan ? deep.found : 0); }
@@ -142,6 +145,8 @@ public:
     // The deep scan's one question: replace an existing file (only when no
     // number is left for a name). No, the default, keeps it.
     virtual bool AskToReplaceCarvedFile(const std::string& text, const std::string& title);
+    // The report could not be written whole at the run's end (said once).
+    virtual void ShowReportFailure(const std::string& reason);
 };
 
 class RecoveryRun {
@@ -163,6 +168,7 @@ public:
 private:
     class DeepScanAdapter;
 
+    bool CheckReportCopy();
     bool CheckDrive();
     bool ChooseDestination();
     engine::VolumeLayout ProbeLayout();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -18,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kRecoveredFolder = "My Recovered Mobile Device";
 
 struct ExtensionPicture {
     const char* extension;
@@ -84,7 +84,8 @@ ResultFolder OtherFolder(ResultFolder folder) {
 }
 
 std::string ResultFolderPath(const std::string& destinationRoot, ResultFolder folder) {
-    return destinationRoot + (folder == ResultFolder::TurboScan ? shell::TurboScanSubfolder : shell::DeepScanSubfolder);
+    return shell::FolderUnderRoot(destinationRoot,
+                                  folder == ResultFolder::TurboScan ? shell::TurboScanSubfolder : shell::DeepScanSubfolder);
 }
 
 const std::string& KindName(const ViewerTexts& texts, ResultFolder folder) {
@@ -123,19 +124,46 @@ std::string ThumbnailPicture(const std::string& appFolder, const std::string& fo
     return StockPicturePath(appFolder, picture);
 }
 
-std::vector<std::string> ListResultFiles(const std::string& folder) {
-    std::vector<std::string> names;
+std::vector<ResultFile> ListResultFiles(const std::string& folder, ResultOrder order) {
+    std::vector<ResultFile> files;
     std::error_code ec;
     fs::directory_iterator entries(folder, ec);
-    if (ec) return names;
+    if (ec) return files;
     for (const fs::directory_entry& entry : entries) {
-        std::string name = entry.path().filename().string();
-        if (name.empty() || name.front() == '.') continue;
+        ResultFile file;
+        file.name = entry.path().filename().string();
         std::error_code typeError;
-        if (!entry.is_regular_file(typeError)) continue;
-        names.push_back(std::move(name));
+        if (file.name.empty() || !entry.is_regular_file(typeError)) continue;
+        std::error_code sizeError, timeError;
+        const std::uintmax_t size = entry.file_size(sizeError);
+        file.size = sizeError ? 0 : static_cast<std::uint64_t>(size);
+        const fs::file_time_type written = entry.last_write_time(timeError);
+        if (!timeError) {
+            const auto system = std::chrono::file_clock::to_sys(written);
+            file.modified = std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
+        }
+        files.push_back(std::move(file));
     }
-    std::sort(names.begin(), names.end(), NameBefore);
+    const auto byName = [](const ResultFile& a, const ResultFile& b) { return NameBefore(a.name, b.name); };
+    switch (order) {
+    case ResultOrder::Name: std::sort(files.begin(), files.end(), byName); break;
+    case ResultOrder::Date:
+        std::sort(files.begin(), files.end(), [&](const ResultFile& a, const ResultFile& b) {
+            return a.modified != b.modified ? a.modified < b.modified : byName(a, b);
+        });
+        break;
+    case ResultOrder::Size:
+        std::sort(files.begin(), files.end(), [&](const ResultFile& a, const ResultFile& b) {
+            return a.size != b.size ? a.size < b.size : byName(a, b);
+        });
+        break;
+    }
+    return files;
+}
+
+std::vector<std::string> ListResultFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    for (ResultFile& file : ListResultFiles(folder, ResultOrder::Name)) names.push_back(std::move(file.name));
     return names;
 }
 
@@ -162,7 +190,8 @@ FolderToList PrepareResultFolder(const std::string& destinationRoot, ResultFolde
         platform::MsgBox(texts(11) + "\r\n\r\n" + texts(12), platform::vbInformation, texts(13));
         folderUnavailable = true;
         std::error_code ignored; // a root that is gone cannot take it either
-        fs::create_directory(destinationRoot + kRecoveredFolder, ignored);
+        fs::create_directory(WithoutTrailingSlash(shell::FolderUnderRoot(destinationRoot, shell::RecoveredSubfolder)),
+                             ignored);
         return {};
     }
     // Created, or not creatable for another reason (a file in its place, no

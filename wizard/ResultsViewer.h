@@ -4,6 +4,7 @@
 // desktop associates with it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,9 @@ namespace wizard {
 
 // The viewer's texts: the [ImageViewer] section of the language file,
 // text n at index n - 1 (1 the window caption, 2 lblInfo, 3 Label2, 4 the
-// frame, 5 xpTurbo, 6 xpDeep, 7 butClose, 8 to 19 status and messages).
-inline constexpr int ViewerTextCount = 19;
+// frame, 5 xpTurbo, 6 xpDeep, 7 butClose, 8 to 19 status and messages,
+// 20 the sort list's caption, 21 to 23 its orders: name, date, size).
+inline constexpr int ViewerTextCount = 23;
 
 class ViewerTexts {
 public:
@@ -63,9 +65,23 @@ std::string StockPicturePath(const std::string& appFolder, Picture picture);
 // The picture file of the thumbnail of folder/fileName.
 std::string ThumbnailPicture(const std::string& appFolder, const std::string& folder, const std::string& fileName);
 
-// The files of a folder, as the viewer lists them: regular files only, no
-// hidden ones (a leading point), sorted by name without regard to case.
-// Empty when the folder cannot be read.
+// A recovered file as the viewer lists it.
+struct ResultFile {
+    std::string name;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // seconds since 1970 (UTC)
+};
+
+// The orders the viewer offers; ties go by name.
+enum class ResultOrder { Name, Date, Size };
+
+// The files of a folder, as the viewer lists them: every regular file,
+// hidden ones (a leading point: a phone's recycle bin, a Mac's "._" files)
+// included, in the order asked for; names without regard to case, dates
+// and sizes from the oldest and the smallest. Empty when the folder cannot
+// be read.
+std::vector<ResultFile> ListResultFiles(const std::string& folder, ResultOrder order);
+// Their names, by name.
 std::vector<std::string> ListResultFiles(const std::string& folder);
 
 // The status for an empty folder: text 14, the shown folder's name, text

@@ -66,6 +66,10 @@ bool LooksLikeTiff(const std::uint8_t* b) {
 
 } // namespace
 
+bool TiffLayout::Recognises(const std::uint8_t* first, std::size_t count) {
+    return count >= HeaderBytes && LooksLikeTiff(first);
+}
+
 std::int64_t TiffLayout::Values::Bytes() const { return static_cast<std::int64_t>(count) * TypeSize(type); }
 
 void TiffLayout::Begin(std::int64_t limit) {

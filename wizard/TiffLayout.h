@@ -28,6 +28,10 @@ public:
         Unstructured // no TIFF structure, or one that does not add up
     };
 
+    // Whether the first bytes begin a TIFF ("II" or "MM" and 42, or
+    // Olympus's own mark in the same byte order).
+    static bool Recognises(const std::uint8_t* first, std::size_t count);
+
     // A new file starts; its bytes follow through Feed. limit: the most bytes
     // the file may have; a structure that puts a part beyond it is not
     // trusted (Unstructured).

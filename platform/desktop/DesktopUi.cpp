@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -65,7 +67,10 @@ int DesktopUi::MessageBox(const std::string& text, int style, const std::string&
 std::string DesktopUi::FileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(QApplication::activeWindow(), PlainText(request.prompt));
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    if (request.save) {
+    if (request.folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    } else if (request.save) {
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !(request.flags & OFN_OVERWRITEPROMPT));
     } else {
@@ -74,11 +79,23 @@ std::string DesktopUi::FileDialog(const FileDialogRequest& request) {
     if (!request.startFolder.empty()) dialog.setDirectory(QString::fromStdString(request.startFolder));
     QStringList filters;
     for (const std::string& filter : request.nameFilters) filters << QString::fromStdString(filter);
-    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    if (!filters.isEmpty() && !request.folder) dialog.setNameFilters(filters);
     if (request.save && !request.defaultSuffix.empty())
         dialog.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
     return dialog.selectedFiles().front().toStdString();
+}
+
+bool LoadQtTranslations(const QLocale& locale) {
+    // One translator for the life of the program; a second call replaces
+    // its texts.
+    static QTranslator* translator = nullptr;
+    if (!translator) translator = new QTranslator(QCoreApplication::instance());
+    QCoreApplication::removeTranslator(translator);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(translator);
 }
 
 bool DesktopApplication::notify(QObject* receiver, QEvent* event) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
 
 #include "platform/ui.h"
 
@@ -20,6 +21,11 @@ public:
     // OFN_OVERWRITEPROMPT; an open dialog accepts only existing files.
     std::string FileDialog(const FileDialogRequest& request) override;
 };
+
+// Installs Qt's own texts (the buttons of message boxes, the file dialogs)
+// for the language of locale, from Qt's translations folder; true when
+// they were found. English needs none.
+bool LoadQtTranslations(const QLocale& locale);
 
 // The desktop program's application: an error that a window operation let
 // escape is shown in a critical message box (the operation is abandoned)

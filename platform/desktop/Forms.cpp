@@ -2,7 +2,9 @@
 
 #include <map>
 
+#include <QApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 #include "platform/desktop/WindowConventions.h"
@@ -19,6 +21,21 @@ struct Form {
 std::map<std::string, Form>& Registry() {
     static std::map<std::string, Form> forms;
     return forms;
+}
+
+// The screen of the window in front (the one a new window replaces), else
+// of any window on screen, else the primary one.
+QScreen* ScreenInUse(const QWidget* except) {
+    if (QWidget* active = QApplication::activeWindow(); active && active != except) return active->screen();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != except && window->isVisible() && !window->isMinimized()) return window->screen();
+    return QGuiApplication::primaryScreen();
+}
+
+void CentreOn(QWidget* window, const QScreen* screen) {
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
 }
 
 } // namespace
@@ -55,6 +72,9 @@ QWidget* LoadForm(const std::string& name) {
 QWidget* ShowForm(const std::string& name) {
     QWidget* window = LoadForm(name);
     if (!window) return nullptr;
+    // A window that comes up (new, or back from hiding) takes the middle of
+    // the screen the user is looking at; one already up stays where it is.
+    if (!window->isVisible()) CentreOn(window, ScreenInUse(window));
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();

@@ -33,7 +33,9 @@ QWidget* FindForm(const std::string& name);
 // The loaded window, or a new one (not shown yet); null when the program
 // has no such window.
 QWidget* LoadForm(const std::string& name);
-// LoadForm, then shows it (restored when minimised) and brings it to the front.
+// LoadForm, then shows it (restored when minimised) and brings it to the
+// front. A window that was not on screen is centred on the screen of the
+// window in front, the one it replaces.
 QWidget* ShowForm(const std::string& name);
 // Closes and deletes the window, even one that refuses close requests.
 void Unload(QWidget* window);

@@ -1,6 +1,8 @@
 #include "platform/desktop/WindowConventions.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -175,8 +177,32 @@ void MakePictureLink(QLabel* label, const QString& address, const QPixmap& pictu
     label->setPixmap(picture);
     label->setToolTip(name);
     label->setCursor(Qt::PointingHandCursor);
-    TakeKeyboardFocus(label, true);
+    // A picture is for the mouse: the keyboard reaches the same address
+    // through a text link, and Tab does not stop at a picture.
+    label->setFocusPolicy(Qt::NoFocus);
+    if (!label->findChild<QObject*>(kLinkInputName, Qt::FindDirectChildrenOnly)) {
+        auto* input = new LinkInput(label, true);
+        input->setObjectName(kLinkInputName);
+        label->installEventFilter(input);
+    }
     label->setAccessibleName(name);
+}
+
+void OnChosen(QAbstractButton* option, std::function<void()> chosen) {
+    // A click checks the option first (toggled), then reports itself
+    // (clicked): the flag keeps that click from choosing twice. A press
+    // starts every click afresh.
+    auto checkedByThisClick = std::make_shared<bool>(false);
+    QObject::connect(option, &QAbstractButton::pressed, option, [checkedByThisClick] { *checkedByThisClick = false; });
+    QObject::connect(option, &QAbstractButton::toggled, option, [checkedByThisClick, chosen](bool checked) {
+        if (!checked) return;
+        *checkedByThisClick = true;
+        chosen();
+    });
+    QObject::connect(option, &QAbstractButton::clicked, option, [option, checkedByThisClick, chosen] {
+        if (std::exchange(*checkedByThisClick, false)) return;
+        if (option->isChecked()) chosen();
+    });
 }
 
 void MoveWindowByDragging(QWidget* handle) { handle->installEventFilter(new WindowDrag(handle)); }

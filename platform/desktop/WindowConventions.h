@@ -4,6 +4,7 @@
 // name), a fixed size, no close button, and a colour key for shaped windows.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <QPixmap>
 #include <QString>
 
+class QAbstractButton;
 class QLabel;
 class QWidget;
 
@@ -40,9 +42,16 @@ QString EntryText(const std::vector<std::string>& texts, int entry, const QStrin
 // shown, which its press action follows too. Made again, it shows the new
 // text.
 void MakeLink(QLabel* label, const QString& address, const QString& shown = {});
-// The same for a label that shows picture instead of a text; name is what
-// the screen reader and the tool tip call it.
+// The same for a label that shows picture instead of a text, for the mouse
+// and the screen reader only (Tab passes it by); name is what the screen
+// reader and the tool tip call it.
 void MakePictureLink(QLabel* label, const QString& address, const QPixmap& picture, const QString& name);
+
+// Calls chosen whenever option (a radio button) becomes checked, whatever
+// checked it: a click, the keyboard, the screen reader's toggle action or
+// the program; and when it is clicked while checked already (choosing it
+// again). Never for an option that becomes unchecked.
+void OnChosen(QAbstractButton* option, std::function<void()> chosen);
 
 // Dragging handle (or a child that leaves the mouse to it) with the left
 // button moves its window by the distance the mouse has travelled since the

@@ -108,9 +108,11 @@ void frmMainMenu::BuildControls() {
     }
     body->addLayout(buttons);
 
-    connect(options_, &QButtonGroup::buttonClicked, this, [this] {
-        if (!arrowKeyMove_) butNext->setFocus(Qt::OtherFocusReason);
-    });
+    // Choosing an option, by whatever means, goes on to Next.
+    for (QAbstractButton* option : options_->buttons())
+        OnChosen(option, [this] {
+            if (!arrowKeyMove_) butNext->setFocus(Qt::OtherFocusReason);
+        });
     connect(butNext, &QPushButton::clicked, this, [this] { butNext_Click(); });
     connect(butClose, &QPushButton::clicked, this, [this] { butClose_Click(); });
     connect(titleBar_->aboutArea, &QAbstractButton::clicked, this, [this] { ShowAbout(); });
@@ -217,6 +219,13 @@ void frmMainMenu::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void frmMainMenu::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The keyboard starts at the options: the chosen one, or the first.
+    QAbstractButton* checked = options_->checkedButton();
+    (checked ? checked : optRecover)->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void frmMainMenu::resizeEvent(QResizeEvent* event) {

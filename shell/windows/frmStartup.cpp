@@ -12,6 +12,7 @@
 #include "platform/desktop/Forms.h"
 #include "platform/desktop/WindowConventions.h"
 #include "platform/ui.h"
+#include "shell/DesktopTexts.h"
 #include "shell/Startup.h"
 
 namespace shell {
@@ -35,12 +36,27 @@ frmStartup::frmStartup() : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWind
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    // The words on the picture, in the user's language.
+    const DesktopTexts words = LoadDesktopTexts();
     lblVersion = NewControl<QLabel>(this, "lblVersion");
-    SetCaption(lblVersion, QString::fromStdString(VersionText()));
+    SetCaption(lblVersion, QString::fromStdString(VersionText(words(desktop_text::Version))));
     lblVersion->setGeometry(216, 240, 230, 24);
     QPalette palette = lblVersion->palette();
     palette.setColor(QPalette::WindowText, QColor(0xcd, 0xee, 0xe8));
     lblVersion->setPalette(palette);
+    QFont tagline = font();
+    tagline.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    tagline.setPixelSize(16);
+    lblLine1 = NewControl<QLabel>(this, "lblLine1");
+    lblLine2 = NewControl<QLabel>(this, "lblLine2");
+    int top = 154;
+    for (auto [label, entry] : {std::pair{lblLine1, desktop_text::SplashLine1}, std::pair{lblLine2, desktop_text::SplashLine2}}) {
+        SetCaption(label, QString::fromStdString(words(entry)));
+        label->setFont(tagline);
+        label->setPalette(palette);
+        label->setGeometry(216, top, kPictureSize.width() - 216 - 12, 22);
+        top += 22;
+    }
 
     const TranslucentSettings translucent;
     SetTranslucent(this, QColor(ColorKeyRed, ColorKeyGreen, ColorKeyBlue), translucent.Alpha(),

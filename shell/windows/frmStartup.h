@@ -24,6 +24,8 @@ private:
     const QImage& Picture(qreal pixelRatio);
 
     QLabel* lblVersion;
+    QLabel* lblLine1;
+    QLabel* lblLine2;
     QTimer* Timer1;
     QImage picture_;
 };

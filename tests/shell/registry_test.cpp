@@ -155,9 +155,12 @@ TEST_F(Registry, DestinationRootDefaultsToDocumentsAndIsStored) {
 
 TEST_F(Registry, ChosenDestinationIsUsedAsStored) {
     ASSERT_TRUE(shell::StoreDestinationRoot("/media/backup"));
-    EXPECT_EQ(shell::ReadDestinationRoot(), "/media/backup"); // no slash added
-    EXPECT_EQ(shell::ReadDestinationRoot() + shell::TurboScanSubfolder,
-              "/media/backupMy Recovered Mobile Device/Turbo Scan/");
+    EXPECT_EQ(shell::ReadDestinationRoot(), "/media/backup"); // stored as it is ...
+    // ... and joined with its folders as the folder it names, by every reader.
+    EXPECT_EQ(shell::FolderUnderRoot(shell::ReadDestinationRoot(), shell::TurboScanSubfolder),
+              "/media/backup/My Recovered Mobile Device/Turbo Scan/");
+    EXPECT_EQ(shell::FolderUnderRoot("/media/backup/", shell::RecoveredSubfolder), "/media/backup/My Recovered Mobile Device/");
+    EXPECT_EQ(shell::FolderUnderRoot("", shell::RecoveredSubfolder), "My Recovered Mobile Device/"); // never "/My ..."
     ASSERT_TRUE(shell::StoreDestinationRoot("/media/backup/"));
     EXPECT_EQ(shell::CurrentDestinationRoot(), "/media/backup/");
 

@@ -48,6 +48,7 @@ TEST(DriveList, OnlyRemovableDrivesWithMediaOtherThanTheFloppy) {
     EXPECT_EQ(listing.items[1].drive, 6);
     EXPECT_EQ(tools::DriveFromItem("F: (1.00 GB)"), 6);
     EXPECT_EQ(tools::DriveSizeText(512 * 1024), ".50 MB");
+    EXPECT_EQ(tools::DriveSizeText(256.0 * 1024 * 1024, ','), "256,00 MB"); // as the wizard writes it in German
 
     EXPECT_TRUE(tools::ListRemovableDrives(Drives({})).noDrivesAtAll);
 }

@@ -2,6 +2,7 @@
 // lists and creates, its status texts and opening a file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -68,13 +69,32 @@ TEST_F(ResultsViewer, EmptyFolderStatusNamesTheShownFolderFirst) {
     EXPECT_EQ(EmptyFolderStatus(ViewerTexts(), ResultFolder::DeepScan), ""); // no language file: no crash
 }
 
-TEST_F(ResultsViewer, ListsVisibleFilesOnlySortedByNameWithoutCase) {
+TEST_F(ResultsViewer, ListsEveryFileHiddenOnesTooByNameDateOrSize) {
     const std::string folder = root_ + "list";
-    for (const char* name : {"b.jpg", "A.avi", "00010.jpg", "00002.jpg", ".hidden.jpg", "a.avi"})
+    for (const char* name : {"b.jpg", "A.avi", "00010.jpg", "00002.jpg", ".trashed-1733650000-IMG_1.jpg", "a.avi"})
         Touch(folder + "/" + name);
     fs::create_directories(folder + "/sub.jpg");
-    EXPECT_EQ(ListResultFiles(folder), (std::vector<std::string>{"00002.jpg", "00010.jpg", "A.avi", "a.avi", "b.jpg"}));
+    EXPECT_EQ(ListResultFiles(folder), (std::vector<std::string>{".trashed-1733650000-IMG_1.jpg", "00002.jpg",
+                                                                 "00010.jpg", "A.avi", "a.avi", "b.jpg"}));
     EXPECT_TRUE(ListResultFiles(root_ + "missing").empty());
+
+    const std::string sorted = root_ + "sorted";
+    const auto write = [&](const char* name, std::size_t bytes, int hoursAgo) {
+        std::ofstream(sorted + "/" + name, std::ios::binary) << std::string(bytes, 'x');
+        fs::last_write_time(sorted + "/" + name, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+    };
+    fs::create_directories(sorted);
+    write("c.jpg", 10, 1);
+    write("a.jpg", 30, 2);
+    write("b.jpg", 20, 3);
+    const auto names = [&](ResultOrder order) {
+        std::vector<std::string> shown;
+        for (const ResultFile& file : ListResultFiles(sorted, order)) shown.push_back(file.name);
+        return shown;
+    };
+    EXPECT_EQ(names(ResultOrder::Date), (std::vector<std::string>{"b.jpg", "a.jpg", "c.jpg"}));
+    EXPECT_EQ(names(ResultOrder::Size), (std::vector<std::string>{"c.jpg", "b.jpg", "a.jpg"}));
+    EXPECT_EQ(ListResultFiles(sorted, ResultOrder::Size).back().size, 30u);
 }
 
 TEST_F(ResultsViewer, AMissingResultFolderIsCreatedAndListedEmpty) {

@@ -24,6 +24,7 @@
 #include "platform/desktop/WindowConventions.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "shell/DesktopTexts.h"
 #include "shell/LanguageFile.h"
 #include "shell/VendorLinks.h"
 #include "shell/frmPasser.h"
@@ -119,10 +120,12 @@ void frmAdvTools::BuildControls() {
     addOption(optSecureErase, "optSecureErase", "Securely erase a device");
     addOption(optChangeDir, "optChangeDir", "Change the folder for recovered files");
     addOption(optCDDVD, "optCDDVD", "Recover from a CD or DVD");
+    // Whatever checks an option (mouse, keyboard, screen reader) shows
+    // what goes with it.
     for (QRadioButton* option : {optBackup, optRestore, optSecureErase})
-        connect(option, &QRadioButton::clicked, this, [this] { DeviceOption_Click(); });
+        OnChosen(option, [this] { DeviceOption_Click(); });
     for (QRadioButton* option : {optChangeDir, optCDDVD})
-        connect(option, &QRadioButton::clicked, this, [this] { OtherOption_Click(); });
+        OnChosen(option, [this] { OtherOption_Click(); });
     optionsLayout->addSpacing(8);
     Label2 = WrappedLabel(optionsPage, "Label2");
     optionsLayout->addWidget(Label2);
@@ -314,10 +317,14 @@ void frmAdvTools::cmdGo_Click() {
     switch (GoActionFor(choice)) {
     case GoAction::RunDeviceTool: RunTool(choice); break;
     case GoAction::ChangeDestination: ChangeDestination(); break;
-    case GoAction::CloseForCDDVD:
-        cdDvd_ = true;
+    case GoAction::CloseForCDDVD: {
+        // Nothing here reads a CD or DVD: say so, and back to the main menu.
+        const shell::DesktopTexts words = shell::LoadDesktopTexts();
+        platform::MsgBox(words(shell::desktop_text::CdRomRefused), platform::vbCritical,
+                         words(shell::desktop_text::CdRomRefusedTitle));
         Unload(this);
         break;
+    }
     case GoAction::AskForChoice:
         platform::MsgBox(texts_.chooseOption, platform::vbCritical, texts_.messageTitle);
         break;
@@ -423,7 +430,7 @@ void frmAdvTools::Label18_Click() { shell::OpenAddressOrTell(shell::WebSiteAddre
 
 void frmAdvTools::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && !cdDvd_) ShowForm("frmMainMenu");
+    if (event->isAccepted()) ShowForm("frmMainMenu");
 }
 
 void frmAdvTools::keyPressEvent(QKeyEvent* event) {

@@ -96,7 +96,6 @@ private:
 
     ToolsTexts texts_;
     std::vector<shell::FolderPlace> places_;
-    bool cdDvd_ = false; // Go with the CD/DVD option: the main menu stays hidden
     bool running_ = false;
     std::atomic<bool> stop_{false};
     TransferMeter meter_;

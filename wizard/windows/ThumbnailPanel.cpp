@@ -2,7 +2,10 @@
 
 #include <vector>
 
+#include <algorithm>
+
 #include <QAbstractListModel>
+#include <QFontMetrics>
 #include <QHash>
 #include <QKeyEvent>
 #include <QPainter>
@@ -31,6 +34,10 @@ QPixmap BlankFrame(QSize size) {
     return frame;
 }
 
+// The width a caption's line may take in a cell (the style keeps a margin
+// on either side).
+constexpr int kCaptionMargin = 8;
+
 // Every thumbnail has the same size, with its picture centred in the same
 // box, so that the captions of a row line up whatever the pictures' shapes
 // and a long caption gets its two lines.
@@ -45,6 +52,8 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         option->decorationSize = ThumbnailPanel::PictureBox;
         option->displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
+        // Broken here, so that the style has nothing left to cut.
+        option->text = TwoLineCaption(option->text, option->fontMetrics, cell_.width() - 2 * kCaptionMargin);
     }
 
 private:
@@ -53,10 +62,29 @@ private:
 
 } // namespace
 
+QString TwoLineCaption(const QString& caption, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(caption) <= width) return caption;
+    // The longest start that fits the first line ...
+    int fits = 0;
+    while (fits < caption.size() && metrics.horizontalAdvance(caption.left(fits + 1)) <= width) ++fits;
+    fits = std::max(fits, 1);
+    // ... ending after a separator where one comes late enough.
+    int breakAt = fits;
+    for (int at = fits; at > 0; --at) {
+        if (QStringLiteral("_- .").contains(caption.at(at - 1)) && metrics.horizontalAdvance(caption.left(at)) * 2 >= width) {
+            breakAt = at;
+            break;
+        }
+    }
+    const QString rest = caption.mid(breakAt);
+    return caption.left(breakAt) + QLatin1Char('\n') + metrics.elidedText(rest, Qt::ElideMiddle, width);
+}
+
 class ThumbnailModel : public QAbstractListModel {
 public:
     struct Item {
         QString caption;
+        QString toolTip;
         QString picture;
         QPixmap thumbnail; // null while loading
     };
@@ -73,9 +101,10 @@ public:
         const Item& item = items_[static_cast<std::size_t>(index.row())];
         switch (role) {
         case Qt::DisplayRole:
-        case Qt::ToolTipRole:
         case Qt::AccessibleTextRole:
             return item.caption;
+        case Qt::ToolTipRole:
+            return item.toolTip.isEmpty() ? item.caption : item.toolTip;
         case Qt::DecorationRole:
             if (!item.thumbnail.isNull()) return item.thumbnail;
             // Asked for when it is painted: on screen, so load it next.
@@ -96,10 +125,10 @@ public:
     }
 
     // True when the picture has to be loaded.
-    bool Add(const QString& picture, const QString& caption) {
+    bool Add(const QString& picture, const QString& caption, const QString& toolTip) {
         const int row = rowCount();
         beginInsertRows({}, row, row);
-        Item item{caption, picture, ready_.value(picture)};
+        Item item{caption, toolTip, picture, ready_.value(picture)};
         const bool ready = !item.thumbnail.isNull();
         items_.push_back(std::move(item));
         if (ready) ++loaded_;
@@ -168,8 +197,8 @@ void ThumbnailPanel::Clear() {
     model_->Clear();
 }
 
-void ThumbnailPanel::AddThumbnail(const QString& pictureFile, const QString& caption) {
-    if (model_->Add(pictureFile, caption)) loader_->Request(pictureFile);
+void ThumbnailPanel::AddThumbnail(const QString& pictureFile, const QString& caption, const QString& toolTip) {
+    if (model_->Add(pictureFile, caption, toolTip)) loader_->Request(pictureFile);
 }
 
 int ThumbnailPanel::Count() const { return model_->rowCount(); }

@@ -9,7 +9,15 @@
 #include <QPixmap>
 #include <QString>
 
+class QFontMetrics;
+
 namespace wizard {
+
+// A caption as it fits lines of width: one line when it fits; else two,
+// broken after a "_", "-", " " or "." where the first line is at least
+// half full; a second line that still does not fit loses characters in
+// its middle part (the start of the name and its end stay).
+QString TwoLineCaption(const QString& caption, const QFontMetrics& metrics, int width);
 
 class ThumbnailLoader;
 class ThumbnailModel;
@@ -26,8 +34,9 @@ public:
     // Removes every thumbnail; pictures still loading are dropped.
     void Clear();
     // Adds a thumbnail at the end: the picture of pictureFile, the caption
-    // below it.
-    void AddThumbnail(const QString& pictureFile, const QString& caption);
+    // below it (whole, on up to two lines; shortened in its middle only when
+    // it does not fit them), and its tool tip (the caption when empty).
+    void AddThumbnail(const QString& pictureFile, const QString& caption, const QString& toolTip = {});
     int Count() const;
     // The caption of the thumbnail at index ("" outside the panel).
     QString Caption(int index) const;

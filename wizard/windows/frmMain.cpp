@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 #include "platform/desktop/WindowConventions.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "shell/DestinationChoice.h"
 #include "shell/DestinationFolder.h"
 #include "shell/VendorLinks.h"
 
@@ -35,7 +37,6 @@ using namespace platform::desktop;
 FormRegistration registration("frmMain", [] { return new frmMain; });
 
 constexpr int kDesignWidth = 640;
-constexpr const char* kResultsFolder = "My Recovered Mobile Device";
 // What Label5 links to; its click opens the results folder of the moment.
 const QString kResultsLink = QStringLiteral("results");
 
@@ -179,9 +180,13 @@ void frmMain::BuildControls() {
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^/\\\\\\x00-\\x1f]{0,40}")), EditFilenamePrefix));
     LabelPrefix->setBuddy(EditFilenamePrefix);
     LabelDestPath = NewCaption("LabelDestPath", 53, "Destination folder:");
+    // Typed or browsed for; either way checked before it is stored.
     EditDestPath = NewControl<QLineEdit>(this, "EditDestPath");
-    EditDestPath->setReadOnly(true);
     LabelDestPath->setBuddy(EditDestPath);
+    connect(EditDestPath, &QLineEdit::editingFinished, this, [this] { EditDestPath_Change(); });
+    butBrowse = NewControl<QPushButton>(this, "butBrowse");
+    SetCaption(butBrowse, QStringLiteral("Browse..."));
+    connect(butBrowse, &QPushButton::clicked, this, [this] { butBrowse_Click(); });
 
     // While a run goes on, the drive row names the drive being scanned.
     lblScanDrive = NewValue("lblScanDrive");
@@ -205,7 +210,8 @@ void frmMain::BuildControls() {
     frame->addWidget(LabelPrefix, 5, 0);
     frame->addWidget(EditFilenamePrefix, 5, 1);
     frame->addWidget(LabelDestPath, 6, 0);
-    frame->addWidget(EditDestPath, 6, 1, 1, 3);
+    frame->addWidget(EditDestPath, 6, 1, 1, 2);
+    frame->addWidget(butBrowse, 6, 3);
     frame->setColumnStretch(1, 1);
     frame->setColumnStretch(3, 1);
 
@@ -252,8 +258,6 @@ void frmMain::BuildControls() {
     statistics->addWidget(LabelInfoReadErrors, 2, 3);
     statistics->addWidget(lblCur, 3, 0);
     statistics->addWidget(lblCurrent, 3, 1, 1, 3);
-    statistics->addWidget(LabelStatus, 4, 0);
-    statistics->addWidget(LabelInfoStatus, 4, 1, 1, 3);
     statistics->addWidget(LabelProgress, 5, 0);
     statistics->addWidget(ProgressBar, 5, 1, 1, 2);
     statistics->addWidget(pbValue, 5, 3);
@@ -302,6 +306,12 @@ void frmMain::BuildControls() {
     layout->addWidget(lblInfo);
     layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
     layout->addWidget(searchOrStatistics_);
+    // The status line, before, during and after a run: a drive that cannot
+    // be read says so here, beside a Start that stays disabled.
+    auto* status = new QHBoxLayout;
+    status->addWidget(LabelStatus);
+    status->addWidget(LabelInfoStatus, 1);
+    layout->addLayout(status);
     layout->addSpacing(lblInfo->fontMetrics().lineSpacing() / 2);
     layout->addWidget(XPFrame201);
     layout->addStretch(1);
@@ -359,12 +369,13 @@ void frmMain::Form_Load() {
     showAllDrives_ = false;
     RemoveCloseItem(this);
     texts_ = LoadWizardTexts();
+    words_ = shell::LoadDesktopTexts();
+    SetCaption(butBrowse, QString::fromStdString(words_(shell::desktop_text::Browse)));
     decimalSeparator_ = UserDecimalSeparator();
     ApplyTexts();
     for (QWidget* hidden : std::initializer_list<QWidget*>{
              lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-             LabelInfoReadErrors, lblCur, lblCurrent, LabelStatus, LabelInfoStatus, LabelProgress, ProgressBar,
-             pbValue, Label5})
+             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, Label5})
         hidden->hide();
     buttonStartEnabled_ = false;
     buttonCancelEnabled_ = false;
@@ -400,7 +411,13 @@ void frmMain::ListDrives() {
         LabelInfoMedia->clear();
         LabelInfoBytesPerSec->clear();
         LabelInfoCapacity->clear();
+        // The search status says why: no status line beside it.
+        LabelInfoStatus->clear();
+        LabelStatus->hide();
+        LabelInfoStatus->hide();
     } else {
+        LabelStatus->show();
+        LabelInfoStatus->show();
         lblSelect->show();
         DriveBox->show();
         DriveBox->setCurrentIndex(0);
@@ -435,7 +452,7 @@ void frmMain::SelectDrive(char letter) {
     LabelInfoMedia->clear();
     LabelInfoBytesPerSec->clear();
     LabelInfoCapacity->clear();
-    const DriveChoice choice = ChooseDrive(letter, decimalSeparator_);
+    const DriveChoice choice = ChooseDrive(letter, decimalSeparator_, words_);
     driveReadable_ = choice.readable;
     if (choice.readable) {
         LabelInfoMedia->setText(Q(choice.mediaText));
@@ -456,6 +473,9 @@ void frmMain::SelectDrive(char letter) {
 
 void frmMain::UpdateButtons() {
     xpbutStart->setEnabled(!running_ && !finished_ && buttonStartEnabled_ && selectedLetter_ != 0);
+    xpbutStart->setDefault(xpbutStart->isEnabled()); // Enter presses it
+    EditDestPath->setEnabled(!running_);
+    butBrowse->setEnabled(!running_);
     xpbutBack->setEnabled(!running_ && command1Enabled_);
     xpbutRescan->setEnabled(!running_);
     butGetAll->setEnabled(!running_);
@@ -567,8 +587,57 @@ void frmMain::Command1() {
 }
 
 void frmMain::Label5_Click() {
-    const std::string folder = EditDestPath->text().toStdString() + kResultsFolder;
+    const std::string folder = shell::FolderUnderRoot(EditDestPath->text().toStdString(), shell::RecoveredSubfolder);
     ShellExecuteA(nullptr, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void frmMain::EditDestPath_Change() {
+    if (running_) return;
+    const std::string typed = EditDestPath->text().toStdString();
+    if (typed == shell::CurrentDestinationRoot()) return;
+    UseDestination(typed);
+}
+
+void frmMain::butBrowse_Click() {
+    if (running_) return;
+    platform::FileDialogRequest request;
+    request.folder = true;
+    request.prompt = words_(shell::desktop_text::ChooseDestination);
+    request.startFolder = shell::PresetFolder();
+    const std::string chosen = platform::Ui().FileDialog(request);
+    if (!chosen.empty()) UseDestination(chosen);
+}
+
+// The same check for a typed and a chosen folder; a folder that does not
+// pass is named in a message and the stored root stays.
+void frmMain::UseDestination(const std::string& typed) {
+    const std::string folder = shell::TypedFolder(typed);
+    if (!shell::IsUsableDestination(folder)) {
+        EditDestPath->setText(Q(shell::CurrentDestinationRoot()));
+        platform::MsgBox(words_(shell::desktop_text::DestinationNotAFolder) + "\r\n\r\n" + typed,
+                         platform::vbExclamation, words_(shell::desktop_text::DestinationTitle));
+        return;
+    }
+    const std::string root = shell::DestinationRootFor(folder);
+    shell::StoreDestinationRoot(root);
+    EditDestPath->setText(Q(root));
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    // Enter presses the focused button, else Start when it may be pressed;
+    // in a text field it only ends the typing.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        QWidget* focused = focusWidget();
+        if (auto* button = qobject_cast<QPushButton*>(focused); button && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+        if (!qobject_cast<QLineEdit*>(focused) && xpbutStart->isEnabled()) {
+            xpbutStart->animateClick();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmMain::OpenWebSite() { shell::OpenAddressOrTell(shell::WebSiteAddress, windowTitle().toStdString()); }

@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include "shell/DesktopTexts.h"
 #include "wizard/DriveList.h"
 #include "wizard/RecoveryRun.h"
 #include "wizard/WizardTexts.h"
@@ -33,6 +34,9 @@ public:
     // database is released, so that the next Start loads it again.
     ~frmMain() override;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void BuildControls();
     void ApplyTexts();
@@ -50,6 +54,9 @@ private:
     void ButtonCancel();
     void Command1();
     void Label5_Click();
+    void EditDestPath_Change();
+    void butBrowse_Click();
+    void UseDestination(const std::string& typed);
     void OpenWebSite();
     void EnterScanningLook();
     void EnterIdleLook();
@@ -71,6 +78,7 @@ private:
     QLabel* NewValue(const char* name);
 
     WizardTexts texts_;
+    shell::DesktopTexts words_;
     char decimalSeparator_ = '.';
     bool showAllDrives_ = false;
     char selectedLetter_ = 0;
@@ -109,6 +117,7 @@ private:
     QLineEdit* EditFilenamePrefix;
     QLabel* LabelDestPath;
     QLineEdit* EditDestPath;
+    QPushButton* butBrowse;
     QLabel* lblStatistics;
     QLabel* lblNoFiles;
     QLabel* lblFileFound;

@@ -1,14 +1,17 @@
 #include "wizard/windows/frmView.h"
 
+#include <iterator>
+
+#include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,6 +44,18 @@ std::string ProgramFolderForWindows() {
 
 QString FileNameText(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
 
+// A thumbnail's tool tip: its name, size and date, in the user's language.
+QString FileToolTip(const ResultFile& file) {
+    const QLocale locale;
+    const QString size = locale.formattedDataSize(static_cast<qint64>(file.size), 2, QLocale::DataSizeTraditionalFormat);
+    const QString date = locale.toString(QDateTime::fromSecsSinceEpoch(file.modified), QLocale::ShortFormat);
+    return FileNameText(file.name) + QLatin1Char('\n') + size + QStringLiteral(" · ") + date;
+}
+
+// The viewer's texts 20 to 23: the sort list's caption and its orders.
+constexpr int kSortCaption = 20;
+constexpr ResultOrder kOrders[] = {ResultOrder::Name, ResultOrder::Date, ResultOrder::Size};
+
 } // namespace
 
 frmView::frmView() : QWidget(nullptr), AppFolder(ProgramFolderForWindows()) {
@@ -49,8 +64,6 @@ frmView::frmView() : QWidget(nullptr), AppFolder(ProgramFolderForWindows()) {
     RemoveCloseItem(this);
     LoadTexts();
     SetFixedDesignSize(this, kDesignWidth);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmView::SetAppFolder(const QString& folder) {
@@ -70,11 +83,17 @@ void frmView::BuildControls() {
     XPFrame201 = NewControl<QGroupBox>(this, "XPFrame201");
     xpTurbo = NewControl<QRadioButton>(XPFrame201, "xpTurbo");
     xpDeep = NewControl<QRadioButton>(XPFrame201, "xpDeep");
+    lblSort = NewControl<QLabel>(XPFrame201, "lblSort");
+    cboSort = NewControl<QComboBox>(XPFrame201, "cboSort");
+    for (int n = 0; n < 3; ++n) cboSort->addItem(QString());
+    lblSort->setBuddy(cboSort);
     auto* options = new QHBoxLayout(XPFrame201);
     options->addWidget(xpTurbo);
     options->addSpacing(24);
     options->addWidget(xpDeep);
     options->addStretch();
+    options->addWidget(lblSort);
+    options->addWidget(cboSort);
 
     lblStatus = NewControl<QLabel>(this, "lblStatus");
     lblStatus->setWordWrap(true);
@@ -118,12 +137,14 @@ void frmView::BuildControls() {
     layout->addLayout(buttons);
 
     setTabOrder(xpTurbo, xpDeep);
-    setTabOrder(xpDeep, ImgThumb);
+    setTabOrder(xpDeep, cboSort);
+    setTabOrder(cboSort, ImgThumb);
     setTabOrder(ImgThumb, butClose);
     setTabOrder(butClose, Label18);
 
-    connect(xpTurbo, &QRadioButton::clicked, this, [this] { xpTurbo_Click(); });
-    connect(xpDeep, &QRadioButton::clicked, this, [this] { xpDeep_Click(); });
+    OnChosen(xpTurbo, [this] { ChooseFolder(ResultFolder::TurboScan); });
+    OnChosen(xpDeep, [this] { ChooseFolder(ResultFolder::DeepScan); });
+    connect(cboSort, &QComboBox::currentIndexChanged, this, [this] { cboSort_Change(); });
     connect(ImgThumb, &ThumbnailPanel::ThumbnailClicked, this, [this](int index) { ImgThumb_Click(index); });
     connect(butClose, &QPushButton::clicked, this, [this] { butClose_Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
@@ -139,6 +160,8 @@ void frmView::LoadTexts() {
     SetCaption(xpTurbo, QStringLiteral("Turbo Scan"));
     SetCaption(xpDeep, QStringLiteral("Deep Scan"));
     SetCaption(butClose, QStringLiteral("Close"));
+    SetCaption(lblSort, QStringLiteral("Sort by:"));
+    const QString orders[] = {QStringLiteral("Name"), QStringLiteral("Date"), QStringLiteral("Size")};
 
     ViewerText = LoadViewerTexts(shell::LanguageName());
     const std::vector<std::string>& texts = ViewerText.Entries();
@@ -149,6 +172,9 @@ void frmView::LoadTexts() {
     SetCaption(xpTurbo, texts, 5);
     SetCaption(xpDeep, texts, 6);
     SetCaption(butClose, texts, 7);
+    SetCaption(lblSort, texts, kSortCaption);
+    for (int n = 0; n < 3; ++n) cboSort->setItemText(n, EntryText(texts, kSortCaption + 1 + n, orders[n]));
+    cboSort->setAccessibleName(lblSort->text());
     ImgThumb->setAccessibleName(Label2->text());
 }
 
@@ -164,27 +190,25 @@ void frmView::showEvent(QShowEvent* event) {
 void frmView::Form_Load() {
     FolderUnavailable = false;
     const ResultFolder first = InitialFolder(DestinationRoot());
-    (first == ResultFolder::DeepScan ? xpDeep : xpTurbo)->setChecked(true);
-    if (xpDeep->isChecked()) ShowFolder(ResultFolder::DeepScan);
-    else if (xpTurbo->isChecked()) ShowFolder(ResultFolder::TurboScan);
+    QRadioButton* option = first == ResultFolder::DeepScan ? xpDeep : xpTurbo;
+    if (option->isChecked()) ChooseFolder(first);
+    else option->setChecked(true); // which shows its folder
     ImgThumb->setFocus();
 }
 
-void frmView::xpTurbo_Click() { ChooseFolder(xpTurbo, ResultFolder::TurboScan, xpDeep); }
-
-void frmView::xpDeep_Click() { ChooseFolder(xpDeep, ResultFolder::DeepScan, xpTurbo); }
-
-void frmView::ChooseFolder(QRadioButton* chosen, ResultFolder folder, QRadioButton* other) {
+void frmView::ChooseFolder(ResultFolder folder) {
     ImgThumb->Clear();
     ThumbFiles.clear();
     Timer1->stop();
     lblStatus->hide();
-    if (chosen->isChecked()) {
-        ShowFolder(folder);
-    } else {
-        other->setChecked(true);
-        ShowFolder(OtherFolder(folder));
-    }
+    ShowFolder(folder);
+}
+
+void frmView::cboSort_Change() {
+    const int index = cboSort->currentIndex();
+    if (index < 0 || index >= static_cast<int>(std::size(kOrders))) return;
+    order_ = kOrders[index];
+    if (loaded_ && (xpTurbo->isChecked() || xpDeep->isChecked())) ChooseFolder(shown_);
 }
 
 std::string frmView::DestinationRoot() const {
@@ -199,12 +223,14 @@ void frmView::ShowFolder(ResultFolder folder) {
     const FolderToList listing = PrepareResultFolder(root, folder, FolderUnavailable, ViewerText);
     if (!listing.available) return;
     listedFolder_ = listing.folder;
-    ThumbFiles = ListResultFiles(listedFolder_);
+    const std::vector<ResultFile> files = ListResultFiles(listedFolder_, order_);
     ImgThumb->setToolTip(FileNameText(listedFolder_));
-    BuildThumbnails();
+    BuildThumbnails(files);
 }
 
-void frmView::BuildThumbnails() {
+void frmView::BuildThumbnails(const std::vector<ResultFile>& files) {
+    ThumbFiles.clear();
+    for (const ResultFile& file : files) ThumbFiles.push_back(file.name);
     if (ThumbFiles.empty()) {
         SetCaption(lblStatus, QString::fromStdString(EmptyFolderStatus(ViewerText, shown_)));
         lblStatus->show();
@@ -213,8 +239,9 @@ void frmView::BuildThumbnails() {
     SetCaption(lblStatus, QString::fromStdString(ViewerText(17)));
     lblStatus->show();
     Timer1->start();
-    for (const std::string& name : ThumbFiles)
-        ImgThumb->AddThumbnail(FileNameText(ThumbnailPicture(AppFolder, listedFolder_, name)), FileNameText(name));
+    for (const ResultFile& file : files)
+        ImgThumb->AddThumbnail(FileNameText(ThumbnailPicture(AppFolder, listedFolder_, file.name)), FileNameText(file.name),
+                               FileToolTip(file));
 }
 
 void frmView::Timer1_Timer() {

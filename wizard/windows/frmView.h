@@ -17,6 +17,7 @@
 
 #include "wizard/ResultsViewer.h"
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -50,11 +51,10 @@ private:
     void BuildControls();
     void LoadTexts();
     void Form_Load();
-    void xpTurbo_Click();
-    void xpDeep_Click();
-    void ChooseFolder(QRadioButton* chosen, ResultFolder folder, QRadioButton* other);
+    void ChooseFolder(ResultFolder folder);
+    void cboSort_Change();
     void ShowFolder(ResultFolder folder);
-    void BuildThumbnails();
+    void BuildThumbnails(const std::vector<ResultFile>& files);
     void ImgThumb_Click(int index);
     void butClose_Click();
     void Label18_Click();
@@ -66,6 +66,8 @@ private:
     QGroupBox* XPFrame201;
     QRadioButton* xpTurbo;
     QRadioButton* xpDeep;
+    QLabel* lblSort;
+    QComboBox* cboSort;
     QLabel* lblStatus;
     ThumbnailPanel* ImgThumb;
     QLineEdit* EditDestPath;
@@ -82,6 +84,7 @@ private:
     // panel's order.
     std::string listedFolder_;
     std::vector<std::string> ThumbFiles;
+    ResultOrder order_ = ResultOrder::Name;
     bool loaded_ = false;
 };
 

@@ -22,6 +22,10 @@ inline std::uint32_t ReadLe32(ByteView bytes, std::size_t at) {
     return ReadLe16(bytes, at) | (static_cast<std::uint32_t>(ReadLe16(bytes, at + 2)) << 16);
 }
 
+inline std::uint64_t ReadLe64(ByteView bytes, std::size_t at) {
+    return ReadLe32(bytes, at) | (static_cast<std::uint64_t>(ReadLe32(bytes, at + 4)) << 32);
+}
+
 inline std::int32_t ReadLeI32(ByteView bytes, std::size_t at) { return static_cast<std::int32_t>(ReadLe32(bytes, at)); }
 
 // Fills out (a std::array of bytes) from at; bytes past the end of the span become 0.

@@ -50,6 +50,9 @@ struct FileDialogRequest {
     std::string startFolder;
     std::vector<std::string> nameFilters;
     std::string defaultSuffix;
+    // Choose an existing folder instead of a file (flags, filters and
+    // suffix do not apply).
+    bool folder = false;
 };
 
 class UiServices {

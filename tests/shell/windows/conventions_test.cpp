@@ -166,6 +166,44 @@ TEST(DesktopUi, MessageBoxesShowTheStyleAndAnswerWithTheKeys) {
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
+// German users read Qt's own buttons in German: the translations are
+// installed with the program (qt6-translations-l10n).
+TEST(DesktopUi, QtsOwnButtonsSpeakTheUsersLanguage) {
+    ASSERT_TRUE(LoadQtTranslations(QLocale(QLocale::German, QLocale::Germany)));
+    QStringList captions;
+    QTimer::singleShot(0, [&captions] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* button : box->buttons()) captions << button->text().remove('&');
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    DesktopUi ui;
+    ui.MessageBox("Löschen?", platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2, "Frage");
+    LoadQtTranslations(QLocale(QLocale::English));
+    EXPECT_TRUE(captions.contains("Ja")) << captions.join(", ").toStdString();
+    EXPECT_TRUE(captions.contains("Nein")) << captions.join(", ").toStdString();
+}
+
+// A folder chooser shows folders only and gives the folder chosen.
+TEST(DesktopUi, AFolderDialogGivesAFolder) {
+    QTemporaryDir folder;
+    QDir(folder.path()).mkdir("Pictures");
+    platform::FileDialogRequest request;
+    request.folder = true;
+    request.startFolder = folder.path().toStdString();
+    bool foldersOnly = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        foldersOnly = dialog->fileMode() == QFileDialog::Directory;
+        dialog->selectFile(folder.filePath("Pictures"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    DesktopUi ui;
+    EXPECT_EQ(ui.FileDialog(request), folder.filePath("Pictures").toStdString());
+    EXPECT_TRUE(foldersOnly);
+}
+
 // A backup's dialog opens where asked, offers card images first, and a
 // name typed without an extension becomes an .img.
 TEST(DesktopUi, FileDialogsOpenAtTheStartFolderWithTheFilters) {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -131,6 +132,26 @@ TEST_F(MainMenu, ClickingAnOptionGoesToNextButArrowKeysStayInTheOptions) {
     QTest::keyClick(Find(menu, "optRecover"), Qt::Key_Down);
     EXPECT_TRUE(Find<QRadioButton>(menu, "optView")->isChecked());
     EXPECT_TRUE(Find(menu, "optView")->hasFocus());
+}
+
+TEST_F(MainMenu, ComesUpCentredWithTheFirstOptionFocusedAndTheScreenReadersToggleChooses) {
+    QWidget* menu = OpenMenu();
+    menu->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(menu));
+    EXPECT_EQ(QApplication::focusWidget(), Find(menu, "optRecover"));
+    const QRect screen = menu->screen()->availableGeometry();
+    EXPECT_LE((menu->geometry().center() - screen.center()).manhattanLength(), 4);
+    // Hidden (a wizard in front) and moved away, it comes back in the middle.
+    menu->hide();
+    menu->move(screen.topLeft());
+    ShowForm("frmMainMenu");
+    EXPECT_LE((menu->geometry().center() - screen.center()).manhattanLength(), 4);
+
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(Find(menu, "optView"));
+    ASSERT_TRUE(view && view->actionInterface());
+    view->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(Find<QRadioButton>(menu, "optView")->isChecked());
+    EXPECT_EQ(menu->focusWidget(), Find(menu, "butNext"));
 }
 
 TEST_F(MainMenu, HelpLeavesTheMenuWithoutInputUntilTheAboutWindowCloses) {

@@ -1,6 +1,7 @@
 // The tools window, driven by clicks on the offscreen platform: the drive
 // list and its prompt, the three tools on an attached card with scripted
 // dialogs and answers, Stop, the folder chooser, and leaving the window.
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -17,6 +18,7 @@
 #include "ToolFixture.h"
 #include "platform/desktop/Forms.h"
 #include "tests/windows/Eventually.h"
+#include "shell/DesktopTexts.h"
 #include "shell/DestinationFolder.h"
 #include "shell/LanguageFile.h"
 #include "shell/RegistryStuff.h"
@@ -220,7 +222,7 @@ TEST_F(ToolsWindowTest, TheFolderChooserStoresTheChosenFolderOnlyOnOK) {
     EXPECT_TRUE(Control<QRadioButton>("optBackup")->isVisible());
 }
 
-TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuExceptForTheCdDvdOption) {
+TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuAndTheCdDvdOptionSaysItCannotFirst) {
     // A stand-in main menu, registered once for the whole test program.
     static const platform::desktop::FormRegistration menu("frmMainMenu", [] {
         auto* stub = new QWidget;
@@ -240,7 +242,25 @@ TEST_F(ToolsWindowTest, LeavingShowsTheMainMenuExceptForTheCdDvdOption) {
     Click("optCDDVD");
     Click("cmdGo");
     ASSERT_SOON(window_.isNull());
-    EXPECT_EQ(platform::desktop::FindForm("frmMainMenu"), nullptr);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    const shell::DesktopTexts words = shell::LoadDesktopTexts();
+    EXPECT_EQ(ui.boxes[0].text, words(shell::desktop_text::CdRomRefused));
+    EXPECT_EQ(ui.boxes[0].title, words(shell::desktop_text::CdRomRefusedTitle));
+    EXPECT_EQ(ui.boxes[0].style, platform::vbCritical);
+    shown = platform::desktop::FindForm("frmMainMenu");
+    ASSERT_TRUE(shown); // the program goes on
+    EXPECT_TRUE(shown->isVisible());
+}
+
+TEST_F(ToolsWindowTest, AToolChosenByTheScreenReadersToggleListsTheCards) {
+    Attach(std::make_shared<MemoryVolume>(512ull << 20, 512, 4096));
+    QAccessibleInterface* backup = QAccessible::queryAccessibleInterface(Control<QRadioButton>("optBackup"));
+    ASSERT_TRUE(backup && backup->actionInterface());
+    backup->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(Control<QRadioButton>("optBackup")->isChecked());
+    EXPECT_TRUE(DriveItems().contains("D: (512.00 MB)"));
+    EXPECT_TRUE(Control<QComboBox>("DriveBox")->isVisibleTo(window_));
+    EXPECT_TRUE(Control<QPushButton>("cmdGo")->isEnabled());
 }
 
 } // namespace

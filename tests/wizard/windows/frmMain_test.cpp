@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -26,11 +27,13 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "shell/DestinationChoice.h"
 #include "shell/DestinationFolder.h"
 #include "shell/VendorLinks.h"
 #include "support/ProgramFolder.h"
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
+#include "tests/windows/Eventually.h"
 #include "wizard/WizardState.h"
 #include "wizard/WizardTexts.h"
 
@@ -414,6 +417,59 @@ TEST_F(WizardWindow, WithoutACardOnlyRescanIsPossible) {
         ASSERT_NE(accessible, nullptr);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
     }
+}
+
+TEST_F(WizardWindow, AnUnreadableDriveSaysSoBesideADisabledStartAndEnterStartsAReadableOne) {
+    platform::AttachVolume(std::make_shared<ZeroVolume>(0), "empty reader");
+    const char blank = AttachBlankCard("blank.img");
+    QWidget* window = Open();
+    QTest::mouseClick(Find<QPushButton>("butGetAll"), Qt::LeftButton);
+    auto* box = Find<QComboBox>("DriveBox");
+    ASSERT_EQ(box->count(), 2);
+    const int reader = box->itemText(0).contains(QString("%1:").arg(blank)) ? 1 : 0;
+    box->setCurrentIndex(reader);
+    emit box->activated(reader);
+    EXPECT_TRUE(Find<QLabel>("LabelInfoStatus")->isVisible());
+    EXPECT_EQ(Shown("LabelInfoStatus"), T(50));
+    EXPECT_FALSE(Find<QPushButton>("xpbutStart")->isEnabled());
+
+    Pick(blank);
+    EXPECT_EQ(Shown("LabelInfoStatus"), T(18));
+    EXPECT_TRUE(Find<QPushButton>("xpbutStart")->isDefault());
+    EXPECT_EQ(Find<QLabel>("Label11")->focusPolicy(), Qt::NoFocus); // a picture is not a stop for Tab
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Return);
+    ASSERT_SOON(ui.Titled(T(20)) != nullptr); // the run went through: no files on a blank card
+}
+
+TEST_F(WizardWindow, TheDestinationIsTypedOrBrowsedForAndAFolderThatIsNotThereIsRefused) {
+    Open();
+    auto* field = Find<QLineEdit>("EditDestPath");
+    const std::string stored = shell::CurrentDestinationRoot();
+    EXPECT_EQ(field->text().toStdString(), stored);
+    field->setText(QString::fromStdString((folder_ / "missing").string()));
+    emit field->editingFinished();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].style, platform::vbExclamation);
+    EXPECT_NE(ui.boxes[0].text.find((folder_ / "missing").string()), std::string::npos);
+    EXPECT_EQ(shell::CurrentDestinationRoot(), stored);
+    EXPECT_EQ(field->text().toStdString(), stored);
+
+    fs::create_directories(folder_ / "typed");
+    field->setText(QString::fromStdString((folder_ / "typed").string())); // no "/" at the end
+    emit field->editingFinished();
+    EXPECT_EQ(shell::CurrentDestinationRoot(), (folder_ / "typed").string() + "/");
+
+    fs::create_directories(folder_ / "browsed");
+    ui.QueueFileAnswer((folder_ / "browsed").string());
+    QTest::mouseClick(Find<QPushButton>("butBrowse"), Qt::LeftButton);
+    ASSERT_EQ(ui.dialogs.size(), 1u);
+    EXPECT_TRUE(ui.dialogs[0].folder);
+    EXPECT_EQ(shell::CurrentDestinationRoot(), (folder_ / "browsed").string() + "/");
+    EXPECT_EQ(field->text().toStdString(), (folder_ / "browsed").string() + "/");
+    EXPECT_EQ(ui.boxes.size(), 1u);
 }
 
 TEST_F(WizardWindow, TheIconAndTheAddressOpenTheWebSite) {

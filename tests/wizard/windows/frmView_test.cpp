@@ -9,6 +9,9 @@
 
 #include <QAccessible>
 #include <QBuffer>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLocale>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
@@ -235,6 +238,57 @@ TEST_F(ResultsViewerWindow, TheWebSiteLinkOpensTheSiteFromTheKeyboardAndSaysWhen
     ASSERT_EQ(ui_.boxes.size(), 1u);
     EXPECT_NE(ui_.boxes[0].text.find(shell::WebSiteAddress), std::string::npos);
     EXPECT_EQ(ui_.boxes[0].style, platform::vbExclamation);
+}
+
+TEST_F(ResultsViewerWindow, HiddenFilesShowUnderARootWithoutItsSlashAndTheScreenReadersToggleSwitchesFolders) {
+    Write(turbo_ + ".trashed-1733650000-IMG_20241208_101500.jpg", Jpeg({40, 30}, Qt::red));
+    Write(turbo_ + "._DSC00001.JPG", "AppleDouble");
+    Write(turbo_ + "DSC00001.JPG", Jpeg({40, 30}, Qt::blue));
+    Write(deep_ + "00001.mov", std::string(3000, 'm').c_str());
+    Write(deep_ + "00002.mov", "m");
+    std::string withoutSlash = root_;
+    withoutSlash.pop_back();
+    window_ = ShowResultsViewer(support::ProgramFolder(), withoutSlash);
+    ASSERT_TRUE(window_);
+    panel_ = window_->findChild<ThumbnailPanel*>("ImgThumb");
+    ASSERT_SOON(panel_->Count() == 3);
+    EXPECT_EQ(panel_->Caption(0), "._DSC00001.JPG");
+    EXPECT_EQ(panel_->Caption(1), ".trashed-1733650000-IMG_20241208_101500.jpg");
+    EXPECT_FALSE(fs::exists(withoutSlash + "My Recovered Mobile Device")); // nothing made beside the root
+    EXPECT_TRUE(ui_.boxes.empty());
+
+    // Checked by the screen reader, not by a click: the deep scan's files.
+    QAccessibleInterface* deep = QAccessible::queryAccessibleInterface(Option("xpDeep"));
+    ASSERT_TRUE(deep && deep->actionInterface());
+    deep->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(Option("xpDeep")->isChecked());
+    ASSERT_EQ(panel_->Count(), 2);
+    EXPECT_EQ(panel_->Caption(0), "00001.mov");
+    // Sorted by size the small one comes first; the tool tip gives the size.
+    auto* sort = window_->findChild<QComboBox*>("cboSort");
+    ASSERT_TRUE(sort);
+    sort->setCurrentIndex(2);
+    ASSERT_EQ(panel_->Count(), 2);
+    EXPECT_EQ(panel_->Caption(0), "00002.mov");
+    const QString tip = panel_->model()->index(1, 0).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.startsWith("00001.mov\n")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QLocale().formattedDataSize(3000, 2, QLocale::DataSizeTraditionalFormat))) << tip.toStdString();
+}
+
+TEST(Thumbnails, CaptionsKeepWholeNamesOnTwoLinesAndShortenOnlyTheirMiddle) {
+    const QFontMetrics metrics(QApplication::font());
+    const int width = metrics.horizontalAdvance(QStringLiteral("IMG_20241208_1015"));
+    EXPECT_EQ(TwoLineCaption("IMG_1.jpg", metrics, width), "IMG_1.jpg");
+    const QString dated = "IMG_20241208_101500.jpg";
+    const QString twoLines = TwoLineCaption(dated, metrics, width);
+    EXPECT_EQ(twoLines, "IMG_20241208_\n101500.jpg"); // broken after "_", nothing lost
+    const QString longName = ".trashed-1733650000-IMG_20241208_101500_HDR_portrait_edited.jpg";
+    const QStringList lines = TwoLineCaption(longName, metrics, width).split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(longName.startsWith(lines[0]));
+    EXPECT_TRUE(lines[1].endsWith(".jpg")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QChar(0x2026)));
+    for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), width);
 }
 
 TEST_F(ResultsViewerWindow, ThousandsOfPhotosArriveWhileTheRestStillLoad) {

@@ -9,7 +9,7 @@
 
 struct evp_md_ctx_st;
 
-namespace wizard {
+namespace engine {
 
 class Sha256 {
 public:
@@ -29,4 +29,4 @@ private:
 // The SHA-256 of a file's contents; empty when it cannot be read.
 std::string Sha256OfFile(const std::string& path);
 
-} // namespace wizard
+} // namespace engine

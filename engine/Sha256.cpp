@@ -1,4 +1,4 @@
-#include "wizard/Sha256.h"
+#include "engine/Sha256.h"
 
 #include <fstream>
 #include <new>
@@ -6,7 +6,7 @@
 
 #include <openssl/evp.h>
 
-namespace wizard {
+namespace engine {
 
 Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
     if (!context_ || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1) {
@@ -47,4 +47,4 @@ std::string Sha256OfFile(const std::string& path) {
     return hash.HexDigest();
 }
 
-} // namespace wizard
+} // namespace engine
