@@ -7,6 +7,7 @@
 
 #include "engine/FileHelpers.h"
 #include "support/RuntimeError.h"
+#include "wizard/Carver.h"
 #include "wizard/DeepScan.h"
 
 namespace wizard {
@@ -53,6 +54,7 @@ std::string CarvedFileWriter::NextFreeName(std::int64_t& nextNumber) {
 
 void CarvedFileWriter::Open() {
     writeFailed_ = false;
+    held_.clear();
     std::string why;
     const std::string folder = path_.substr(0, path_.rfind('/') + 1);
     if (output_.Open(folder, &why)) return;
@@ -64,18 +66,45 @@ void CarvedFileWriter::Open() {
 }
 
 bool CarvedFileWriter::Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
-    if (output_.Write(data, size, start, count)) return true;
-    writeFailed_ = true;
-    return false;
+    constexpr auto Hold = static_cast<std::size_t>(MaxTrimBytes);
+    if (count <= 0 || start < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size) {
+        return Flush(held_.size()) && output_.Write(data, size, start, count);
+    }
+    const auto bytes = static_cast<std::size_t>(count);
+    if (bytes >= Hold) {
+        const auto now = static_cast<std::int32_t>(bytes - Hold);
+        const bool written = Flush(held_.size()) && (now == 0 || output_.Write(data, size, start, now));
+        held_.assign(data + start + (bytes - Hold), data + start + bytes);
+        if (!written) writeFailed_ = true;
+        return written;
+    }
+    held_.insert(held_.end(), data + start, data + start + bytes);
+    return held_.size() <= Hold || Flush(held_.size() - Hold);
+}
+
+// Writes the first count bytes held back.
+bool CarvedFileWriter::Flush(std::size_t count) {
+    if (count == 0) return true;
+    const bool written = output_.Write(held_.data(), held_.size(), 0, static_cast<std::int32_t>(count));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (!written) writeFailed_ = true;
+    return written;
+}
+
+void CarvedFileWriter::Trim(std::int64_t bytes) {
+    const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(bytes, 0, static_cast<std::int64_t>(held_.size())));
+    held_.resize(held_.size() - drop);
 }
 
 // What counts is what reached the disk: the writer buffers, so a full
 // destination may only show at the close.
 CarvedFileWriter::Closed CarvedFileWriter::Close(std::int64_t& nextNumber) {
-    const std::int64_t given = output_.BytesWritten();
     Closed result;
-    const bool closed = output_.Close();
     result.writeFailed = writeFailed_;
+    if (output_.IsOpen()) Flush(held_.size());
+    held_.clear();
+    const std::int64_t given = output_.BytesWritten();
+    const bool closed = output_.Close();
     const std::string folder = path_.substr(0, path_.rfind('/') + 1);
     const std::string name = output_.Commit(
         path_.substr(folder.size()), [this, &nextNumber] { return NextFreeName(nextNumber); }, &result.why);

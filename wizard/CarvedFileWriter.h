@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/NewOutputFile.h"
 #include "platform/wintypes.h"
@@ -35,8 +36,11 @@ public:
     // nothing more could be carved.
     void Open();
     // Appends count bytes of data from index start. False when they did not
-    // all reach the writer; the file is then marked as failed.
+    // all reach the writer; the file is then marked as failed. The file's
+    // last bytes (MaxTrimBytes) are held back until Close, for Trim.
     bool Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    // Drops the file's last bytes given to Write (at most those held back).
+    void Trim(std::int64_t bytes);
 
     struct Closed {
         bool whole = false;       // every byte given reached the disk
@@ -66,8 +70,11 @@ private:
     std::string extension_;
     std::string name_;
     std::string path_;
+    bool Flush(std::size_t count);
+
     engine::NewOutputFile output_;
     bool writeFailed_ = false;
+    std::vector<BYTE> held_; // the file's last bytes, not yet written
     // File names in the folder: the free-name search tests them without
     // asking the file system, however many there are.
     std::unordered_set<std::string> namesInUse_;

@@ -39,17 +39,19 @@ Carver::~Carver() { DropSignature(); }
 
 CarveDecision Carver::Examine(const SectorView& view) {
     CarveDecision decision;
-    std::optional<Start> start = FindStart(view);
+    bool fed = false;
+    std::optional<Start> start = FindStart(view, fed, decision.previousEnd);
     if (start) {
         decision.action = carving_ ? CarveAction::EndPreviousAndStart : CarveAction::Start;
         BeginFile(std::move(*start), view);
+        fed = false;
     } else if (carving_) {
         decision.action = CarveAction::Continue;
     } else {
         return decision;
     }
-    walk_.Feed(view.bytes + view.at, static_cast<std::size_t>(view.length));
-    const std::optional<std::int32_t> end = TestForEnd(view);
+    if (!fed) walk_.Feed(view.bytes + view.at, static_cast<std::size_t>(view.length));
+    const std::optional<FileEnd> end = TestForEnd(view);
     const std::optional<std::int64_t> hidden = HiddenStart(end.has_value());
     if (end) {
         carving_ = false;
@@ -84,9 +86,11 @@ void Carver::Drop() {
 
 // Whether a file starts at this sector. A start inside the file being
 // carved where its structure puts a part of it (a preview, a thumbnail in a
-// segment) belongs to that file; while the structure is still being read,
-// such a start is remembered in case the structure does not hold.
-std::optional<Carver::Start> Carver::FindStart(const SectorView& view) {
+// segment, the inside of a box) belongs to that file; while the structure is
+// still being read, such a start is remembered in case it does not hold.
+// The structure is asked once it has been fed the sector (fed is then set);
+// when the start ends the file, previousEnd says where.
+std::optional<Carver::Start> Carver::FindStart(const SectorView& view, bool& fed, FileEnd& previousEnd) {
     IFileSignature* found = nullptr;
     BSTR extension = nullptr;
     VARIANT_BOOL matched = VARIANT_FALSE;
@@ -94,10 +98,15 @@ std::optional<Carver::Start> Carver::FindStart(const SectorView& view) {
     Start start{found, platform::Utf8FromBstr(extension)};
     SysFreeString(extension);
     ThrowIfFailed(hr, "FindMatchingStart");
+    if (matched != VARIANT_FALSE && carving_) {
+        walk_.Feed(view.bytes + view.at, static_cast<std::size_t>(view.length));
+        fed = true;
+    }
     if (matched == VARIANT_FALSE || BelongsToFile(view)) {
         if (found) found->Release();
         return std::nullopt;
     }
+    if (carving_) previousEnd = EndBeforeThisSector();
     return start;
 }
 
@@ -105,6 +114,19 @@ bool Carver::BelongsToFile(const SectorView& view) {
     if (!carving_ || !walk_.Holds(fileOffset_)) return false;
     if (walk_.GetState() == FileWalk::State::Walking) claimedStarts_.push_back({view.sector, fileOffset_});
     return true;
+}
+
+// The file being carved ends before this sector, where a start was found:
+// exactly where its structure ended, when that lies before the sector.
+FileEnd Carver::EndBeforeThisSector() const {
+    FileEnd end;
+    if (walk_.GetState() != FileWalk::State::Ended) return end;
+    const std::int64_t behind = fileOffset_ - walk_.End();
+    if (behind >= 0 && behind <= MaxTrimBytes) {
+        end.trim = behind;
+        end.rule = CarvedEndRule::Structure;
+    }
+    return end;
 }
 
 void Carver::BeginFile(Start start, const SectorView& view) {
@@ -164,27 +186,32 @@ void Carver::ReadEndPatternStarts() {
 }
 
 // The end tests for this sector, on a start sector with the new file's
-// rule and offset 0: the bytes of the sector that end the file, if it ends
-// here.
-std::optional<std::int32_t> Carver::TestForEnd(const SectorView& view) {
+// rule and offset 0: where the file ends, if it ends here. A structure that
+// checks out says where; while it is still being read, or when there is
+// none, the end patterns and the fixed size do.
+std::optional<FileEnd> Carver::TestForEnd(const SectorView& view) {
     // A file that has reached 4 GiB ends with the sector before this one.
-    if (fileOffset_ >= MaxFileBytes) return 0;
-    if (auto end = StructureEnd(view)) return end;
-    if (!signature_) return std::nullopt;
+    if (fileOffset_ >= MaxFileBytes) return FileEnd{0, 0, CarvedEndRule::SizeLimit};
+    const FileWalk::State state = walk_.GetState();
+    if (state == FileWalk::State::Ended) return StructureEnd(view);
+    if (!signature_ || (state == FileWalk::State::Walking && !fixedLength_)) return std::nullopt;
     return PatternEnd(view);
 }
 
-// A file whose structure was read whole ends where the structure says.
-std::optional<std::int32_t> Carver::StructureEnd(const SectorView& view) const {
-    if (walk_.GetState() != FileWalk::State::Ended) return std::nullopt;
+// A file whose structure was read whole ends where the structure says: in
+// this sector, or before it when the walk saw only now that the bytes were
+// no longer part of it. One whose end lies further on goes on.
+std::optional<FileEnd> Carver::StructureEnd(const SectorView& view) const {
     const std::int64_t left = walk_.End() - fileOffset_;
-    if (left <= 0 || left > view.length) return std::nullopt;
-    return static_cast<std::int32_t>(left);
+    if (left > view.length) return std::nullopt;
+    if (left < -MaxTrimBytes) return FileEnd{0, 0, CarvedEndRule::NextStart};
+    if (left <= 0) return FileEnd{0, -left, CarvedEndRule::Structure};
+    return FileEnd{static_cast<std::int32_t>(left), 0, CarvedEndRule::Structure};
 }
 
 // End patterns count only past the file's header: one inside it ends a
 // picture embedded there. The fixed size ends a file too.
-std::optional<std::int32_t> Carver::PatternEnd(const SectorView& view) {
+std::optional<FileEnd> Carver::PatternEnd(const SectorView& view) {
     std::int64_t headerLeft = 0;
     if (endSequenceCount_ != 0) {
         const std::int64_t from = walk_.EndPatternsFrom();
@@ -210,12 +237,16 @@ std::optional<std::int32_t> Carver::PatternEnd(const SectorView& view) {
     }
     std::optional<std::int64_t> patternEnd;
     if (ended != VARIANT_FALSE && endPoint != None) patternEnd = endPoint;
-    if (fixedLength_) return FixedLengthEnd(view, patternEnd);
+    if (fixedLength_) {
+        const std::optional<std::int32_t> end = FixedLengthEnd(view, patternEnd);
+        if (!end) return std::nullopt;
+        return FileEnd{*end, 0, CarvedEndRule::FixedSize};
+    }
     if (headerLeft == 0) {
-        if (auto end = PatternAcrossSectors(view)) return end;
+        if (auto end = PatternAcrossSectors(view)) return FileEnd{*end, 0, CarvedEndRule::EndPattern};
     }
     if (!patternEnd) return std::nullopt;
-    return Clamped(*patternEnd - view.at + 1, view.length);
+    return FileEnd{Clamped(*patternEnd - view.at + 1, view.length), 0, CarvedEndRule::EndPattern};
 }
 
 // The library looks for end patterns within one sector's window: a pattern

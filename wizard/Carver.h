@@ -16,6 +16,7 @@
 #include "Typhex.h"
 #include "platform/com.h"
 #include "platform/wintypes.h"
+#include "wizard/DeepScanHost.h"
 #include "wizard/FileWalk.h"
 
 namespace wizard {
@@ -29,12 +30,28 @@ enum class CarveAction {
     GoBack,              // a start the file claimed must be carved: see CarveDecision::goBackTo
 };
 
+// Where a file ends: the bytes of the sector being examined that are its
+// last (0 to the sector's), less trim bytes before that sector that its
+// structure showed, only then, not to be its own (at most MaxTrimBytes).
+struct FileEnd {
+    std::int32_t bytes = 0;
+    std::int64_t trim = 0;
+    CarvedEndRule rule = CarvedEndRule::NextStart;
+};
+
+// A walk sees that bytes no longer belong to a file only once it has their
+// header: never more than this behind.
+constexpr std::int64_t MaxTrimBytes = 65536;
+
 struct CarveDecision {
     CarveAction action = CarveAction::Skip;
-    // End: the bytes of this sector that are the file's last (0 to the
-    // sector's). Start, EndPreviousAndStart: set when the new file also
-    // ends in this sector. GoBack: set when the file would have ended here.
-    std::optional<std::int32_t> endBytes;
+    // End: where the file ends in this sector. Start, EndPreviousAndStart:
+    // set when the new file also ends in this sector. GoBack: set when the
+    // file would have ended here.
+    std::optional<FileEnd> endBytes;
+    // EndPreviousAndStart: how the file being carved ended (with the sector
+    // before, less its trim).
+    FileEnd previousEnd;
     // GoBack: the claiming file ends before this drive sector (as far as its
     // bytes are not written yet) and a file starts there: the scan reads on
     // from it. When it cannot go back, the file goes on as Continue (or End
@@ -85,14 +102,15 @@ private:
         std::string extension;
     };
 
-    std::optional<Start> FindStart(const SectorView& view);
+    std::optional<Start> FindStart(const SectorView& view, bool& fed, FileEnd& previousEnd);
     bool BelongsToFile(const SectorView& view);
+    FileEnd EndBeforeThisSector() const;
     void BeginFile(Start start, const SectorView& view);
     void ReadEndRule();
     void ReadEndPatternStarts();
-    std::optional<std::int32_t> TestForEnd(const SectorView& view);
-    std::optional<std::int32_t> StructureEnd(const SectorView& view) const;
-    std::optional<std::int32_t> PatternEnd(const SectorView& view);
+    std::optional<FileEnd> TestForEnd(const SectorView& view);
+    std::optional<FileEnd> StructureEnd(const SectorView& view) const;
+    std::optional<FileEnd> PatternEnd(const SectorView& view);
     std::optional<std::int32_t> PatternAcrossSectors(const SectorView& view);
     void KeepTail(const SectorView& view);
     std::optional<std::int32_t> FixedLengthEnd(const SectorView& view, std::optional<std::int64_t> patternEnd) const;

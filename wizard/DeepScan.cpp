@@ -63,7 +63,7 @@ private:
     void Apply(const CarveDecision& decision);
     bool GoBack(const CarveDecision& decision);
     void StartFile();
-    void EndFile(int failureText);
+    void EndFile(const FileEnd& end, int failureText);
     void EndOfBlock();
     void LoseSectors(const SectorRun& run);
     void Finish();
@@ -117,6 +117,7 @@ private:
     std::int64_t pendingBytes_ = 0;
     std::int64_t carveStart_ = 0; // the drive byte of its first sector
     std::string carveType_;       // the extension that matched there
+    CarvedEndRule endRule_ = CarvedEndRule::NextStart; // what ended it
     bool abort_ = false;
 
     // Counters.
@@ -289,8 +290,9 @@ void ScanRun::Apply(const CarveDecision& decision) {
     case CarveAction::Skip:
         return;
     case CarveAction::EndPreviousAndStart:
-        // The file being carved ends with the sector before.
-        if (WriterOpen()) EndFile(TextWriteFailedAtStart);
+        // The file being carved ends with the sector before (or, as its
+        // structure says, a little before that).
+        if (WriterOpen()) EndFile(decision.previousEnd, TextWriteFailedAtStart);
         StartFile();
         break;
     case CarveAction::Start:
@@ -303,8 +305,8 @@ void ScanRun::Apply(const CarveDecision& decision) {
     }
     if (!WriterOpen()) return;
     if (decision.endBytes) {
-        pendingBytes_ += *decision.endBytes;
-        EndFile(TextWriteFailedAtEnd);
+        pendingBytes_ += decision.endBytes->bytes;
+        EndFile(*decision.endBytes, TextWriteFailedAtEnd);
     } else {
         pendingBytes_ += sectorBytes_;
     }
@@ -323,7 +325,7 @@ bool ScanRun::GoBack(const CarveDecision& decision) {
         const std::int64_t pendingAt = blockFirst_ * bytesPerSector_ + pendingStart_;
         pendingBytes_ =
             std::clamp<std::int64_t>(decision.goBackTo * bytesPerSector_ - pendingAt, 0, pendingBytes_);
-        EndFile(TextWriteFailedAtEnd);
+        EndFile(FileEnd{}, TextWriteFailedAtEnd);
     }
     carver_->Drop();
     return true;
@@ -348,7 +350,13 @@ void ScanRun::StartFile() {
     carveType_ = carver_->Extension();
 }
 
-void ScanRun::EndFile(int failureText) {
+void ScanRun::EndFile(const FileEnd& end, int failureText) {
+    // Bytes the structure disowned late are dropped: first from those not
+    // yet handed over, then from those the writer holds back.
+    const std::int64_t unpend = std::min(end.trim, pendingBytes_);
+    pendingBytes_ -= unpend;
+    writer_->Trim(end.trim - unpend);
+    endRule_ = end.rule;
     if (pendingBytes_ > 0) {
         WritePending(failureText);
         pendingBytes_ = 0;
@@ -397,6 +405,7 @@ void ScanRun::Finish() {
         if (early && host_.StopRequested()) {
             CloseFile(CarvedFileEnd::CutByStop);
         } else {
+            endRule_ = CarvedEndRule::DriveEnd;
             CloseFile(early && abort_ ? CarvedFileEnd::CutByError : CarvedFileEnd::Complete);
         }
         host_.ShowCurrentFile(writer_->Name());
@@ -469,6 +478,7 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
     totalBytesWritten_ += closed.bytes;
     host_.FileCarved(writer_->Path(), closed.bytes, how);
     host_.FileCarvedDigest(writer_->Path(), closed.sha256);
+    host_.FileCarvedEndRule(writer_->Path(), how == CarvedFileEnd::Complete ? endRule_ : CarvedEndRule::CutShort);
     host_.FileCarvedFrom(writer_->Path(), carveStart_, carveType_);
 }
 

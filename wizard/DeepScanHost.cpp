@@ -4,6 +4,19 @@
 
 namespace wizard {
 
+const char* CarvedEndRuleName(CarvedEndRule rule) {
+    switch (rule) {
+    case CarvedEndRule::Structure: return "format structure";
+    case CarvedEndRule::EndPattern: return "end pattern";
+    case CarvedEndRule::FixedSize: return "fixed size";
+    case CarvedEndRule::NextStart: return "next start";
+    case CarvedEndRule::SizeLimit: return "size limit";
+    case CarvedEndRule::DriveEnd: return "drive end";
+    case CarvedEndRule::CutShort: return "cut short";
+    }
+    return "";
+}
+
 void DeepScanHost::ShowMessage(const std::string& text, int style, const std::string& title) {
     platform::MsgBox(text, style, title);
 }

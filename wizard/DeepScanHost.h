@@ -22,6 +22,20 @@ enum class CarvedFileEnd {
     NotWrittenWhole,       // the destination did not take all its bytes
 };
 
+// What told where a carved file ends.
+enum class CarvedEndRule {
+    Structure,  // its own structure (boxes, chunks, frames...), to the exact byte
+    EndPattern, // its type's end pattern
+    FixedSize,  // its type's fixed size
+    NextStart,  // the next file's start
+    SizeLimit,  // the 4 GiB a carved file may have
+    DriveEnd,   // the drive's end
+    CutShort,   // an unreadable sector, Stop or an error (see CarvedFileEnd)
+};
+
+// The report's words for it: "format structure", "end pattern", ...
+const char* CarvedEndRuleName(CarvedEndRule rule);
+
 class DeepScanHost {
 public:
     virtual ~DeepScanHost() = default;
@@ -70,6 +84,8 @@ public:
     // Between FileCarved and FileCarvedFrom: the SHA-256 of the bytes written
     // ("" when unknown).
     virtual void FileCarvedDigest(const std::string& path, const std::string& sha256) { (void)path, (void)sha256; }
+    // Between FileCarvedDigest and FileCarvedFrom: what told where it ends.
+    virtual void FileCarvedEndRule(const std::string& path, CarvedEndRule rule) { (void)path, (void)rule; }
     // Right after FileCarved: where on the drive the carve started (in bytes
     // from the drive's first sector) and the extension of the type that
     // matched there. For a record of the run.

@@ -303,7 +303,9 @@ void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
         !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
     xml += "    <tq:saved scan=\"deep\" type=\"" + XmlText(file.Type) + "\" size=\"" + std::to_string(file.Bytes) +
-           "\" complete=\"" + (file.Complete ? "1" : "0") + "\">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
+           "\" complete=\"" + (file.Complete ? "1" : "0") + "\"";
+    if (!file.EndRule.empty()) xml += " end=\"" + XmlText(file.EndRule) + "\"";
+    xml += ">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
     Append(xml);
 }

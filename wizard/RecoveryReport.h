@@ -44,6 +44,7 @@ struct CarvedFileReport {
     std::string Type;
     bool Complete = true;
     std::string Sha256;  // of the bytes written; "" when unknown
+    std::string EndRule; // what told where it ends ("format structure", ...); "" when unknown
 };
 
 // CompletedWithErrors: the scans ran to their end, but files were cut short

@@ -69,6 +69,7 @@ public:
         run_.view_.FileCarved(path, bytes, how);
     }
     void FileCarvedDigest(const std::string&, const std::string& sha256) override { lastDigest_ = sha256; }
+    void FileCarvedEndRule(const std::string&, CarvedEndRule rule) override { lastEndRule_ = CarvedEndRuleName(rule); }
     // Follows FileCarved for the same file.
     void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) override {
         if (!run_.report_) return;
@@ -79,6 +80,7 @@ public:
         file.Type = extension;
         file.Complete = lastHow_ == CarvedFileEnd::Complete;
         file.Sha256 = std::exchange(lastDigest_, std::string());
+        file.EndRule = std::exchange(lastEndRule_, std::string());
         run_.report_->AddCarvedFile(file);
     }
     void ShowMessage(const std::string& text, int style, const std::string& title) override {
@@ -96,6 +98,7 @@ private:
     std::int64_t lastBytes_ = 0;
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
     std::string lastDigest_;
+    std::string lastEndRule_;
 };
 
 void RecoveryView::ShowEngineError(const std::string& message) {

@@ -5,7 +5,7 @@
 // Their directories (IFDs) say where every part of the file lies; the
 // furthest byte any of them reaches is the file's end.
 //
-// Like FileHeader, the walk is fed the file's bytes in order. It keeps the
+// Like the other format walkers, the walk is fed the file's bytes in order. It keeps the
 // first bytes of the file to read directories and value arrays that lie
 // behind the bytes already fed, and waits for those that lie ahead (a
 // directory written after the image data). It gives up on anything that does

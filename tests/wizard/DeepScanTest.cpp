@@ -161,10 +161,10 @@ TEST_F(DeepScanTest, CarvesRealJpegsWholeAcrossBlocksWithTheShippedDatabase) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(DeepScanTest, AJpegWhoseSectorTailIsNotZeroRunsToTheNextStart) {
+TEST_F(DeepScanTest, AJpegWhoseSectorTailIsNotZeroEndsAtItsEoi) {
     if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
     // On a used card the slack after a photo holds old bytes: its end
-    // pattern is not accepted and the file ends before the next photo.
+    // pattern alone would not be accepted, but its structure ends it.
     Card card(400, 0x5A);
     const auto photo = MakeJpeg(320, 240, 4);
     card.Put(8, photo);
@@ -175,14 +175,13 @@ TEST_F(DeepScanTest, AJpegWhoseSectorTailIsNotZeroRunsToTheNextStart) {
     EXPECT_EQ(Run(Shipped()), 2);
     const auto names = CarvedNames();
     ASSERT_EQ(names.size(), 2u);
-    const auto carved = Carved(names[0]);
-    EXPECT_EQ(carved, card.Range(8, (200 - 8) * Sector));
-    EXPECT_TRUE(std::equal(photo.begin(), photo.end(), carved.begin()));
+    EXPECT_EQ(Carved(names[0]), photo);
 }
 
-TEST_F(DeepScanTest, CarvesAGifByItsEndAndAWaveUpToTheNextStart) {
+TEST_F(DeepScanTest, CarvesAGifAndAWaveByTheirStructureAndABrokenWaveUpToTheNextStart) {
     if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
-    // A WAVE file has no end pattern: it runs until the next start.
+    // A WAVE file has no end pattern: its RIFF size ends it, mid-sector; one
+    // whose size runs past the card's end runs until the next start.
     std::vector<std::uint8_t> wave = Bytes({'R', 'I', 'F', 'F', 0x24, 0x10, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
                                             16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0,
                                             'd', 'a', 't', 'a', 0, 0x10, 0, 0});
@@ -195,16 +194,20 @@ TEST_F(DeepScanTest, CarvesAGifByItsEndAndAWaveUpToTheNextStart) {
     const auto gif = Bytes({0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0xFF, 0xFF,
                             0xFF, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00,
                             0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
-    Card card(64);
+    auto broken = wave;
+    broken[7] = 0x7F;
+    Card card(64, 0x5A);
     card.Put(3, wave);
-    card.Put(20, gif);
+    card.Put(20, broken);
+    card.Put(40, gif);
     Attach(card);
     host.sectorsAtOnce = 8;
 
-    EXPECT_EQ(Run(Shipped()), 2);
-    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"00001.WAV", "00002.GIF"}));
-    EXPECT_EQ(Carved("00001.WAV"), card.Range(3, 17 * Sector));
-    EXPECT_EQ(Carved("00002.GIF"), gif);
+    EXPECT_EQ(Run(Shipped()), 3);
+    EXPECT_EQ(CarvedNames(), (std::vector<std::string>{"00001.WAV", "00002.WAV", "00003.GIF"}));
+    EXPECT_EQ(Carved("00001.WAV"), wave);
+    EXPECT_EQ(Carved("00002.WAV"), card.Range(20, 20 * Sector));
+    EXPECT_EQ(Carved("00003.GIF"), gif);
 }
 
 // Photos as cameras write them: an end pattern inside the header (the
