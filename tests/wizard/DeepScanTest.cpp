@@ -210,6 +210,42 @@ TEST_F(DeepScanTest, CarvesAGifAndAWaveByTheirStructureAndABrokenWaveUpToTheNext
     EXPECT_EQ(Carved("00003.GIF"), gif);
 }
 
+// An MP3's last frame ends two bytes before a sector boundary, and those
+// two bytes look like the sync of a further frame: the walk sees only with
+// the next sector that they are not. The file still ends at its last frame,
+// whether the next sector starts a photo or holds old bytes, and whether
+// the bytes to drop were written already (a block ends there) or not.
+TEST_F(DeepScanTest, AFileWhoseStructureEndsJustBeforeTheSectorItWasSeenInEndsExactly) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    std::vector<std::uint8_t> mp3 = Bytes({'I', 'D', '3', 3, 0, 0, 0, 0, 3, 0x4F}); // a tag of 463 bytes
+    mp3.resize(mp3.size() + 463, 0);
+    for (int frame = 0; frame < 5; ++frame) {
+        const auto header = Bytes({0xFF, 0xFB, 0x90, 0x00}); // 417 bytes at 128 kbit/s, 44.1 kHz
+        mp3.insert(mp3.end(), header.begin(), header.end());
+        mp3.resize(mp3.size() + 413, static_cast<std::uint8_t>(0x11 * (frame + 1)));
+    }
+    ASSERT_EQ(mp3.size(), 5 * Sector - 2);
+    const auto photo = MakeJpeg(100, 100, 6);
+    for (const std::int32_t atOnce : {5, 64}) {
+        Card card(40, 0x5A);
+        card.Put(0, mp3);
+        card.Put(4, Bytes({0xFF, 0xFB}), Sector - 2);
+        card.Put(5, photo);
+        card.Put(20, mp3);
+        card.Put(24, Bytes({0xFF, 0xFB}), Sector - 2);
+        Attach(card);
+        host.sectorsAtOnce = atOnce;
+        host.root = (root_ / std::to_string(atOnce)).string() + "/";
+        wizard::Wizard().NextFileNumber = 0;
+
+        EXPECT_EQ(Run(Shipped()), 3);
+        const fs::path folder = root_ / std::to_string(atOnce) / "My Recovered Mobile Device" / "Deep Scan";
+        EXPECT_EQ(ReadAll(folder / "00001.MP3"), mp3) << atOnce;
+        EXPECT_EQ(ReadAll(folder / "00002.JPG"), photo) << atOnce;
+        EXPECT_EQ(ReadAll(folder / "00003.MP3"), mp3) << atOnce;
+    }
+}
+
 // Photos as cameras write them: an end pattern inside the header (the
 // thumbnail's, the preview's, each followed by zeros) does not end the photo,
 // even when the header runs across blocks.
