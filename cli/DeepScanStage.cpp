@@ -112,11 +112,16 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     default:
         break;
     }
-    // A file that did not reach the disk whole is a failure, however the scan ended.
-    if (o.filesNotWritten > 0 && outcome != RunOutcome::Stopped) outcome = RunOutcome::Failed;
+    // A file that did not reach the disk whole, or that unreadable sectors
+    // cut short, is a failure, however the scan ended.
+    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0) && outcome != RunOutcome::Stopped) {
+        outcome = RunOutcome::Failed;
+    }
     char secondsText[32];
     std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
-    out_ << "Deep scan " << EndText(o.end) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved, "
+    // Files cut short by unreadable sectors: as the report says it.
+    const bool withErrors = o.end == wizard::DeepScanEnd::ReadFailure && o.filesCutAtUnreadableSectors > 0;
+    out_ << "Deep scan " << (withErrors ? "completed with errors" : EndText(o.end)) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved, "
          << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << " written";
     if (o.incompleteFiles > 0) out_ << ", " << o.incompleteFiles << " incomplete";
     if (o.filesNotWritten > 0) out_ << ", " << o.filesNotWritten << " not written whole";

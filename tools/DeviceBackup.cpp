@@ -19,6 +19,7 @@
 #include "support/RuntimeError.h"
 #include "tools/AdvTools.h"
 #include "tools/ToolFrame.h"
+#include "wizard/SectorSource.h"
 
 namespace tools {
 
@@ -92,14 +93,7 @@ std::string ChooseNewImageFile() {
 // The bytes that follow the last whole sector of the drive, which sector
 // reads cannot name: read straight through the drive's handle.
 bool ReadPartialSector(engine::DriveNumber drive, std::uint64_t offset, std::uint8_t* buffer, DWORD count) {
-    std::vector<std::uint8_t> none;
-    if (!engine::DriveTableEntry(drive).Handle && !engine::ReadSectors(drive, 0, 0, none)) return false;
-    HANDLE handle = engine::DriveTableEntry(drive).Handle;
-    LONG high = static_cast<LONG>(offset >> 32);
-    if (SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return false;
-    DWORD done = 0;
-    return ReadFile(handle, buffer, count, &done, nullptr) && done == count;
+    return wizard::ReadDriveBytes(drive, offset, buffer, count) == static_cast<std::int64_t>(count);
 }
 
 // One block of the image: whole sectors, and at the very end of the drive

@@ -24,10 +24,6 @@ constexpr std::int32_t DeepScanBufferSize = 2048001;
 constexpr std::int32_t DeepScanMaxBlockBytes = 2048000;
 // A file reaching this size ends (at exactly this size).
 constexpr std::int64_t DeepScanMaxFileBytes = 4294967296LL;
-// After this many unreadable sectors in a row the scan skips ahead, in steps
-// that start at this many sectors and double while the drive stays
-// unreadable (up to a hundredth of the drive).
-constexpr std::int64_t DeepScanSkipAfterBadSectors = 16;
 
 // The folder below the destination root that receives the carved files.
 std::string DeepScanFolder(const std::string& destinationRoot);
@@ -67,6 +63,7 @@ struct DeepScanOutcome {
     std::int64_t unreadableSectors = 0; // sectors whose bytes could not be read
     std::int64_t skippedSectors = 0;    // of those, the ones skipped without a try
     std::int32_t incompleteFiles = 0;   // cut by an unreadable sector, Stop or an error
+    std::int32_t filesCutAtUnreadableSectors = 0; // of those, the ones cut by an unreadable sector
     std::int32_t filesNotWritten = 0;   // not written whole to the destination
 };
 

@@ -1,8 +1,9 @@
 // What the deep scan needs from the window that runs it: its inputs, the
 // counters and texts it keeps up to date, and the Stop flag. The recovery
 // wizard implements it over its controls; tranquo-cli over the console.
-// Questions and messages do not go through here: the scan asks them through
-// platform::MsgBox, and pending events run through platform::DoEvents.
+// The scan's messages and its one question come here too; by default they go
+// to the user-interface services (platform::MsgBox). Pending events run
+// through platform::DoEvents.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,20 @@ enum class CarvedFileEnd {
     CutByError,            // a run-time error ended the scan: incomplete
     NotWrittenWhole,       // the destination did not take all its bytes
 };
+
+// What told where a carved file ends.
+enum class CarvedEndRule {
+    Structure,  // its own structure (boxes, chunks, frames...), to the exact byte
+    EndPattern, // its type's end pattern
+    FixedSize,  // its type's fixed size
+    NextStart,  // the next file's start
+    SizeLimit,  // the 4 GiB a carved file may have
+    DriveEnd,   // the drive's end
+    CutShort,   // an unreadable sector, Stop or an error (see CarvedFileEnd)
+};
+
+// The report's words for it: "format structure", "end pattern", ...
+const char* CarvedEndRuleName(CarvedEndRule rule);
 
 class DeepScanHost {
 public:
@@ -69,12 +84,21 @@ public:
     // Between FileCarved and FileCarvedFrom: the SHA-256 of the bytes written
     // ("" when unknown).
     virtual void FileCarvedDigest(const std::string& path, const std::string& sha256) { (void)path, (void)sha256; }
+    // Between FileCarvedDigest and FileCarvedFrom: what told where it ends.
+    virtual void FileCarvedEndRule(const std::string& path, CarvedEndRule rule) { (void)path, (void)rule; }
     // Right after FileCarved: where on the drive the carve started (in bytes
     // from the drive's first sector) and the extension of the type that
     // matched there. For a record of the run.
     virtual void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) {
         (void)path, (void)startOffset, (void)extension;
     }
+
+    // A message of the scan: its text, the message-box style (icon and
+    // buttons, platform::vb...) and its title.
+    virtual void ShowMessage(const std::string& text, int style, const std::string& title);
+    // The scan's one question: replace an existing file (asked only when no
+    // number is left for a name). No, the default, keeps it.
+    virtual bool AskToReplace(const std::string& text, const std::string& title);
 
     // Set by Stop; the scan clears it when it starts and tests it before
     // every sector.

@@ -57,6 +57,7 @@ const char* FatTypeText(std::int32_t type) {
 const char* StateText(RunState state) {
     switch (state) {
     case RunState::Completed: return "completed";
+    case RunState::CompletedWithErrors: return "completed with errors";
     case RunState::Stopped: return "stopped";
     case RunState::Failed: return "failed";
     default: return "running";
@@ -319,7 +320,9 @@ void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
         !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
     xml += "    <tq:saved scan=\"deep\" type=\"" + XmlText(file.Type) + "\" size=\"" + std::to_string(file.Bytes) +
-           "\" complete=\"" + (file.Complete ? "1" : "0") + "\">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
+           "\" complete=\"" + (file.Complete ? "1" : "0") + "\"";
+    if (!file.EndRule.empty()) xml += " end=\"" + XmlText(file.EndRule) + "\"";
+    xml += ">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
     Append(xml);
 }

@@ -44,9 +44,12 @@ struct CarvedFileReport {
     std::string Type;
     bool Complete = true;
     std::string Sha256;  // of the bytes written; "" when unknown
+    std::string EndRule; // what told where it ends ("format structure", ...); "" when unknown
 };
 
-enum class RunState { Running, Completed, Stopped, Failed };
+// CompletedWithErrors: the scans ran to their end, but files were cut short
+// by sectors that could not be read.
+enum class RunState { Running, Completed, CompletedWithErrors, Stopped, Failed };
 
 class RecoveryReport {
 public:

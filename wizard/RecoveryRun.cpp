@@ -69,6 +69,7 @@ public:
         run_.view_.FileCarved(path, bytes, how);
     }
     void FileCarvedDigest(const std::string&, const std::string& sha256) override { lastDigest_ = sha256; }
+    void FileCarvedEndRule(const std::string&, CarvedEndRule rule) override { lastEndRule_ = CarvedEndRuleName(rule); }
     // Follows FileCarved for the same file.
     void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) override {
         if (!run_.report_) return;
@@ -79,7 +80,14 @@ public:
         file.Type = extension;
         file.Complete = lastHow_ == CarvedFileEnd::Complete;
         file.Sha256 = std::exchange(lastDigest_, std::string());
+        file.EndRule = std::exchange(lastEndRule_, std::string());
         run_.report_->AddCarvedFile(file);
+    }
+    void ShowMessage(const std::string& text, int style, const std::string& title) override {
+        run_.view_.ShowDeepScanMessage(text, style, title);
+    }
+    bool AskToReplace(const std::string& text, const std::string& title) override {
+        return run_.view_.AskToReplaceCarvedFile(text, title);
     }
     bool StopRequested() override { return run_.deepStopRequested_; }
     void SetStopRequested(bool value) override { run_.deepStopRequested_ = value; }
@@ -90,6 +98,7 @@ private:
     std::int64_t lastBytes_ = 0;
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
     std::string lastDigest_;
+    std::string lastEndRule_;
 };
 
 void RecoveryView::ShowEngineError(const std::string& message) {
@@ -107,6 +116,14 @@ void RecoveryView::ShowRefusal(RunRefusal, const std::string& reason, const std:
 
 void RecoveryView::ShowTurboScanError(const support::RuntimeError& error) {
     platform::MsgBox(error.Description(), platform::vbOKOnly, "");
+}
+
+void RecoveryView::ShowDeepScanMessage(const std::string& text, int style, const std::string& title) {
+    platform::MsgBox(text, style, title);
+}
+
+bool RecoveryView::AskToReplaceCarvedFile(const std::string& text, const std::string& title) {
+    return platform::MsgBox(text, platform::vbYesNo | platform::vbDefaultButton2, title) == platform::IDYES;
 }
 
 void RecoveryView::ShowReportFailure(const std::string& reason) {
@@ -189,7 +206,8 @@ bool RecoveryRun::OpenReport(const engine::VolumeLayout& layout) {
 }
 
 // How the run ended, for its report: stopped in either stage, failed when
-// a stage failed or a file did not reach the destination whole, else
+// a stage failed or a file did not reach the destination whole, completed
+// with errors when carved files were cut by unreadable sectors, else
 // completed.
 RunState RecoveryRun::ReportState() const {
     const TurboScanSummary& turbo = outcome_.turbo;
@@ -203,6 +221,7 @@ RunState RecoveryRun::ReportState() const {
         (deep.end == DeepScanEnd::FirstSectorUnreadable || deep.end == DeepScanEnd::WriteFailure ||
          deep.end == DeepScanEnd::RunTimeError || deep.filesNotWritten > 0))
         return RunState::Failed;
+    if (outcome_.deepScanRan && deep.filesCutAtUnreadableSectors > 0) return RunState::CompletedWithErrors;
     return RunState::Completed;
 }
 
@@ -450,20 +469,27 @@ void RecoveryRun::RunTurboScan() {
         turbo.destinationFull = saving.DestinationFull;
     }
     turbo.seconds = SecondsSince(started);
+    EndTurboScan(failed ? &failure : nullptr, deepScanStart);
+}
 
+// What follows the turbo scan: the message of a stop or a failure, and the
+// deep scan when it is wanted. failure: the error that ended it, if any.
+void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart) {
+    TurboScanSummary& turbo = outcome_.turbo;
+    const bool failed = failure != nullptr;
     if (turboScanCancelled_) {
         // Stopping during the directory walk raises its own error: it is the
         // Stop the user asked for, not a failure.
-        if (failed && failure.Number() != ErrStoppedDuringWalk) turbo.failure = failure.Description();
+        if (failed && failure->Number() != ErrStoppedDuringWalk) turbo.failure = failure->Description();
         turbo.end = StageEnd::Stopped;
         view_.ShowStatus(texts_(text::ScanCancelled));
         view_.TurboScanEnded(turbo);
         platform::MsgBox(texts_(text::TurboScanCancelled), platform::vbQuestion, texts_(text::TurboScanTitle));
     } else if (failed) {
         turbo.end = StageEnd::Failed;
-        turbo.failure = failure.Description();
+        turbo.failure = failure->Description();
         view_.TurboScanEnded(turbo);
-        view_.ShowTurboScanError(failure);
+        view_.ShowTurboScanError(*failure);
         view_.ShowProgress(0);
         turboScanRunning_ = false;
         if (request_.stages != RunStages::TurboOnly &&

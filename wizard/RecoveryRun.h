@@ -140,6 +140,11 @@ public:
     virtual void ShowRefusal(RunRefusal refusal, const std::string& reason, const std::string& title);
     // A run-time error that ended the turbo scan: its description.
     virtual void ShowTurboScanError(const support::RuntimeError& error);
+    // A message of the deep scan: its text, the message-box style and title.
+    virtual void ShowDeepScanMessage(const std::string& text, int style, const std::string& title);
+    // The deep scan's one question: replace an existing file (only when no
+    // number is left for a name). No, the default, keeps it.
+    virtual bool AskToReplaceCarvedFile(const std::string& text, const std::string& title);
     // The report could not be written whole at the run's end (said once).
     virtual void ShowReportFailure(const std::string& reason);
 };
@@ -172,6 +177,7 @@ private:
     void RunStages(const engine::VolumeLayout& probed);
     void RunTurboScan();
     void TurboScanFailed(const support::RuntimeError& error);
+    void EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart);
     bool DeepScanWanted();
     void RunDeepScan(std::int32_t firstDataSector);
     void OfferToRemoveEarlierResults();

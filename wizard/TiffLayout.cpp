@@ -72,8 +72,9 @@ bool TiffLayout::Recognises(const std::uint8_t* first, std::size_t count) {
 
 std::int64_t TiffLayout::Values::Bytes() const { return static_cast<std::int64_t>(count) * TypeSize(type); }
 
-void TiffLayout::Begin() {
+void TiffLayout::Begin(std::int64_t limit) {
     state_ = State::Walking;
+    limit_ = std::min(limit, MaxFileBytes);
     bigEndian_ = false;
     headerRead_ = false;
     fed_ = 0;
@@ -154,7 +155,7 @@ void TiffLayout::Resolve() {
         return;
     }
     MoveWindow();
-    wakeAt_ = MaxFileBytes;
+    wakeAt_ = limit_;
     for (const Pending& item : pending_) {
         std::int64_t at = 0;
         std::int64_t length = 0;
@@ -223,7 +224,7 @@ void TiffLayout::ReadDirectory(const Pending& item) {
         if (bytes == 0) continue; // an unknown type: skipped, as readers do
         values.at = bytes <= 4 ? entry + 8 : static_cast<std::int64_t>(U32(entry + 8));
         if (bytes > 4) {
-            if (values.at < HeaderBytes || values.at + bytes > MaxFileBytes) return Broken();
+            if (values.at < HeaderBytes || values.at + bytes > limit_) return Broken();
             Cover(values.at, bytes);
             AddMetadata(values.at, bytes);
         }
@@ -239,21 +240,7 @@ void TiffLayout::ReadDirectory(const Pending& item) {
             if (values.count == 1 && IsOffsetType(values.type)) jpegLength = Value(values, 0);
             break;
         case SubIfds:
-            if (!IsOffsetType(values.type) || values.type == TypeShort || values.count > MaxDirectories) {
-                return Broken();
-            }
-            if (values.count == 1) {
-                AddDirectory(Value(values, 0), true);
-            } else if (++items_ > MaxItems) {
-                return Broken();
-            } else {
-                Pending list;
-                list.kind = Kind::DirectoryList;
-                list.at = values.at;
-                list.length = bytes;
-                list.offsets = values;
-                pending_.push_back(list);
-            }
+            AddSubDirectories(values);
             break;
         case ExifIfd:
         case GpsIfd:
@@ -269,7 +256,7 @@ void TiffLayout::ReadDirectory(const Pending& item) {
     if (tileOffsets.count != 0 || tileSizes.count != 0) AddDataParts(tileOffsets, tileSizes);
     if (state_ != State::Walking) return;
     if (jpegAt >= 0 && jpegLength > 0) {
-        if (jpegAt < HeaderBytes || jpegAt + jpegLength > MaxFileBytes) return Broken();
+        if (jpegAt < HeaderBytes || jpegAt + jpegLength > limit_) return Broken();
         Cover(jpegAt, jpegLength);
         AddDataStart(jpegAt);
     }
@@ -279,10 +266,24 @@ void TiffLayout::ReadDirectory(const Pending& item) {
     }
 }
 
+// The directories a SubIFDs entry names: one at once, several through
+// their list of offsets.
+void TiffLayout::AddSubDirectories(const Values& values) {
+    if (!IsOffsetType(values.type) || values.type == TypeShort || values.count > MaxDirectories) return Broken();
+    if (values.count == 1) return AddDirectory(Value(values, 0), true);
+    if (++items_ > MaxItems) return Broken();
+    Pending list;
+    list.kind = Kind::DirectoryList;
+    list.at = values.at;
+    list.length = values.Bytes();
+    list.offsets = values;
+    pending_.push_back(list);
+}
+
 // A directory to read. One out of bounds, or one met before (a loop), means
 // the structure cannot be trusted.
 void TiffLayout::AddDirectory(std::int64_t at, bool chained) {
-    if (at < HeaderBytes || at >= MaxFileBytes || directories_.size() >= MaxDirectories || ++items_ > MaxItems ||
+    if (at < HeaderBytes || at >= limit_ || directories_.size() >= MaxDirectories || ++items_ > MaxItems ||
         std::find(directories_.begin(), directories_.end(), at) != directories_.end()) {
         return Broken();
     }
@@ -317,7 +318,7 @@ void TiffLayout::ReadDataParts(const Pending& item) {
         const std::int64_t at = Value(item.offsets, i);
         const std::int64_t length = Value(item.sizes, i);
         if (length == 0) continue; // an empty strip, left unwritten
-        if (at < HeaderBytes || at + length > MaxFileBytes) return Broken();
+        if (at < HeaderBytes || at + length > limit_) return Broken();
         Cover(at, length);
         AddDataStart(at);
     }

@@ -5,7 +5,7 @@
 // Their directories (IFDs) say where every part of the file lies; the
 // furthest byte any of them reaches is the file's end.
 //
-// Like FileHeader, the walk is fed the file's bytes in order. It keeps the
+// Like the other format walkers, the walk is fed the file's bytes in order. It keeps the
 // first bytes of the file to read directories and value arrays that lie
 // behind the bytes already fed, and waits for those that lie ahead (a
 // directory written after the image data). It gives up on anything that does
@@ -32,8 +32,10 @@ public:
     // Olympus's own mark in the same byte order).
     static bool Recognises(const std::uint8_t* first, std::size_t count);
 
-    // A new file starts; its bytes follow through Feed.
-    void Begin();
+    // A new file starts; its bytes follow through Feed. limit: the most bytes
+    // the file may have; a structure that puts a part beyond it is not
+    // trusted (Unstructured).
+    void Begin(std::int64_t limit = 4294967296LL);
     // The next bytes of the file, in order. Does nothing once the walk has
     // ended or given up.
     void Feed(const std::uint8_t* bytes, std::size_t count);
@@ -72,6 +74,7 @@ private:
     bool TryRead(Pending& item);
     void ReadDirectory(const Pending& item);
     void AddDirectory(std::int64_t at, bool chained);
+    void AddSubDirectories(const Values& values);
     void AddDataParts(const Values& offsets, const Values& sizes);
     void ReadDataParts(const Pending& item);
     void Cover(std::int64_t at, std::int64_t length);
@@ -92,6 +95,7 @@ private:
     std::int64_t fed_ = 0;      // bytes fed so far
     std::int64_t extent_ = 0;   // furthest byte reached, plus one
     std::int64_t end_ = 0;
+    std::int64_t limit_ = 0;
     int items_ = 0;             // directories and arrays queued so far
     std::uint32_t entriesLeft_ = 0; // directory entries still allowed
     std::uint32_t partsLeft_ = 0;   // strips and tiles still allowed

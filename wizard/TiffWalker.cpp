@@ -4,7 +4,7 @@ namespace wizard {
 
 void TiffWalker::Begin(std::int64_t limit) {
     limit_ = limit;
-    layout_.Begin();
+    layout_.Begin(limit);
 }
 
 void TiffWalker::Feed(const std::uint8_t* bytes, std::size_t count) {

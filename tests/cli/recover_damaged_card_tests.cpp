@@ -18,6 +18,7 @@
 #include "support/ProgramFolder.h"
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
+#include "tests/wizard/TestVolume.h"
 
 namespace {
 
@@ -200,6 +201,28 @@ TEST_F(RecoverDamagedCardTest, AFullDestinationCountsEveryFileNotWritten) {
     EXPECT_NE(run.text.find(summary), std::string::npos) << run.text;
     EXPECT_EQ(Count(run.text, "Tranquo: "), 20 - saved) << run.text;  // one message per file
     EXPECT_EQ(run.text.find("completed"), std::string::npos) << run.text;
+}
+
+// A deep scan that could carve a photo only up to an unreadable sector has
+// not succeeded: exit 1, and the report says so.
+TEST_F(RecoverDamagedCardTest, FilesCutByUnreadableSectorsAreCompletedWithErrors) {
+    const fs::path image = Card("card.img", 0, {});
+    std::ifstream in(image, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::size_t photo = 512;
+    while (photo < bytes.size() && !(bytes[photo] == 0xFF && bytes[photo + 1] == 0xD8)) photo += 512;
+    ASSERT_LT(photo, bytes.size());
+    auto volume = std::make_shared<wizardtest::MemoryVolume>(bytes, 512);
+    volume->failingSectors = {photo / 512 + 2};
+    const char letter = platform::AttachVolume(volume, "card with a bad sector");
+    const fs::path dest = dir_ / "out";
+    const CliRun run = Cli({"--yes", "recover", "--deep-only", "--drive", std::string(1, letter), "--dest", dest.string()});
+    EXPECT_EQ(run.status, cli::ExitFailure) << run.text;
+    EXPECT_NE(run.text.find("Deep scan completed with errors"), std::string::npos) << run.text;
+    EXPECT_NE(run.text.find("1 incomplete"), std::string::npos) << run.text;
+    std::ifstream report(dest / "My Recovered Mobile Device" / "report.xml");
+    const std::string xml((std::istreambuf_iterator<char>(report)), {});
+    EXPECT_NE(xml.find("state=\"completed with errors\""), std::string::npos) << xml;
 }
 
 // Runs the program itself, so that a hang ends in the timeout.

@@ -7,7 +7,7 @@
 
 #include "TiffMaker.h"
 #include "wizard/DeepScan.h"
-#include "wizard/FileHeader.h"
+#include "wizard/JpegWalker.h"
 #include "wizard/TiffLayout.h"
 
 namespace {
@@ -60,19 +60,18 @@ namespace {
 TEST(DeepScanRules, AJpegHeaderEndsAtTheStartOfScanOrGivesUp) {
     const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x04, 0xFF, 0xD9,
                                             0xFF, 0xDA, 0x00, 0x03, 0x01, 0x55};
-    wizard::FileHeader header;
-    header.Begin();
+    wizard::JpegWalker header;
+    header.Begin(1 << 20);
     header.Feed(jpeg.data(), 5); // segments run across the bytes fed at once
-    EXPECT_EQ(header.GetState(), wizard::FileHeader::State::Walking);
+    EXPECT_EQ(header.EndPatternsFrom(), -1);
     header.Feed(jpeg.data() + 5, jpeg.size() - 5);
-    ASSERT_EQ(header.GetState(), wizard::FileHeader::State::Ended);
-    EXPECT_EQ(header.End(), 13); // the FF D9 inside the first segment is passed
+    EXPECT_EQ(header.EndPatternsFrom(), 13); // the FF D9 inside the first segment is passed
 
     std::vector<std::uint8_t> erased(4096, 0xFF);
     erased[1] = 0xD8;
-    header.Begin();
+    header.Begin(1 << 20);
     header.Feed(erased.data(), erased.size());
-    EXPECT_EQ(header.GetState(), wizard::FileHeader::State::Unstructured);
+    EXPECT_EQ(header.State(), wizard::WalkState::Unstructured);
 }
 
 using wizard::TiffLayout;
