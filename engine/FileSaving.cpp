@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/ExFatEntrySet.h"
 #include "engine/FATEngine.h"
 #include "engine/EngineText.h"
 #include "engine/FileHelpers.h"
@@ -27,18 +28,10 @@ namespace {
 // Gives a saved file the write time of its entry (local time, as cameras
 // write it), so that photos keep their dates; an impossible date is left out.
 void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
-    // mktime would turn 30 February into a day of March.
-    if (!IsRealFatDate(date) || !IsRealFatTime(time)) return;
-    std::tm when{};
-    when.tm_year = 80 + (date >> 9);
-    when.tm_mon = ((date >> 5) & 15) - 1;
-    when.tm_mday = date & 31;
-    when.tm_hour = time >> 11;
-    when.tm_min = (time >> 5) & 63;
-    when.tm_sec = (time & 31) * 2;
-    when.tm_isdst = -1;
-    const std::time_t seconds = std::mktime(&when);
-    if (seconds == static_cast<std::time_t>(-1)) return;
+    // exFAT's timestamp is FAT's date and time side by side; without an
+    // offset from UTC it is read as local time.
+    const std::int64_t seconds = ExFatTimestampSeconds((std::uint32_t(date) << 16) | time, 0);
+    if (seconds < 0) return;
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
