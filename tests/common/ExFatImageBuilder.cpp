@@ -1,4 +1,5 @@
 #include "tests/common/ExFatImageBuilder.h"
+#include "tests/common/FatImageBuilder.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -54,27 +55,6 @@ std::vector<std::uint8_t> MakeSet(const std::u16string& name, std::uint16_t attr
     return set;
 }
 
-std::u16string Utf16(const std::string& utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = c;
-        std::size_t n = 1;
-        if (c >= 0xF0) cp = c & 0x07, n = 4;
-        else if (c >= 0xE0) cp = c & 0x0F, n = 3;
-        else if (c >= 0xC0) cp = c & 0x1F, n = 2;
-        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -152,7 +132,8 @@ std::size_t ExFatImageBuilder::AddFolder(std::size_t parent, const std::string& 
     if (!contiguous) Chain(folder.clusters);
     const std::uint64_t length = std::uint64_t(clusters) * std::uint64_t(clusterBytes_);
     Set set;
-    set.bytes = MakeSet(Utf16(name), 0x10, static_cast<std::uint32_t>(folder.clusters.front()), length, length, contiguous);
+    set.bytes = MakeSet(Utf16FromUtf8Text(name), 0x10, static_cast<std::uint32_t>(folder.clusters.front()), length,
+                        length, contiguous);
     set.clusters = folder.clusters;
     set.chained = !contiguous;
     folders_.at(parent).sets.push_back(set);
@@ -178,7 +159,8 @@ ExFatEntryRef ExFatImageBuilder::AddFile(std::size_t folder, const std::string& 
     }
     if (set.chained) Chain(set.clusters);
     WriteClusters(set.clusters, bytes);
-    set.bytes = MakeSet(Utf16(name), options.attributes, set.clusters.empty() ? 0 : static_cast<std::uint32_t>(set.clusters.front()),
+    set.bytes = MakeSet(Utf16FromUtf8Text(name), options.attributes,
+                        set.clusters.empty() ? 0 : static_cast<std::uint32_t>(set.clusters.front()),
                         valid, bytes.size(), options.contiguous);
     folders_.at(folder).sets.push_back(set);
     return {folder, folders_[folder].sets.size() - 1};
