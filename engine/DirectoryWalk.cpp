@@ -45,6 +45,18 @@ std::size_t FolderDepth(const std::vector<DirRecord>& directories, std::size_t i
 
 support::Truth FATEngine::WalkDirectories() {
     if (fatType_ == FatTypeExFAT) return WalkExFatDirectories();
+    return WalkFolderList([this](std::int32_t index, std::unordered_set<std::int64_t>& walkedClusters) {
+        if (index < 0) {
+            ReadDirectory(-1, rootCluster_, rootDirSector_, walkedClusters);
+            return;
+        }
+        // A copy: the read adds to the list.
+        const DirRecord record = directories_[static_cast<std::size_t>(index)];
+        ReadDirectory(index, record.FirstCluster, record.FirstSector, walkedClusters);
+    });
+}
+
+support::Truth FATEngine::WalkFolderList(const FolderReader& readFolder) {
     // Each directory start is read once: entries of other names that point
     // at a folder already read (a damaged card's aliases and loops) add no
     // work beyond their own record.
@@ -54,7 +66,7 @@ support::Truth FATEngine::WalkDirectories() {
     // chains, or chains that merge, would otherwise read the same clusters
     // for every folder that starts before them).
     std::unordered_set<std::int64_t> walkedClusters;
-    ReadDirectory(-1, rootCluster_, rootDirSector_, walkedClusters);
+    readFolder(-1, walkedClusters);
     if (stopRequested_) return support::False;
     bool tooDeepReported = false;
     // The list grows while it is walked: breadth first. 32-bit index, so
@@ -69,9 +81,8 @@ support::Truth FATEngine::WalkDirectories() {
             directories_[i].Visited = support::True;
             continue;
         }
-        const DirRecord record = directories_[i];
-        if (readStarts.insert(record.FirstCluster).second)
-            ReadDirectory(static_cast<std::int32_t>(i), record.FirstCluster, record.FirstSector, walkedClusters);
+        if (readStarts.insert(directories_[i].FirstCluster).second)
+            readFolder(static_cast<std::int32_t>(i), walkedClusters);
         if (stopRequested_) return support::False;
         directories_[i].Visited = support::True;
     }

@@ -27,8 +27,6 @@ using platform::ByteView;
 
 // exFAT's own limit on a directory; a longer one is damage.
 constexpr std::uint64_t MaxDirectoryBytes = 256ull << 20;
-// As for FAT folders: no camera nests folders this deep, a damaged card can.
-constexpr std::size_t MaxFolderDepth = 128;
 // Both boot regions with the largest sector size.
 constexpr std::size_t DriveStartBytes = 2 * ExFatRegionSectors * 4096;
 // One read of the drive: at most this many drive sectors.
@@ -36,16 +34,6 @@ constexpr std::int64_t ReadChunkSectors = 2048;
 // Bytes that stand in for an unreadable directory part: an entry type that
 // is passed over, so the folder's later entries are still read.
 constexpr std::uint8_t UnreadableDirectoryFill = 0xFF;
-
-std::size_t FolderDepth(const std::vector<DirRecord>& directories, std::size_t index) {
-    std::size_t depth = 1;
-    std::int32_t parent = directories[index].ParentIndex;
-    while (parent >= 0 && static_cast<std::size_t>(parent) < directories.size() && depth <= MaxFolderDepth) {
-        ++depth;
-        parent = directories[static_cast<std::size_t>(parent)].ParentIndex;
-    }
-    return depth;
-}
 
 ByteView Part(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t length) {
     if (at >= bytes.size()) return {};
@@ -292,32 +280,17 @@ support::Truth FATEngine::ReadExFatTables() {
 }
 
 support::Truth FATEngine::WalkExFatDirectories() {
-    std::unordered_set<std::int64_t> walked;
-    std::unordered_set<std::int64_t> readStarts{rootCluster_};
-    ReadExFatDirectory(-1, ExFatExtent{rootCluster_, 0, false, false}, walked);
-    if (stopRequested_) return support::False;
-    bool tooDeepReported = false;
-    // Breadth first: the list grows while it is walked.
-    for (std::size_t i = 0; i < directories_.size(); ++i) {
-        if (directories_[i].Visited) continue;
-        if (FolderDepth(directories_, i) > MaxFolderDepth) {
-            if (!tooDeepReported)
-                RaiseError("Folders nested more than" + MessageNumber(static_cast<std::int64_t>(MaxFolderDepth)) +
-                           " levels deep were not read; the deep scan still finds their photos");
-            tooDeepReported = true;
-            directories_[i].Visited = support::True;
-            continue;
+    return WalkFolderList([this](std::int32_t index, std::unordered_set<std::int64_t>& walkedClusters) {
+        if (index < 0) {
+            ReadExFatDirectory(-1, ExFatExtent{rootCluster_, 0, false, false}, walkedClusters);
+            return;
         }
-        const DirRecord record = directories_[i];
-        if (readStarts.insert(record.FirstCluster).second) {
-            const ExFatExtent extent{record.FirstCluster, std::min(record.Length, MaxDirectoryBytes), record.Contiguous,
-                                     (record.Flags & 1) != 0};
-            ReadExFatDirectory(static_cast<std::int32_t>(i), extent, walked);
-        }
-        if (stopRequested_) return support::False;
-        directories_[i].Visited = support::True;
-    }
-    return support::True;
+        // A copy: the read adds to the list.
+        const DirRecord record = directories_[static_cast<std::size_t>(index)];
+        const ExFatExtent extent{record.FirstCluster, std::min(record.Length, MaxDirectoryBytes), record.Contiguous,
+                                 (record.Flags & 1) != 0};
+        ReadExFatDirectory(index, extent, walkedClusters);
+    });
 }
 
 void FATEngine::ReadExFatDirectory(std::int32_t parent, const ExFatExtent& extent,

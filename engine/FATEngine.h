@@ -234,6 +234,12 @@ private:
     std::int64_t DriveSectorsInVolumeUnits() const;
     bool IsEndOfChain(std::uint32_t value) const;
 
+    // Reads the folder at this index of the list (-1: the root) into the
+    // list, adding to the clusters read so far.
+    using FolderReader = std::function<void(std::int32_t index, std::unordered_set<std::int64_t>& walkedClusters)>;
+    // The root, then every folder the reads add, breadth first: each start
+    // read once, the depth bounded, Stop honoured between folders.
+    support::Truth WalkFolderList(const FolderReader& readFolder);
     bool ReadDirectory(std::int32_t parent, std::int64_t cluster, std::int64_t sector,
                        std::unordered_set<std::int64_t>& walkedClusters);
     bool GetNextDirEntry(DirectoryCursor& cursor, NextEntry& next);
