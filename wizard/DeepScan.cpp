@@ -14,6 +14,7 @@
 #include "platform/oleauto.h"
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
+#include "wizard/CarvedFile.h"
 #include "wizard/CarvedFileWriter.h"
 #include "wizard/Carver.h"
 #include "wizard/SectorSource.h"
@@ -67,6 +68,7 @@ private:
     void EndOfBlock();
     void LoseSectors(const SectorRun& run);
     void Finish();
+    void AfterThePass();
     void SetEnd();
     DeepScanOutcome Outcome() const;
     void ShowRunTimeError(const support::RuntimeError& error);
@@ -120,6 +122,9 @@ private:
     CarvedEndRule endRule_ = CarvedEndRule::NextStart; // what ended it
     bool abort_ = false;
 
+    // Every file carved and named so far, in the order they were closed.
+    std::vector<CarvedFile> carved_;
+
     // Counters.
     DeepScanEnd end_ = DeepScanEnd::Completed;
     std::int64_t totalBytesWritten_ = 0;
@@ -135,6 +140,8 @@ DeepScanOutcome ScanRun::Run() {
         Start();
         MainLoop();
         Finish(); // may still find that the last file was not written whole
+        AfterThePass();
+        engine::CloseDrive(drive_);
         SetEnd();
     } catch (const support::RuntimeError& error) {
         end_ = DeepScanEnd::RunTimeError;
@@ -410,8 +417,11 @@ void ScanRun::Finish() {
         }
         host_.ShowCurrentFile(writer_->Name());
     }
-    engine::CloseDrive(drive_);
 }
+
+// The steps that work on what the pass carved, while the drive is still
+// open. None yet: the carved files stand as the pass left them.
+void ScanRun::AfterThePass() {}
 
 void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
     host_.ShowMessage(RunTimeErrorText(error), platform::vbOKOnly, "");
@@ -480,6 +490,8 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
     host_.FileCarvedDigest(writer_->Path(), closed.sha256);
     host_.FileCarvedEndRule(writer_->Path(), how == CarvedFileEnd::Complete ? endRule_ : CarvedEndRule::CutShort);
     host_.FileCarvedFrom(writer_->Path(), carveStart_, carveType_);
+    const CarvedEndRule rule = how == CarvedFileEnd::Complete ? endRule_ : CarvedEndRule::CutShort;
+    carved_.push_back(CarvedFile{writer_->Path(), carveStart_, closed.bytes, carveType_, how, rule, closed.sha256});
 }
 
 void ScanRun::ShowProgress() {
