@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/SafeName.h"
+
 namespace engine {
 
 namespace {
@@ -45,7 +47,8 @@ void ExFatNameFinder::AddBlock(std::int64_t volumeOffset, const std::uint8_t* by
     named_.clear();
 }
 
-std::string ExFatNameFinder::FolderPath(std::int64_t cluster) const {
+std::string ExFatNameFinder::FolderPath(std::int64_t cluster, bool safe, bool* lost) const {
+    const auto part = [safe](const std::string& name) { return safe ? SafeFileName(name) : name; };
     std::string path;
     for (int depth = 0; depth < MaxFolderDepth; ++depth) {
         if (cluster == rootCluster_) return path;
@@ -57,8 +60,11 @@ std::string ExFatNameFinder::FolderPath(std::int64_t cluster) const {
                                                                     static_cast<std::uint64_t>(clusterBytes_)));
             if (cluster >= first && cluster < first + clusters && (!owner || !folder.Set.Deleted)) owner = &folder;
         }
-        if (!owner) return "Folder " + std::to_string(cluster) + "/" + path;
-        path = owner->Set.Name + "/" + path;
+        if (!owner) {
+            if (lost) *lost = true;
+            return part("Folder " + std::to_string(cluster)) + "/" + path;
+        }
+        path = part(owner->Set.Name) + "/" + path;
         cluster = owner->Cluster;
     }
     return path;
@@ -70,7 +76,9 @@ const ExFatNameFinder::NamedFile* ExFatNameFinder::FileAt(std::int64_t volumeOff
     if (const auto named = named_.find(cluster); named != named_.end()) return &named->second;
     const auto found = files_.find(cluster);
     if (found == files_.end()) return nullptr;
-    NamedFile file{FolderPath(found->second.Cluster) + found->second.Set.Name, found->second.Set};
+    const FoundSet& set = found->second;
+    NamedFile file{FolderPath(set.Cluster, false) + set.Set.Name, {}, false, set.Set};
+    file.SafePath = FolderPath(set.Cluster, true, &file.FolderNameLost) + SafeFileName(set.Set.Name);
     return &named_.emplace(cluster, std::move(file)).first->second;
 }
 

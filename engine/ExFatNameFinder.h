@@ -29,6 +29,8 @@ public:
 
     struct NamedFile {
         std::string Path;      // "DCIM/100CANON/IMG_0001.JPG", as the card has it (not made safe)
+        std::string SafePath;  // the same, each name made safe (SafeFileName)
+        bool FolderNameLost = false;  // a folder on its path is named after its cluster
         ExFatEntrySet Set;     // sizes, times, deleted or not
     };
     // The file whose data starts at that byte of the volume, or nullptr.
@@ -41,7 +43,8 @@ private:
         std::int64_t Cluster = 0;  // where the set lies
     };
     std::int64_t ClusterOf(std::int64_t volumeOffset) const;
-    std::string FolderPath(std::int64_t cluster) const;
+    // safe: each name made safe; lost: set when a folder on the way has no name.
+    std::string FolderPath(std::int64_t cluster, bool safe, bool* lost = nullptr) const;
 
     std::int64_t heapOffset_, clusterBytes_, clusterCount_, rootCluster_;
     std::vector<FoundSet> folders_;

@@ -1,0 +1,141 @@
+#include "wizard/CarvedFileNaming.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/ExFatEntrySet.h"
+#include "engine/NewOutputFile.h"
+#include "engine/Sha256.h"
+#include "platform/ui.h"
+
+namespace wizard {
+
+namespace {
+
+// A file of many thousand copies of one name still ends.
+constexpr int MaxRenameTries = 1000;
+
+// Where the carved file's own format decides its end, the entry's size
+// does not overrule it (a different size means the entry may be an older
+// file's); where nothing decided it but the next start or the drive's end,
+// the entry's size is the file's.
+bool FormatDecidedEnd(const CarvedFile& file) {
+    switch (file.rule) {
+    case CarvedEndRule::Structure:
+    case CarvedEndRule::EndPattern:
+    case CarvedEndRule::FixedSize:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ApplyWriteTime(const std::string& path, const CardEntry& entry) {
+    const std::uint32_t timestamp = (std::uint32_t(entry.writeDate) << 16) | entry.writeTime;
+    const std::int64_t seconds = engine::ExFatTimestampSeconds(timestamp, entry.writeUtcOffset);
+    if (seconds < 0) return;
+    const int steps = entry.writeTime10ms <= 199 ? entry.writeTime10ms : 0;
+    const timespec when{static_cast<std::time_t>(seconds + steps / 100), static_cast<long>(steps % 100) * 10000000L};
+    const timespec times[2] = {when, when};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+CarvedFileNamed NamedRecord(const CarvedFile& file, const std::string& oldPath, const CardEntry& entry) {
+    CarvedFileNamed named;
+    named.oldPath = oldPath;
+    named.newPath = file.path;
+    named.cardPath = entry.cardPath;
+    named.deleted = entry.deleted;
+    named.folderNameLost = entry.folderNameLost;
+    named.bytes = file.bytes;
+    named.sha256 = file.sha256;
+    named.writeDate = entry.writeDate;
+    named.writeTime = entry.writeTime;
+    named.writeTime10ms = entry.writeTime10ms;
+    named.writeUtcOffset = entry.writeUtcOffset;
+    return named;
+}
+
+} // namespace
+
+CarvedFileNaming::CarvedFileNaming(std::string deepScanFolder, DeepScanHost& host)
+    : folder_(std::move(deepScanFolder)), host_(host), turboCopies_(host.TurboScanCopies()) {
+    if (!folder_.empty() && folder_.back() != '/') folder_.push_back('/');
+}
+
+NamingCounts CarvedFileNaming::Run(std::vector<CarvedFile>& carved, CardNameFinder& names) {
+    names.Finish();
+    // A pass ended by Stop still gets its files named (each rename is
+    // quick, and a file is either moved or not); a Stop that comes during
+    // this step ends it.
+    const bool stoppedBefore = host_.StopRequested();
+    constexpr std::size_t EventInterval = 64;
+    for (std::size_t i = 0; i < carved.size(); ++i) {
+        if (i % EventInterval == 0) platform::DoEvents();
+        if (!stoppedBefore && host_.StopRequested()) break;
+        NameOne(carved[i], names);
+    }
+    return counts_;
+}
+
+void CarvedFileNaming::NameOne(CarvedFile& file, CardNameFinder& names) {
+    if (file.how == CarvedFileEnd::NotWrittenWhole) return;
+    const std::optional<CardEntry> entry = names.EntryAt(file.startOffset, file.extension, file.bytes);
+    if (entry) CutToEntrySize(file, *entry);
+    if (RemoveIfAlreadySaved(file) || !entry) return;
+    const std::string oldPath = file.path;
+    const std::string moved = MoveIntoCardFolders(file.path, entry->safePath);
+    if (moved.empty()) return;
+    file.path = moved;
+    ApplyWriteTime(file.path, *entry);
+    ++counts_.named;
+    host_.FileNamed(NamedRecord(file, oldPath, *entry));
+}
+
+// Only bytes past the entry's size go, and only from a file carved whole.
+void CarvedFileNaming::CutToEntrySize(CarvedFile& file, const CardEntry& entry) {
+    const auto size = static_cast<std::int64_t>(entry.size);
+    if (file.how != CarvedFileEnd::Complete || size <= 0 || size >= file.bytes || FormatDecidedEnd(file)) return;
+    if (::truncate(file.path.c_str(), size) != 0) return;
+    counts_.bytesRemoved += file.bytes - size;
+    file.bytes = size;
+    file.sha256 = engine::Sha256OfFile(file.path);
+}
+
+bool CarvedFileNaming::RemoveIfAlreadySaved(const CarvedFile& file) {
+    if (file.how != CarvedFileEnd::Complete) return false;
+    for (const TurboScanCopy& copy : turboCopies_) {
+        if (copy.startOffset != file.startOffset || copy.bytes != file.bytes || copy.sha256.empty()) continue;
+        const std::string hash = file.sha256.empty() ? engine::Sha256OfFile(file.path) : file.sha256;
+        if (hash != copy.sha256 || ::unlink(file.path.c_str()) != 0) return false;
+        ++counts_.alreadySaved;
+        counts_.bytesRemoved += file.bytes;
+        host_.FileAlreadySaved(file.path, copy);
+        return true;
+    }
+    return false;
+}
+
+// The new path, or "" when the file stays where it is (a folder cannot be
+// made, say because a file has its name).
+std::string CarvedFileNaming::MoveIntoCardFolders(const std::string& from, const std::string& safePath) {
+    const std::size_t slash = safePath.rfind('/');
+    const std::string folder = folder_ + (slash == std::string::npos ? "" : safePath.substr(0, slash + 1));
+    const std::string name = slash == std::string::npos ? safePath : safePath.substr(slash + 1);
+    if (name.empty()) return "";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return "";
+    for (int tries = 0; tries < MaxRenameTries; ++tries) {
+        const std::string to = folder + taken_.Take(folder, name);
+        if (engine::RenameWithoutReplacing(from, to) == 0) return to;
+        if (errno != EEXIST) return "";
+    }
+    return "";
+}
+
+} // namespace wizard

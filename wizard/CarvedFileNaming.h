@@ -1,0 +1,49 @@
+// The step after the deep scan's pass that gives carved files back what the
+// card's folders say of them: each carved file that an entry found on the
+// card claims moves from its numbered name to "Deep Scan/<folders>/<name>"
+// (names made safe, never over another file), takes the entry's write time,
+// and is cut to the entry's size where its own format does not say where it
+// ends. A carved file that is byte for byte a file the turbo scan saved
+// whole in this run (same start, length and content) is removed: that copy
+// stands for it. Everything else keeps its numbered name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/SafeName.h"
+#include "wizard/CardNameFinder.h"
+#include "wizard/CarvedFile.h"
+#include "wizard/DeepScanHost.h"
+
+namespace wizard {
+
+struct NamingCounts {
+    std::int32_t named = 0;         // moved to their names from the card
+    std::int32_t alreadySaved = 0;  // removed: the turbo scan's copy stands for them
+    std::int64_t bytesRemoved = 0;  // cut off or removed with them
+};
+
+class CarvedFileNaming {
+public:
+    // deepScanFolder: where the carved files lie, ending in "/".
+    CarvedFileNaming(std::string deepScanFolder, DeepScanHost& host);
+
+    // Each file in turn (stop ends the loop); their records follow them.
+    NamingCounts Run(std::vector<CarvedFile>& carved, CardNameFinder& names);
+
+private:
+    void NameOne(CarvedFile& file, CardNameFinder& names);
+    void CutToEntrySize(CarvedFile& file, const CardEntry& entry);
+    bool RemoveIfAlreadySaved(const CarvedFile& file);
+    std::string MoveIntoCardFolders(const std::string& from, const std::string& safePath);
+
+    std::string folder_;
+    DeepScanHost& host_;
+    std::vector<TurboScanCopy> turboCopies_;
+    engine::TakenNames taken_;
+    NamingCounts counts_;
+};
+
+} // namespace wizard
