@@ -123,6 +123,13 @@ protected:
                 EXPECT_EQ(info.st_mtime, file.seconds) << file.path;
             }
         }
+        // The report gives the path on the card and says where the name came from.
+        const Bytes report = ReadAll(deep.parent_path() / "report.xml");
+        const std::string xml(report.begin(), report.end());
+        EXPECT_NE(xml.find("/Family/Grandma at ninety.jpg</filename>"), std::string::npos) << xml;
+        std::size_t named = 0;
+        for (std::size_t at = 0; (at = xml.find("name_from=\"found folder\"", at)) != std::string::npos; ++at) ++named;
+        EXPECT_GE(named, files_.size() - 1) << xml;
     }
 
     fs::path dir_;
