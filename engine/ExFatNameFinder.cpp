@@ -70,6 +70,13 @@ std::string ExFatNameFinder::FolderPath(std::int64_t cluster, bool safe, bool* l
     return path;
 }
 
+std::vector<std::int64_t> ExFatNameFinder::FileClusters() const {
+    std::vector<std::int64_t> clusters;
+    clusters.reserve(files_.size());
+    for (const auto& [cluster, set] : files_) clusters.push_back(cluster);
+    return clusters;
+}
+
 const ExFatNameFinder::NamedFile* ExFatNameFinder::FileAt(std::int64_t volumeOffset) const {
     const std::int64_t cluster = ClusterOf(volumeOffset);
     if (cluster < 2 || heapOffset_ + (cluster - 2) * clusterBytes_ != volumeOffset) return nullptr;

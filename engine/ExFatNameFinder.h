@@ -36,6 +36,8 @@ public:
     // The file whose data starts at that byte of the volume, or nullptr.
     // Of two sets naming one cluster, the live one, else the later found.
     const NamedFile* FileAt(std::int64_t volumeOffset) const;
+    // The first clusters of every file found, in order.
+    std::vector<std::int64_t> FileClusters() const;
 
 private:
     struct FoundSet {

@@ -110,34 +110,67 @@ void CardNameFinder::Finish() {
     carry_.shrink_to_fit();
 }
 
+namespace {
+
+CardEntry FatEntry(const FoundEntry& found) {
+    CardEntry entry;
+    entry.cardPath = found.cardPath;
+    entry.safePath = found.path;
+    entry.size = found.size;
+    entry.deleted = found.deleted;
+    entry.folderNameLost = found.folderNameLost;
+    entry.writeDate = found.writeDate;
+    entry.writeTime = found.writeTime;
+    entry.firstByte = found.byteOffset;
+    return entry;
+}
+
+CardEntry ExFatEntry(const engine::ExFatNameFinder::NamedFile& found, std::int64_t firstByte) {
+    CardEntry entry;
+    entry.cardPath = found.Path;
+    entry.safePath = found.SafePath;
+    entry.size = found.Set.ValidDataLength;
+    entry.deleted = found.Set.Deleted;
+    entry.folderNameLost = found.FolderNameLost;
+    entry.writeDate = static_cast<std::uint16_t>(found.Set.ModifiedTimestamp >> 16);
+    entry.writeTime = static_cast<std::uint16_t>(found.Set.ModifiedTimestamp & 0xFFFF);
+    entry.writeTime10ms = found.Set.Modified10ms;
+    entry.writeUtcOffset = found.Set.ModifiedUtcOffset;
+    entry.firstByte = firstByte;
+    return entry;
+}
+
+} // namespace
+
+std::vector<CardEntry> CardNameFinder::EntriesNotClaimed() const {
+    std::vector<CardEntry> entries;
+    if (tree_) {
+        for (const FoundEntry* found : tree_->FilesNotClaimed()) entries.push_back(FatEntry(*found));
+        return entries;
+    }
+    if (!exfat_) return entries;
+    for (const std::int64_t cluster : exfat_->FileClusters()) {
+        const std::int64_t firstByte = heapOffset_ + (cluster - 2) * clusterBytes_;
+        if (exfatClaimed_.count(firstByte)) continue;
+        const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(firstByte);
+        if (found && !found->Set.IsDirectory()) entries.push_back(ExFatEntry(*found, firstByte));
+    }
+    return entries;
+}
+
 std::optional<CardEntry> CardNameFinder::EntryAt(std::int64_t startOffset, const std::string& extension,
                                                  std::int64_t bytes) {
-    CardEntry entry;
     if (tree_) {
-        const FoundEntry* found = tree_->Claim(startOffset, extension, static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)));
+        const FoundEntry* found =
+            tree_->Claim(startOffset, extension, static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)));
         if (!found) return std::nullopt;
-        entry.cardPath = found->cardPath;
-        entry.safePath = found->path;
-        entry.size = found->size;
-        entry.deleted = found->deleted;
-        entry.folderNameLost = found->folderNameLost;
-        entry.writeDate = found->writeDate;
-        entry.writeTime = found->writeTime;
-        return entry;
+        return FatEntry(*found);
     }
     if (!exfat_) return std::nullopt;
     const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(startOffset);
     if (!found || found->Set.IsDirectory()) return std::nullopt;
-    entry.cardPath = found->Path;
-    entry.safePath = found->SafePath;
-    entry.size = found->Set.ValidDataLength;
-    entry.deleted = found->Set.Deleted;
-    entry.folderNameLost = found->FolderNameLost;
-    entry.writeDate = static_cast<std::uint16_t>(found->Set.ModifiedTimestamp >> 16);
-    entry.writeTime = static_cast<std::uint16_t>(found->Set.ModifiedTimestamp & 0xFFFF);
-    entry.writeTime10ms = found->Set.Modified10ms;
-    entry.writeUtcOffset = found->Set.ModifiedUtcOffset;
-    return entry;
+    exfatClaimed_.insert(startOffset);
+    return ExFatEntry(*found, startOffset);
 }
 
 } // namespace wizard

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/ExFatNameFinder.h"
@@ -27,6 +28,7 @@ struct CardEntry {
     bool folderNameLost = false;  // a folder on its path is named after its first cluster
     std::uint16_t writeDate = 0, writeTime = 0;
     std::uint8_t writeTime10ms = 0, writeUtcOffset = 0;
+    std::int64_t firstByte = 0;   // where its first cluster begins on the drive
 };
 
 class CardNameFinder {
@@ -43,6 +45,9 @@ public:
     // The entry whose data starts at that byte of the drive (the carved
     // file's type and size decide between two entries of one cluster).
     std::optional<CardEntry> EntryAt(std::int64_t startOffset, const std::string& extension, std::int64_t bytes);
+    // The files' entries that no EntryAt returned: data the carver never
+    // met (one entry for each first cluster).
+    std::vector<CardEntry> EntriesNotClaimed() const;
 
 private:
     void FeedExFat(std::int64_t offset, std::span<const std::uint8_t> bytes);
@@ -58,6 +63,7 @@ private:
     std::int64_t heapOffset_ = 0, clusterBytes_ = 0;
     std::vector<std::uint8_t> carry_;
     std::int64_t carryStart_ = 0;
+    std::unordered_set<std::int64_t> exfatClaimed_;  // first bytes EntryAt named
 };
 
 } // namespace wizard

@@ -18,6 +18,7 @@ namespace {
 
 // A file of many thousand copies of one name still ends.
 constexpr int MaxRenameTries = 1000;
+constexpr std::size_t EventInterval = 64;
 
 // Where the carved file's own format decides its end, the entry's size
 // does not overrule it (a different size means the entry may be an older
@@ -67,19 +68,50 @@ CarvedFileNaming::CarvedFileNaming(std::string deepScanFolder, DeepScanHost& hos
     if (!folder_.empty() && folder_.back() != '/') folder_.push_back('/');
 }
 
-NamingCounts CarvedFileNaming::Run(std::vector<CarvedFile>& carved, CardNameFinder& names) {
+NamingCounts CarvedFileNaming::Run(std::vector<CarvedFile>& carved, CardNameFinder& names, EntryDataCopier* copier) {
     names.Finish();
     // A pass ended by Stop still gets its files named (each rename is
     // quick, and a file is either moved or not); a Stop that comes during
     // this step ends it.
     const bool stoppedBefore = host_.StopRequested();
-    constexpr std::size_t EventInterval = 64;
     for (std::size_t i = 0; i < carved.size(); ++i) {
         if (i % EventInterval == 0) platform::DoEvents();
-        if (!stoppedBefore && host_.StopRequested()) break;
+        if (!stoppedBefore && host_.StopRequested()) return counts_;
         NameOne(carved[i], names);
     }
+    // Copies read the card: a Stop, before or during, leaves them out.
+    if (!copier || host_.StopRequested()) return counts_;
+    const std::vector<CardEntry> left = names.EntriesNotClaimed();
+    for (std::size_t i = 0; i < left.size() && !host_.StopRequested(); ++i) {
+        if (i % EventInterval == 0) platform::DoEvents();
+        CopyOne(left[i], *copier);
+    }
     return counts_;
+}
+
+// Reported as a carved file of the entry's size, named from the start.
+void CarvedFileNaming::CopyOne(const CardEntry& entry, EntryDataCopier& copier) {
+    // What the turbo scan saved from there is not copied again.
+    for (const TurboScanCopy& copy : turboCopies_)
+        if (copy.startOffset == entry.firstByte && copy.bytes == static_cast<std::int64_t>(entry.size)) return;
+    const std::optional<std::string> type = copier.TypeCheck(entry);
+    if (!type) return;
+    const auto place = CardFolder(entry.safePath);
+    if (!place) return;
+    const auto& [folder, name] = *place;
+    const auto copied = copier.Copy(entry, folder, taken_.Take(folder, name), [&] { return taken_.Take(folder, name); });
+    if (!copied) return;
+    ApplyWriteTime(copied->path, entry);
+    ++counts_.copied;
+    ++counts_.named;
+    counts_.bytesCopied += copied->bytes;
+    host_.FileCarved(copied->path, copied->bytes, CarvedFileEnd::Complete);
+    host_.FileCarvedDigest(copied->path, copied->sha256);
+    host_.FileCarvedEndRule(copied->path, CarvedEndRule::EntrySize);
+    host_.FileCarvedFrom(copied->path, entry.firstByte, *type);
+    CarvedFile file{copied->path, entry.firstByte, copied->bytes, *type, CarvedFileEnd::Complete,
+                    CarvedEndRule::EntrySize, copied->sha256};
+    host_.FileNamed(NamedRecord(file, copied->path, entry));
 }
 
 void CarvedFileNaming::NameOne(CarvedFile& file, CardNameFinder& names) {
@@ -123,19 +155,26 @@ bool CarvedFileNaming::RemoveIfAlreadySaved(const CarvedFile& file) {
 // The new path, or "" when the file stays where it is (a folder cannot be
 // made, say because a file has its name).
 std::string CarvedFileNaming::MoveIntoCardFolders(const std::string& from, const std::string& safePath) {
-    const std::size_t slash = safePath.rfind('/');
-    const std::string folder = folder_ + (slash == std::string::npos ? "" : safePath.substr(0, slash + 1));
-    const std::string name = slash == std::string::npos ? safePath : safePath.substr(slash + 1);
-    if (name.empty()) return "";
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) return "";
+    const auto place = CardFolder(safePath);
+    if (!place) return "";
+    const auto& [folder, name] = *place;
     for (int tries = 0; tries < MaxRenameTries; ++tries) {
         const std::string to = folder + taken_.Take(folder, name);
         if (engine::RenameWithoutReplacing(from, to) == 0) return to;
         if (errno != EEXIST) return "";
     }
     return "";
+}
+
+std::optional<std::pair<std::string, std::string>> CarvedFileNaming::CardFolder(const std::string& safePath) {
+    const std::size_t slash = safePath.rfind('/');
+    const std::string folder = folder_ + (slash == std::string::npos ? "" : safePath.substr(0, slash + 1));
+    const std::string name = slash == std::string::npos ? safePath : safePath.substr(slash + 1);
+    if (name.empty()) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return std::nullopt;
+    return std::make_pair(folder, name);
 }
 
 } // namespace wizard

@@ -16,12 +16,15 @@
 #include "wizard/CardNameFinder.h"
 #include "wizard/CarvedFile.h"
 #include "wizard/DeepScanHost.h"
+#include "wizard/EntryDataCopier.h"
 
 namespace wizard {
 
 struct NamingCounts {
     std::int32_t named = 0;         // moved to their names from the card
     std::int32_t alreadySaved = 0;  // removed: the turbo scan's copy stands for them
+    std::int32_t copied = 0;        // copied from entries whose data the pass did not carve (named too)
+    std::int64_t bytesCopied = 0;
     std::int64_t bytesRemoved = 0;  // cut off or removed with them
 };
 
@@ -31,10 +34,15 @@ public:
     CarvedFileNaming(std::string deepScanFolder, DeepScanHost& host);
 
     // Each file in turn (stop ends the loop); their records follow them.
-    NamingCounts Run(std::vector<CarvedFile>& carved, CardNameFinder& names);
+    // Then, with copier, the entries whose data no carved file holds.
+    NamingCounts Run(std::vector<CarvedFile>& carved, CardNameFinder& names, EntryDataCopier* copier);
 
 private:
     void NameOne(CarvedFile& file, CardNameFinder& names);
+    void CopyOne(const CardEntry& entry, EntryDataCopier& copier);
+    // The folder below the Deep Scan folder for a safe path, made if need
+    // be, and the file name; nullopt when it cannot be made.
+    std::optional<std::pair<std::string, std::string>> CardFolder(const std::string& safePath);
     void CutToEntrySize(CarvedFile& file, const CardEntry& entry);
     bool RemoveIfAlreadySaved(const CarvedFile& file);
     std::string MoveIntoCardFolders(const std::string& from, const std::string& safePath);

@@ -18,6 +18,7 @@
 #include "wizard/CarvedFile.h"
 #include "wizard/CarvedFileNaming.h"
 #include "wizard/CarvedFileWriter.h"
+#include "wizard/EntryDataCopier.h"
 #include "wizard/Carver.h"
 #include "wizard/SectorSource.h"
 #include "wizard/WizardState.h"
@@ -434,16 +435,18 @@ void ScanRun::Finish() {
 // The steps that work on what the pass carved, while the drive is still
 // open.
 void ScanRun::AfterThePass() {
-    if (names_) Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_));
+    if (!names_) return;
+    EntryDataCopier copier(types_, drive_, bytesPerSector_, endSector_);
+    Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_, &copier));
 }
 
 // The turbo scan's copies are files already counted: found counts files.
 void ScanRun::Count(const NamingCounts& counts) {
     naming_ = counts;
-    found_ -= counts.alreadySaved;
-    totalFound_ -= counts.alreadySaved;
-    totalBytesWritten_ -= counts.bytesRemoved;
-    if (counts.alreadySaved == 0) return;
+    found_ += counts.copied - counts.alreadySaved;
+    totalFound_ += counts.copied - counts.alreadySaved;
+    totalBytesWritten_ += counts.bytesCopied - counts.bytesRemoved;
+    if (counts.alreadySaved == 0 && counts.copied == 0) return;
     host_.ShowFilesFound(totalFound_);
     host_.ShowImagesFound(found_);
 }

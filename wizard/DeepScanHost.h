@@ -33,6 +33,7 @@ enum class CarvedEndRule {
     SizeLimit,  // the 4 GiB a carved file may have
     DriveEnd,   // the drive's end
     CutShort,   // an unreadable sector, Stop or an error (see CarvedFileEnd)
+    EntrySize,  // the size its entry on the card gives (copied after the pass)
 };
 
 // The report's words for it: "format structure", "end pattern", ...

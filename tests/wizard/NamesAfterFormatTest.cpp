@@ -173,6 +173,37 @@ TEST_F(NamesAfterFormatTest, AnExFatCardFormattedAgainGivesItsNamesBack) {
     ExpectNamed(DeepScan(image, "dest"));
 }
 
+// A film deleted, and a photo written over clusters in the middle of it: the
+// film's structure holds the photo's start, so the pass carves no file
+// there; the photo's entry has it copied for its size.
+TEST_F(NamesAfterFormatTest, APhotoWhoseStartAnOlderFilmHoldsIsCopiedFromItsEntry) {
+    if (Shell("command -v ffmpeg") != 0) GTEST_SKIP() << "ffmpeg missing";
+    const fs::path film = dir_ / "film.mp4";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=4:size=320x240:rate=25 "
+                    "-c:v mpeg4 -q:v 2 " + Quote(film)),
+              0);
+    testcommon::FatImageBuilder card(testcommon::FatImageOptions::Fat16(32));
+    const auto dcim = card.AddFolder(card.Root(), "DCIM");
+    const Bytes filmBytes = ReadAll(film);
+    const auto old = card.AddFile(dcim, "MVI_0001.MP4", filmBytes);
+    card.Delete(old, true);
+    testcommon::FileOptions inside;
+    const std::size_t clusters = (files_[0].bytes.size() + card.BytesPerCluster() - 1) / card.BytesPerCluster();
+    ASSERT_GT(old.clusters.size(), clusters + 20);
+    inside.clusters.assign(old.clusters.begin() + 10, old.clusters.begin() + 10 + std::ptrdiff_t(clusters));
+    card.AddFile(dcim, "IMG_0005.JPG", files_[0].bytes, inside);
+    const fs::path image = dir_ / "reused.img";
+    card.WriteFile(image.string());
+    const fs::path deep = DeepScan(image, "dest");
+    fs::path photo;
+    for (const auto& entry : fs::recursive_directory_iterator(deep))
+        if (entry.path().filename() == "IMG_0005.JPG") photo = entry.path();
+    ASSERT_FALSE(photo.empty());
+    EXPECT_EQ(ReadAll(photo), files_[0].bytes);
+    const Bytes report = ReadAll(deep.parent_path() / "report.xml");
+    EXPECT_NE(std::string(report.begin(), report.end()).find("end=\"entry size\""), std::string::npos);
+}
+
 // Names that try to leave the Deep Scan folder: a folder named ".." and a
 // file whose long name holds "/" and "..". Nothing is written outside it.
 TEST_F(NamesAfterFormatTest, HostileNamesStayInsideTheDeepScanFolder) {
