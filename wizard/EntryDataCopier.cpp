@@ -13,8 +13,11 @@ namespace wizard {
 
 namespace {
 
-// Sectors read at once: what the type check looks at, and the copy's steps.
+// Sectors read at once by the copy.
 constexpr std::int32_t ChunkSectors = 2048;
+// What the type check reads: enough for a start and its first headers, and
+// little for each of the many entries a card may hold.
+constexpr std::int32_t CheckSectors = 8;
 
 std::string UpperTrimmed(const std::string& text) {
     std::string out = engine::TrimBlanks(text);
@@ -48,12 +51,14 @@ std::optional<std::string> EntryDataCopier::TypeCheck(const CardEntry& entry) {
     const std::int64_t sectors = (static_cast<std::int64_t>(entry.size) + bytesPerSector_ - 1) / bytesPerSector_;
     // The whole file must lie on the drive.
     if (sector + sectors > driveSectors_) return std::nullopt;
-    const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(sectors, ChunkSectors));
+    const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(sectors, CheckSectors));
     if (!ReadAt(sector, count)) return std::nullopt;
-    platform::BorrowedByteArray array(buffer_.data(), static_cast<ULONG>(buffer_.size()));
+    // Only what was read is shown: the rest of the buffer holds older bytes.
+    const std::size_t read = static_cast<std::size_t>(count) * static_cast<std::size_t>(bytesPerSector_);
+    platform::BorrowedByteArray array(buffer_.data(), static_cast<ULONG>(read));
     VARIANT bytes = array.ByRefVariant();
     Carver carver(types_, bytesPerSector_, driveSectors_ * bytesPerSector_);
-    const SectorView view{&bytes, buffer_.data(), buffer_.size(), 0, bytesPerSector_, sector};
+    const SectorView view{&bytes, buffer_.data(), read, 0, bytesPerSector_, sector};
     const CarveDecision decision = carver.Examine(view);
     if (decision.action != CarveAction::Start && decision.action != CarveAction::EndPreviousAndStart)
         return std::nullopt;
