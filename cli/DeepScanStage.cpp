@@ -84,7 +84,10 @@ void DeepScanConsole::FileCarved(const std::string& path, std::int64_t bytes, wi
 
 void DeepScanConsole::FileNamed(const wizard::CarvedFileNamed& named) {
     if (quiet_ || terminal_) return;
-    out_ << "named " << named.newPath << " (was " << named.oldPath << ")\n" << std::flush;
+    if (named.oldPath == named.newPath)
+        out_ << "named " << named.newPath << " (copied for its entry's size)\n" << std::flush;
+    else
+        out_ << "named " << named.newPath << " (was " << named.oldPath << ")\n" << std::flush;
 }
 
 void DeepScanConsole::FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) {
