@@ -117,12 +117,15 @@ void CarvedFileNaming::CopyOne(const CardEntry& entry, EntryDataCopier& copier) 
 void CarvedFileNaming::NameOne(CarvedFile& file, CardNameFinder& names) {
     if (file.how == CarvedFileEnd::NotWrittenWhole) return;
     const std::optional<CardEntry> entry = names.EntryAt(file.startOffset, file.extension, file.bytes);
-    if (entry) CutToEntrySize(file, *entry);
-    if (RemoveIfAlreadySaved(file) || !entry) return;
-    const std::string oldPath = file.path;
-    const std::string moved = MoveIntoCardFolders(file.path, entry->safePath);
-    if (moved.empty()) return;
+    const std::string oldPath = file.path;  // the name the report knows it by
+    const std::string moved = entry ? MoveIntoCardFolders(file.path, entry->safePath) : "";
+    if (moved.empty()) {
+        RemoveIfAlreadySaved(file, oldPath);
+        return;
+    }
     file.path = moved;
+    CutToEntrySize(file, *entry);
+    if (RemoveIfAlreadySaved(file, oldPath)) return;
     ApplyWriteTime(file.path, *entry);
     ++counts_.named;
     host_.FileNamed(NamedRecord(file, oldPath, *entry));
@@ -138,15 +141,16 @@ void CarvedFileNaming::CutToEntrySize(CarvedFile& file, const CardEntry& entry) 
     file.sha256 = engine::Sha256OfFile(file.path);
 }
 
-bool CarvedFileNaming::RemoveIfAlreadySaved(const CarvedFile& file) {
+bool CarvedFileNaming::RemoveIfAlreadySaved(const CarvedFile& file, const std::string& reportedPath) {
     if (file.how != CarvedFileEnd::Complete) return false;
     for (const TurboScanCopy& copy : turboCopies_) {
         if (copy.startOffset != file.startOffset || copy.bytes != file.bytes || copy.sha256.empty()) continue;
         const std::string hash = file.sha256.empty() ? engine::Sha256OfFile(file.path) : file.sha256;
         if (hash != copy.sha256 || ::unlink(file.path.c_str()) != 0) return false;
+        RemoveEmptyFolders(file.path);
         ++counts_.alreadySaved;
         counts_.bytesRemoved += file.bytes;
-        host_.FileAlreadySaved(file.path, copy);
+        host_.FileAlreadySaved(reportedPath, copy);
         return true;
     }
     return false;
@@ -164,6 +168,18 @@ std::string CarvedFileNaming::MoveIntoCardFolders(const std::string& from, const
         if (errno != EEXIST) return "";
     }
     return "";
+}
+
+// The folders above path up to the Deep Scan folder, as far as they are
+// empty (made for a file that then went).
+void CarvedFileNaming::RemoveEmptyFolders(const std::string& path) const {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path top = std::filesystem::path(folder_).parent_path();
+    std::error_code ec;
+    for (int depth = 0; depth < 256 && folder != top && folder.string().size() > top.string().size(); ++depth) {
+        if (!std::filesystem::remove(folder, ec) || ec) return;  // not empty (or not ours to remove)
+        folder = folder.parent_path();
+    }
 }
 
 std::optional<std::pair<std::string, std::string>> CarvedFileNaming::CardFolder(const std::string& safePath) {

@@ -43,8 +43,10 @@ private:
     // The folder below the Deep Scan folder for a safe path, made if need
     // be, and the file name; nullopt when it cannot be made.
     std::optional<std::pair<std::string, std::string>> CardFolder(const std::string& safePath);
+    void RemoveEmptyFolders(const std::string& path) const;
     void CutToEntrySize(CarvedFile& file, const CardEntry& entry);
-    bool RemoveIfAlreadySaved(const CarvedFile& file);
+    // reportedPath: the name the host was told of the file by.
+    bool RemoveIfAlreadySaved(const CarvedFile& file, const std::string& reportedPath);
     std::string MoveIntoCardFolders(const std::string& from, const std::string& safePath);
 
     std::string folder_;
