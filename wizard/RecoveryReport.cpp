@@ -354,16 +354,16 @@ void RecoveryReport::CarvedFileAlreadySaved(const std::string& carvedPath, const
 
 std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
     std::string xml = "  <fileobject>\n";
+    if (file.Named) xml += "    " + Element("filename", file.Name.cardPath) + "\n";
+    xml += "    " + Element("filesize", std::to_string(file.Bytes)) + "\n";
     if (file.Named) {
         const wizard::CarvedFileNamed& name = file.Name;
         const bool fine = name.writeTime10ms != 0 || (name.writeUtcOffset & 0x80);
-        xml += "    " + Element("filename", name.cardPath) + "\n";
         xml += std::string("    <alloc>") + (name.deleted ? "0" : "1") + "</alloc>\n";
         xml += TimeElement("mtime",
                            WithUtcOffset(FatDateTime(name.writeDate, name.writeTime, name.writeTime10ms), name.writeUtcOffset),
                            fine ? 1 : 2);
     }
-    xml += "    " + Element("filesize", std::to_string(file.Bytes)) + "\n";
     xml += "    <byte_runs>\n      <byte_run file_offset=\"0\" fs_offset=\"" + std::to_string(file.StartOffset) +
            "\" img_offset=\"" + std::to_string(file.StartOffset + std::int64_t(volumeOffset_)) + "\" len=\"" +
            std::to_string(file.Bytes) + "\"/>\n    </byte_runs>\n";

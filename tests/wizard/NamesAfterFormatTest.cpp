@@ -130,6 +130,9 @@ protected:
         std::size_t named = 0;
         for (std::size_t at = 0; (at = xml.find("name_from=\"found folder\"", at)) != std::string::npos; ++at) ++named;
         EXPECT_GE(named, files_.size() - 1) << xml;
+        EXPECT_EQ(Shell("xmllint --noout --schema " + Quote(fs::path(TRANQUO_TEST_DATA_DIR) / "dfxml" / "dfxml.xsd") +
+                        " " + Quote(deep.parent_path() / "report.xml")),
+                  0);
     }
 
     fs::path dir_;
