@@ -85,11 +85,11 @@ protected:
         return image;
     }
 
-    fs::path DeepScan(const fs::path& image, const std::string& name) {
+    fs::path DeepScan(const fs::path& image, const std::string& name, const std::string& options = "") {
         const fs::path dest = dir_ / name;
         const std::string command = "TRANQUO_REGISTRY=" + Quote(dir_ / "registry") + " '" + support::ProgramFolder() +
-                                    "/tranquo-cli' --attach " + Quote(image) + " -q recover --deep-only --dest " +
-                                    Quote(dest);
+                                    "/tranquo-cli' --attach " + Quote(image) + " -q recover --deep-only " + options +
+                                    " --dest " + Quote(dest);
         EXPECT_EQ(Shell(command), 0) << command;
         return dest / "My Recovered Mobile Device" / "Deep Scan";
     }
@@ -174,6 +174,8 @@ TEST_F(NamesAfterFormatTest, AnExFatCardFormattedAgainGivesItsNamesBack) {
     loop_.clear();
     ASSERT_EQ(Shell("mkfs.exfat -c 4096 " + Quote(image)), 0);
     ExpectNamed(DeepScan(image, "dest"));
+    // Reads that end inside clusters: each folder's cluster is put together.
+    ExpectNamed(DeepScan(image, "odd", "--sectors-at-once 3"));
 }
 
 // A film deleted, and a photo written over clusters in the middle of it: the
