@@ -10,6 +10,11 @@ namespace {
 
 // A chain of folders is followed no further than the turbo scan reads them.
 constexpr int MaxFolderDepth = 128;
+// Entry sets kept at most (a card made to hold millions costs no more).
+constexpr std::size_t MaxSets = 1000000;
+// Folders looked at for the one whose clusters hold a cluster: those that
+// start nearest below it.
+constexpr int MaxOwnerCandidates = 64;
 
 } // namespace
 
@@ -35,8 +40,10 @@ void ExFatNameFinder::AddBlock(std::int64_t volumeOffset, const std::uint8_t* by
         const ExFatDirectoryContents contents = ParseExFatDirectory(platform::ByteView(bytes + at, length));
         for (const ExFatEntrySet& set : contents.Sets) {
             if (set.FirstCluster < 2 || set.FirstCluster > clusterCount_ + 1) continue;
+            if (folders_.size() + files_.size() >= MaxSets) break;
             FoundSet found{set, cluster};
             if (set.IsDirectory()) {
+                foldersByFirst_.emplace(set.FirstCluster, folders_.size());
                 folders_.push_back(std::move(found));
                 continue;
             }
@@ -52,14 +59,7 @@ std::string ExFatNameFinder::FolderPath(std::int64_t cluster, bool safe, bool* l
     std::string path;
     for (int depth = 0; depth < MaxFolderDepth; ++depth) {
         if (cluster == rootCluster_) return path;
-        const FoundSet* owner = nullptr;
-        for (const FoundSet& folder : folders_) {
-            const std::int64_t first = folder.Set.FirstCluster;
-            const std::int64_t clusters =
-                std::max<std::int64_t>(1, static_cast<std::int64_t>((folder.Set.DataLength + clusterBytes_ - 1) /
-                                                                    static_cast<std::uint64_t>(clusterBytes_)));
-            if (cluster >= first && cluster < first + clusters && (!owner || !folder.Set.Deleted)) owner = &folder;
-        }
+        const FoundSet* owner = OwnerOf(cluster);
         if (!owner) {
             if (lost) *lost = true;
             return part("Folder " + std::to_string(cluster)) + "/" + path;
@@ -68,6 +68,22 @@ std::string ExFatNameFinder::FolderPath(std::int64_t cluster, bool safe, bool* l
         cluster = owner->Cluster;
     }
     return path;
+}
+
+// The folder whose clusters hold cluster: a live one before a deleted one.
+const ExFatNameFinder::FoundSet* ExFatNameFinder::OwnerOf(std::int64_t cluster) const {
+    const FoundSet* owner = nullptr;
+    auto it = foldersByFirst_.upper_bound(cluster);
+    for (int looked = 0; it != foldersByFirst_.begin() && looked < MaxOwnerCandidates; ++looked) {
+        const FoundSet& folder = folders_[(--it)->second];
+        const std::int64_t clusters =
+            std::max<std::int64_t>(1, static_cast<std::int64_t>((folder.Set.DataLength + clusterBytes_ - 1) /
+                                                                static_cast<std::uint64_t>(clusterBytes_)));
+        if (cluster >= it->first + clusters) continue;
+        if (!folder.Set.Deleted) return &folder;
+        if (!owner) owner = &folder;
+    }
+    return owner;
 }
 
 std::vector<std::int64_t> ExFatNameFinder::FileClusters() const {

@@ -45,11 +45,13 @@ private:
         std::int64_t Cluster = 0;  // where the set lies
     };
     std::int64_t ClusterOf(std::int64_t volumeOffset) const;
+    const FoundSet* OwnerOf(std::int64_t cluster) const;
     // safe: each name made safe; lost: set when a folder on the way has no name.
     std::string FolderPath(std::int64_t cluster, bool safe, bool* lost = nullptr) const;
 
     std::int64_t heapOffset_, clusterBytes_, clusterCount_, rootCluster_;
     std::vector<FoundSet> folders_;
+    std::multimap<std::int64_t, std::size_t> foldersByFirst_;  // folders_ by first cluster
     std::map<std::int64_t, FoundSet> files_;  // by first cluster
     mutable std::map<std::int64_t, NamedFile> named_;
 };
