@@ -47,8 +47,8 @@ void ExFatNameFinder::AddBlock(std::int64_t volumeOffset, const std::uint8_t* by
                 folders_.push_back(std::move(found));
                 continue;
             }
-            auto [it, added] = files_.emplace(set.FirstCluster, found);
-            if (!added && (it->second.Set.Deleted || !set.Deleted)) it->second = std::move(found);
+            filesByFirst_.emplace(set.FirstCluster, files_.size());
+            files_.push_back(std::move(found));
         }
     }
     named_.clear();
@@ -88,21 +88,53 @@ const ExFatNameFinder::FoundSet* ExFatNameFinder::OwnerOf(std::int64_t cluster) 
 
 std::vector<std::int64_t> ExFatNameFinder::FileClusters() const {
     std::vector<std::int64_t> clusters;
-    clusters.reserve(files_.size());
-    for (const auto& [cluster, set] : files_) clusters.push_back(cluster);
+    for (auto it = filesByFirst_.begin(); it != filesByFirst_.end(); it = filesByFirst_.upper_bound(it->first))
+        clusters.push_back(it->first);
     return clusters;
 }
 
-const ExFatNameFinder::NamedFile* ExFatNameFinder::FileAt(std::int64_t volumeOffset) const {
+namespace {
+
+std::string UpperExtension(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return ext;
+}
+
+std::uint64_t Distance(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
+
+} // namespace
+
+const ExFatNameFinder::NamedFile* ExFatNameFinder::FileAt(std::int64_t volumeOffset, const std::string& extension,
+                                                          std::optional<std::uint64_t> size) const {
     const std::int64_t cluster = ClusterOf(volumeOffset);
     if (cluster < 2 || heapOffset_ + (cluster - 2) * clusterBytes_ != volumeOffset) return nullptr;
-    if (const auto named = named_.find(cluster); named != named_.end()) return &named->second;
-    const auto found = files_.find(cluster);
-    if (found == files_.end()) return nullptr;
-    const FoundSet& set = found->second;
+    const auto [first, last] = filesByFirst_.equal_range(cluster);
+    if (first == last) return nullptr;
+    const std::string wanted = UpperExtension("." + extension);
+    const auto typed = [&](std::size_t i) { return !wanted.empty() && UpperExtension(files_[i].Set.Name) == wanted; };
+    // Whether set a is to be taken before set b.
+    const auto better = [&](std::size_t a, std::size_t b) {
+        const ExFatEntrySet& x = files_[a].Set;
+        const ExFatEntrySet& y = files_[b].Set;
+        if (typed(a) != typed(b)) return typed(a);
+        if (size && Distance(x.ValidDataLength, *size) != Distance(y.ValidDataLength, *size))
+            return Distance(x.ValidDataLength, *size) < Distance(y.ValidDataLength, *size);
+        if (x.Deleted != y.Deleted) return !x.Deleted;
+        if (x.ModifiedTimestamp != y.ModifiedTimestamp) return x.ModifiedTimestamp > y.ModifiedTimestamp;
+        return a > b;
+    };
+    std::size_t best = first->second;
+    for (auto it = std::next(first); it != last; ++it)
+        if (better(it->second, best)) best = it->second;
+    if (const auto named = named_.find(best); named != named_.end()) return &named->second;
+    const FoundSet& set = files_[best];
     NamedFile file{FolderPath(set.Cluster, false) + set.Set.Name, {}, false, set.Set};
     file.SafePath = FolderPath(set.Cluster, true, &file.FolderNameLost) + SafeFileName(set.Set.Name);
-    return &named_.emplace(cluster, std::move(file)).first->second;
+    return &named_.emplace(best, std::move(file)).first->second;
 }
 
 } // namespace engine

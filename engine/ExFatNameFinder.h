@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,12 @@ public:
         ExFatEntrySet Set;     // sizes, times, deleted or not
     };
     // The file whose data starts at that byte of the volume, or nullptr.
-    // Of two sets naming one cluster, the live one, else the later found.
-    const NamedFile* FileAt(std::int64_t volumeOffset) const;
+    // Of several sets naming one cluster (folders left from older formats):
+    // those with the extension (case ignored; empty: any), then the one
+    // whose size is nearest to size (when given), then the live one, then
+    // the newest, then the later found.
+    const NamedFile* FileAt(std::int64_t volumeOffset, const std::string& extension = {},
+                            std::optional<std::uint64_t> size = std::nullopt) const;
     // The first clusters of every file found, in order.
     std::vector<std::int64_t> FileClusters() const;
 
@@ -52,8 +57,9 @@ private:
     std::int64_t heapOffset_, clusterBytes_, clusterCount_, rootCluster_;
     std::vector<FoundSet> folders_;
     std::multimap<std::int64_t, std::size_t> foldersByFirst_;  // folders_ by first cluster
-    std::map<std::int64_t, FoundSet> files_;  // by first cluster
-    mutable std::map<std::int64_t, NamedFile> named_;
+    std::vector<FoundSet> files_;
+    std::multimap<std::int64_t, std::size_t> filesByFirst_;  // files_ by first cluster
+    mutable std::map<std::size_t, NamedFile> named_;         // by index in files_
 };
 
 } // namespace engine

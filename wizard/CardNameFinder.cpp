@@ -167,7 +167,8 @@ std::optional<CardEntry> CardNameFinder::EntryAt(std::int64_t startOffset, const
         return FatEntry(*found);
     }
     if (!exfat_) return std::nullopt;
-    const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(startOffset);
+    const engine::ExFatNameFinder::NamedFile* found =
+        exfat_->FileAt(startOffset, extension, static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)));
     if (!found || found->Set.IsDirectory()) return std::nullopt;
     exfatClaimed_.insert(startOffset);
     return ExFatEntry(*found, startOffset);
