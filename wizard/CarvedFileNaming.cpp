@@ -66,6 +66,14 @@ CarvedFileNamed NamedRecord(const CarvedFile& file, const std::string& oldPath, 
 CarvedFileNaming::CarvedFileNaming(std::string deepScanFolder, DeepScanHost& host)
     : folder_(std::move(deepScanFolder)), host_(host), turboCopies_(host.TurboScanCopies()) {
     if (!folder_.empty() && folder_.back() != '/') folder_.push_back('/');
+    for (std::size_t i = 0; i < turboCopies_.size(); ++i) turboCopyAt_.emplace(turboCopies_[i].startOffset, i);
+}
+
+const TurboScanCopy* CarvedFileNaming::TurboCopy(std::int64_t startOffset, std::int64_t bytes) const {
+    const auto [first, last] = turboCopyAt_.equal_range(startOffset);
+    for (auto it = first; it != last; ++it)
+        if (turboCopies_[it->second].bytes == bytes) return &turboCopies_[it->second];
+    return nullptr;
 }
 
 NamingCounts CarvedFileNaming::Run(std::vector<CarvedFile>& carved, CardNameFinder& names, EntryDataCopier* copier) {
@@ -92,8 +100,7 @@ NamingCounts CarvedFileNaming::Run(std::vector<CarvedFile>& carved, CardNameFind
 // Reported as a carved file of the entry's size, named from the start.
 void CarvedFileNaming::CopyOne(const CardEntry& entry, EntryDataCopier& copier) {
     // What the turbo scan saved from there is not copied again.
-    for (const TurboScanCopy& copy : turboCopies_)
-        if (copy.startOffset == entry.firstByte && copy.bytes == static_cast<std::int64_t>(entry.size)) return;
+    if (TurboCopy(entry.firstByte, static_cast<std::int64_t>(entry.size))) return;
     const std::optional<std::string> type = copier.TypeCheck(entry);
     if (!type) return;
     const auto place = CardFolder(entry.safePath);
@@ -143,17 +150,15 @@ void CarvedFileNaming::CutToEntrySize(CarvedFile& file, const CardEntry& entry) 
 
 bool CarvedFileNaming::RemoveIfAlreadySaved(const CarvedFile& file, const std::string& reportedPath) {
     if (file.how != CarvedFileEnd::Complete) return false;
-    for (const TurboScanCopy& copy : turboCopies_) {
-        if (copy.startOffset != file.startOffset || copy.bytes != file.bytes || copy.sha256.empty()) continue;
-        const std::string hash = file.sha256.empty() ? engine::Sha256OfFile(file.path) : file.sha256;
-        if (hash != copy.sha256 || ::unlink(file.path.c_str()) != 0) return false;
-        RemoveEmptyFolders(file.path);
-        ++counts_.alreadySaved;
-        counts_.bytesRemoved += file.bytes;
-        host_.FileAlreadySaved(reportedPath, copy);
-        return true;
-    }
-    return false;
+    const TurboScanCopy* copy = TurboCopy(file.startOffset, file.bytes);
+    if (!copy || copy->sha256.empty()) return false;
+    const std::string hash = file.sha256.empty() ? engine::Sha256OfFile(file.path) : file.sha256;
+    if (hash != copy->sha256 || ::unlink(file.path.c_str()) != 0) return false;
+    RemoveEmptyFolders(file.path);
+    ++counts_.alreadySaved;
+    counts_.bytesRemoved += file.bytes;
+    host_.FileAlreadySaved(reportedPath, *copy);
+    return true;
 }
 
 // The new path, or "" when the file stays where it is (a folder cannot be

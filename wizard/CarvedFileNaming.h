@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/SafeName.h"
@@ -44,6 +45,8 @@ private:
     // be, and the file name; nullopt when it cannot be made.
     std::optional<std::pair<std::string, std::string>> CardFolder(const std::string& safePath);
     void RemoveEmptyFolders(const std::string& path) const;
+    // The turbo scan's copy of the bytes from startOffset for bytes, if any.
+    const TurboScanCopy* TurboCopy(std::int64_t startOffset, std::int64_t bytes) const;
     void CutToEntrySize(CarvedFile& file, const CardEntry& entry);
     // reportedPath: the name the host was told of the file by.
     bool RemoveIfAlreadySaved(const CarvedFile& file, const std::string& reportedPath);
@@ -52,6 +55,7 @@ private:
     std::string folder_;
     DeepScanHost& host_;
     std::vector<TurboScanCopy> turboCopies_;
+    std::unordered_multimap<std::int64_t, std::size_t> turboCopyAt_;  // by start offset
     engine::TakenNames taken_;
     NamingCounts counts_;
 };
