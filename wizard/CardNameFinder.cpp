@@ -16,7 +16,7 @@ FolderFinderSetup FatSetup(const DeepScanCard& card, std::uint32_t bytesPerSecto
     FolderFinderSetup setup;
     setup.bytesPerSector = bytesPerSector;
     setup.driveSectors = driveSectors;
-    setup.bootLayout = BootSectorClusterLayout(card.layout, bytesPerSector);
+    if (card.layout.FATType != ExFatType) setup.bootLayout = BootSectorClusterLayout(card.layout, bytesPerSector);
     if (card.layout.Usable && card.layout.FATType == Fat32Type) setup.rootCluster = card.layout.Boot.RootClusterField;
     setup.standardDirNames = card.standardDirNames;
     setup.standardFileNames = card.standardFileNames;
@@ -33,10 +33,10 @@ bool IsExFat(const engine::VolumeLayout& layout) {
 CardNameFinder::CardNameFinder(const DeepScanCard& card, std::uint32_t driveBytesPerSector, std::int64_t driveSectors)
     : bytesPerSector_(driveBytesPerSector) {
     const engine::VolumeLayout& layout = card.layout;
-    if (!IsExFat(layout)) {
-        fat_ = std::make_unique<FolderFinder>(FatSetup(card, driveBytesPerSector, driveSectors));
-        return;
-    }
+    // An exFAT card may hold the folders of the FAT format before it: they
+    // are looked for too, their layout worked out from themselves.
+    fat_ = std::make_unique<FolderFinder>(FatSetup(card, driveBytesPerSector, driveSectors));
+    if (!IsExFat(layout)) return;
     const std::int64_t sectorBytes = layout.Boot.BytesPerSector;
     clusterBytes_ = std::int64_t(layout.Boot.SectorsPerCluster) * sectorBytes;
     heapOffset_ = std::int64_t(layout.FirstDataSector) * sectorBytes;
@@ -144,34 +144,32 @@ CardEntry ExFatEntry(const engine::ExFatNameFinder::NamedFile& found, std::int64
 
 std::vector<CardEntry> CardNameFinder::EntriesNotClaimed() const {
     std::vector<CardEntry> entries;
-    if (tree_) {
+    if (exfat_) {
+        for (const std::int64_t cluster : exfat_->FileClusters()) {
+            const std::int64_t firstByte = heapOffset_ + (cluster - 2) * clusterBytes_;
+            if (exfatClaimed_.count(firstByte)) continue;
+            const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(firstByte);
+            if (found && !found->Set.IsDirectory()) entries.push_back(ExFatEntry(*found, firstByte));
+        }
+    }
+    if (tree_)
         for (const FoundEntry* found : tree_->FilesNotClaimed()) entries.push_back(FatEntry(*found));
-        return entries;
-    }
-    if (!exfat_) return entries;
-    for (const std::int64_t cluster : exfat_->FileClusters()) {
-        const std::int64_t firstByte = heapOffset_ + (cluster - 2) * clusterBytes_;
-        if (exfatClaimed_.count(firstByte)) continue;
-        const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(firstByte);
-        if (found && !found->Set.IsDirectory()) entries.push_back(ExFatEntry(*found, firstByte));
-    }
     return entries;
 }
 
 std::optional<CardEntry> CardNameFinder::EntryAt(std::int64_t startOffset, const std::string& extension,
                                                  std::int64_t bytes) {
-    if (tree_) {
-        const FoundEntry* found =
-            tree_->Claim(startOffset, extension, static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)));
-        if (!found) return std::nullopt;
-        return FatEntry(*found);
+    const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0));
+    if (exfat_) {
+        const engine::ExFatNameFinder::NamedFile* found = exfat_->FileAt(startOffset, extension, size);
+        if (found && !found->Set.IsDirectory()) {
+            exfatClaimed_.insert(startOffset);
+            return ExFatEntry(*found, startOffset);
+        }
     }
-    if (!exfat_) return std::nullopt;
-    const engine::ExFatNameFinder::NamedFile* found =
-        exfat_->FileAt(startOffset, extension, static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)));
-    if (!found || found->Set.IsDirectory()) return std::nullopt;
-    exfatClaimed_.insert(startOffset);
-    return ExFatEntry(*found, startOffset);
+    if (tree_)
+        if (const FoundEntry* found = tree_->Claim(startOffset, extension, size)) return FatEntry(*found);
+    return std::nullopt;
 }
 
 } // namespace wizard

@@ -54,7 +54,8 @@ private:
 
     std::uint32_t bytesPerSector_;
     std::int64_t fedUpTo_ = 0;  // the first sector not yet fed
-    // FAT: the folder sectors, and the tree built from them after the pass.
+    // FAT: the folder sectors, and the tree built from them after the pass
+    // (on an exFAT card too: those of a FAT format before).
     std::unique_ptr<FolderFinder> fat_;
     std::unique_ptr<FolderTree> tree_;
     // exFAT: the entry sets, fed whole clusters; a cluster that a block

@@ -73,10 +73,10 @@ protected:
     fs::path Local(std::size_t i) const { return dir_ / "local" / std::to_string(40 + i); }
 
     // mkfs.fat's card with the files; the second photo deleted.
-    fs::path FatCard(const std::string& format) {
+    fs::path FatCard(const std::string& format, int kib = 65536) {
         const fs::path image = dir_ / "fat.img";
         fs::remove(image);
-        EXPECT_EQ(Shell("mkfs.fat -C " + format + " " + Quote(image) + " 65536"), 0);
+        EXPECT_EQ(Shell("mkfs.fat -C " + format + " " + Quote(image) + " " + std::to_string(kib)), 0);
         const std::string i = " -i " + Quote(image) + " ";
         EXPECT_EQ(Shell("mmd" + i + "::DCIM ::DCIM/100CANON '::Camera Roll' '::Camera Roll/Family'"), 0);
         for (std::size_t k = 0; k < files_.size(); ++k)
@@ -150,6 +150,12 @@ TEST_F(NamesAfterFormatTest, AfterAQuickFormatAndAReformatInAnotherLayoutThePhot
         ASSERT_EQ(Shell("mkfs.fat " + again + " " + Quote(image)), 0);
         ExpectNamed(DeepScan(image, "dest" + std::to_string(++run)));
     }
+    // Formatted exFAT, as a camera does: the FAT folders are still found
+    // (on a card large enough that the files lie past the new cluster heap's start).
+    if (Shell("command -v mkfs.exfat") != 0) return;
+    const fs::path image = FatCard("-F 32 -s 1", 262144);
+    ASSERT_EQ(Shell("mkfs.exfat " + Quote(image)), 0);
+    ExpectNamed(DeepScan(image, "exfat"));
 }
 
 TEST_F(NamesAfterFormatTest, AnExFatCardFormattedAgainGivesItsNamesBack) {
