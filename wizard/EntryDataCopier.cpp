@@ -74,6 +74,8 @@ std::optional<std::string> EntryDataCopier::TypeCheck(const CardEntry& entry) {
 std::optional<EntryDataCopier::Copied> EntryDataCopier::Copy(const CardEntry& entry, const std::string& folder,
                                                              const std::string& name,
                                                              const std::function<std::string()>& nextName) {
+    const auto size = static_cast<std::int64_t>(entry.size);
+    if (copiedBytes_ + size > driveSectors_ * bytesPerSector_) return std::nullopt;
     engine::NewOutputFile output;
     std::string why;
     if (!output.Open(folder, &why)) return std::nullopt;
@@ -95,6 +97,7 @@ std::optional<EntryDataCopier::Copied> EntryDataCopier::Copy(const CardEntry& en
     }
     copied.sha256 = output.Digest();
     copied.bytes = output.BytesWritten();
+    copiedBytes_ += copied.bytes;
     const std::string given = output.Commit(name, nextName, &why);
     if (given.empty()) return std::nullopt;
     copied.path = folder + given;

@@ -36,7 +36,9 @@ public:
     };
     // Writes the entry's bytes as a new file named name in folder (the next
     // free name from nextName when it is taken meanwhile); nullopt when no
-    // file could be made.
+    // file could be made, or when the copies would come to more bytes than
+    // the drive holds (a card whose entries claim the same bytes over and
+    // over does not fill the destination).
     std::optional<Copied> Copy(const CardEntry& entry, const std::string& folder, const std::string& name,
                                const std::function<std::string()>& nextName);
 
@@ -48,6 +50,7 @@ private:
     std::int32_t bytesPerSector_;
     std::int64_t driveSectors_;
     std::vector<std::uint8_t> buffer_;
+    std::int64_t copiedBytes_ = 0;
 };
 
 } // namespace wizard
