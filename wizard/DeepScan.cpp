@@ -436,8 +436,9 @@ void ScanRun::Finish() {
 // open.
 void ScanRun::AfterThePass() {
     if (!names_) return;
+    // After a failed write the destination takes no copies either.
     EntryDataCopier copier(types_, drive_, bytesPerSector_, endSector_);
-    Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_, &copier));
+    Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_, abort_ ? nullptr : &copier));
 }
 
 // The turbo scan's copies are files already counted: found counts files.
