@@ -82,6 +82,19 @@ void DeepScanConsole::FileCarved(const std::string& path, std::int64_t bytes, wi
     DrawBar();
 }
 
+void DeepScanConsole::FileNamed(const wizard::CarvedFileNamed& named) {
+    if (quiet_ || terminal_) return;
+    if (named.oldPath == named.newPath)
+        out_ << "named " << named.newPath << " (copied for its entry's size)\n" << std::flush;
+    else
+        out_ << "named " << named.newPath << " (was " << named.oldPath << ")\n" << std::flush;
+}
+
+void DeepScanConsole::FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) {
+    if (quiet_ || terminal_) return;
+    out_ << "not kept " << carvedPath << ": the turbo scan saved it as " << turboPath << "\n" << std::flush;
+}
+
 void DeepScanConsole::EndBar() {
     if (barShown_) out_ << '\n' << std::flush;
     barShown_ = false;
@@ -123,6 +136,10 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     const bool withErrors = o.end == wizard::DeepScanEnd::ReadFailure && o.filesCutAtUnreadableSectors > 0;
     out_ << "Deep scan " << (withErrors ? "completed with errors" : EndText(o.end)) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved, "
          << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << " written";
+    if (o.filesNamed > 0)
+        out_ << ", " << o.filesNamed << (o.filesNamed == 1 ? " file" : " files") << " with their names from the card";
+    if (o.filesAlreadySaved > 0)
+        out_ << ", " << o.filesAlreadySaved << " already saved by the turbo scan";
     if (o.incompleteFiles > 0) out_ << ", " << o.incompleteFiles << " incomplete";
     if (o.filesNotWritten > 0) out_ << ", " << o.filesNotWritten << " not written whole";
     out_ << ", " << o.readErrors << " read errors";

@@ -45,6 +45,10 @@ public:
     void ShowReadErrors(std::int64_t errors);
     void ShowProgress(std::int32_t value);
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how);
+    // After the pass: a carved file took its name from the card, or was the
+    // turbo scan's copy and was removed. One line each, as for carved files.
+    void FileNamed(const wizard::CarvedFileNamed& named);
+    void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath);
     // Ends the bar's line before other output.
     void EndBar();
     // Prints the summary (also when quiet: it is the run's result) and

@@ -178,6 +178,10 @@ public:
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
         deep_.FileCarved(path, bytes, how);
     }
+    void FileNamed(const wizard::CarvedFileNamed& named) override { deep_.FileNamed(named); }
+    void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) override {
+        deep_.FileAlreadySaved(carvedPath, turboPath);
+    }
     void ShowEngineError(const std::string& message) override {
         EndTurboBar();
         platform::MsgBox(message, platform::vbExclamation, "Tranquo");

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,19 @@ public:
 
     struct NamedFile {
         std::string Path;      // "DCIM/100CANON/IMG_0001.JPG", as the card has it (not made safe)
+        std::string SafePath;  // the same, each name made safe (SafeFileName)
+        bool FolderNameLost = false;  // a folder on its path is named after its cluster
         ExFatEntrySet Set;     // sizes, times, deleted or not
     };
     // The file whose data starts at that byte of the volume, or nullptr.
-    // Of two sets naming one cluster, the live one, else the later found.
-    const NamedFile* FileAt(std::int64_t volumeOffset) const;
+    // Of several sets naming one cluster (folders left from older formats):
+    // those with the extension (case ignored; empty: any), then the one
+    // whose size is nearest to size (when given), then the live one, then
+    // the newest, then the later found.
+    const NamedFile* FileAt(std::int64_t volumeOffset, const std::string& extension = {},
+                            std::optional<std::uint64_t> size = std::nullopt) const;
+    // The first clusters of every file found, in order.
+    std::vector<std::int64_t> FileClusters() const;
 
 private:
     struct FoundSet {
@@ -41,12 +50,16 @@ private:
         std::int64_t Cluster = 0;  // where the set lies
     };
     std::int64_t ClusterOf(std::int64_t volumeOffset) const;
-    std::string FolderPath(std::int64_t cluster) const;
+    const FoundSet* OwnerOf(std::int64_t cluster) const;
+    // safe: each name made safe; lost: set when a folder on the way has no name.
+    std::string FolderPath(std::int64_t cluster, bool safe, bool* lost = nullptr) const;
 
     std::int64_t heapOffset_, clusterBytes_, clusterCount_, rootCluster_;
     std::vector<FoundSet> folders_;
-    std::map<std::int64_t, FoundSet> files_;  // by first cluster
-    mutable std::map<std::int64_t, NamedFile> named_;
+    std::multimap<std::int64_t, std::size_t> foldersByFirst_;  // folders_ by first cluster
+    std::vector<FoundSet> files_;
+    std::multimap<std::int64_t, std::size_t> filesByFirst_;  // files_ by first cluster
+    mutable std::map<std::size_t, NamedFile> named_;         // by index in files_
 };
 
 } // namespace engine

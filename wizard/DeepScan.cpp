@@ -14,8 +14,11 @@
 #include "platform/oleauto.h"
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
+#include "wizard/CardNameFinder.h"
 #include "wizard/CarvedFile.h"
+#include "wizard/CarvedFileNaming.h"
 #include "wizard/CarvedFileWriter.h"
+#include "wizard/EntryDataCopier.h"
 #include "wizard/Carver.h"
 #include "wizard/SectorSource.h"
 #include "wizard/WizardState.h"
@@ -69,6 +72,7 @@ private:
     void LoseSectors(const SectorRun& run);
     void Finish();
     void AfterThePass();
+    void Count(const NamingCounts& counts);
     void SetEnd();
     DeepScanOutcome Outcome() const;
     void ShowRunTimeError(const support::RuntimeError& error);
@@ -95,6 +99,8 @@ private:
     std::optional<SectorSource> source_;
     std::optional<Carver> carver_;
     std::optional<CarvedFileWriter> writer_;
+    std::optional<CardNameFinder> names_; // what the card's folders say, gathered during the pass
+    std::string folder_;                  // the Deep Scan folder
 
     // Inputs.
     engine::DriveNumber drive_ = 0;
@@ -133,6 +139,7 @@ private:
     std::int32_t incompleteFiles_ = 0;
     std::int32_t filesNotWritten_ = 0;
     std::int32_t filesCut_ = 0;
+    NamingCounts naming_;
 };
 
 DeepScanOutcome ScanRun::Run() {
@@ -173,6 +180,8 @@ DeepScanOutcome ScanRun::Outcome() const {
     outcome.incompleteFiles = incompleteFiles_;
     outcome.filesNotWritten = filesNotWritten_;
     outcome.filesCutAtUnreadableSectors = filesCut_;
+    outcome.filesNamed = naming_.named;
+    outcome.filesAlreadySaved = naming_.alreadySaved;
     return outcome;
 }
 
@@ -202,6 +211,7 @@ void ScanRun::OpenDestination() {
     std::string folder = DeepScanFolder(host_.DestinationRoot());
     const auto absolute = std::filesystem::absolute(folder, ignored);
     if (!ignored) folder = absolute.string();
+    folder_ = folder;
     writer_.emplace(folder, host_.FilenamePrefix());
     std::filesystem::current_path(folder, ignored);
 }
@@ -227,6 +237,7 @@ void ScanRun::MainLoop() {
     source_.emplace(drive_, bytesPerSector_, SectorRange{firstDataSector_, endSector_}, sectorsAtOnce_,
                     buffer_.data(), buffer_.size(), *this);
     carver_.emplace(types_, bytesPerSector_, static_cast<std::int64_t>(endSector_) * bytesPerSector_ + bytesPerSector_);
+    names_.emplace(host_.Card(), static_cast<std::uint32_t>(bytesPerSector_), endSector_);
     while (!Stopping()) {
         ShowProgress();
         const SectorRun run = source_->Next();
@@ -268,6 +279,8 @@ void ScanRun::ScanSectors(const SectorRun& run, std::int32_t sectorBytes) {
     pendingStart_ = 0;
     sectorBytes_ = sectorBytes;
     const std::int64_t end = run.first + run.count;
+    if (sectorBytes == bytesPerSector_)
+        names_->Feed(run.first, std::span<const std::uint8_t>(buffer_.data(), run.count * std::size_t(sectorBytes)));
     // A start the scan goes back to lies in the buffer still, or the source
     // reads again from it.
     while (scanSector_ >= blockFirst_ && scanSector_ < end && !Stopping()) {
@@ -420,8 +433,24 @@ void ScanRun::Finish() {
 }
 
 // The steps that work on what the pass carved, while the drive is still
-// open. None yet: the carved files stand as the pass left them.
-void ScanRun::AfterThePass() {}
+// open.
+void ScanRun::AfterThePass() {
+    if (!names_) return;
+    // After a failed write the destination takes no copies either.
+    EntryDataCopier copier(types_, drive_, bytesPerSector_, endSector_);
+    Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_, abort_ ? nullptr : &copier));
+}
+
+// The turbo scan's copies are files already counted: found counts files.
+void ScanRun::Count(const NamingCounts& counts) {
+    naming_ = counts;
+    found_ += counts.copied - counts.alreadySaved;
+    totalFound_ += counts.copied - counts.alreadySaved;
+    totalBytesWritten_ += counts.bytesCopied - counts.bytesRemoved;
+    if (counts.alreadySaved == 0 && counts.copied == 0) return;
+    host_.ShowFilesFound(totalFound_);
+    host_.ShowImagesFound(found_);
+}
 
 void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
     host_.ShowMessage(RunTimeErrorText(error), platform::vbOKOnly, "");

@@ -65,6 +65,8 @@ struct DeepScanOutcome {
     std::int32_t incompleteFiles = 0;   // cut by an unreadable sector, Stop or an error
     std::int32_t filesCutAtUnreadableSectors = 0; // of those, the ones cut by an unreadable sector
     std::int32_t filesNotWritten = 0;   // not written whole to the destination
+    std::int32_t filesNamed = 0;        // given their names, folders and dates from the card
+    std::int32_t filesAlreadySaved = 0; // the turbo scan's copies: not kept twice, not in found
 };
 
 class DeepScan {

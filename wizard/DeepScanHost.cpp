@@ -13,6 +13,7 @@ const char* CarvedEndRuleName(CarvedEndRule rule) {
     case CarvedEndRule::SizeLimit: return "size limit";
     case CarvedEndRule::DriveEnd: return "drive end";
     case CarvedEndRule::CutShort: return "cut short";
+    case CarvedEndRule::EntrySize: return "entry size";
     }
     return "";
 }

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "engine/BootSector.h"
 #include "engine/RawDevice.h"
 
 namespace wizard {
@@ -31,10 +33,47 @@ enum class CarvedEndRule {
     SizeLimit,  // the 4 GiB a carved file may have
     DriveEnd,   // the drive's end
     CutShort,   // an unreadable sector, Stop or an error (see CarvedFileEnd)
+    EntrySize,  // the size its entry on the card gives (copied after the pass)
 };
 
 // The report's words for it: "format structure", "end pattern", ...
 const char* CarvedEndRuleName(CarvedEndRule rule);
+
+// What the run knows of the card before the deep scan: the layout its boot
+// sector gave (Usable false: none) and the standard-name lists that give
+// deleted short names their first letter. The scan finds the card's folders
+// with it, to give carved files back their names.
+struct DeepScanCard {
+    engine::VolumeLayout layout;
+    std::vector<std::string> standardDirNames;
+    std::vector<std::string> standardFileNames;
+};
+
+// A file the turbo scan saved whole in this run: where its data starts on
+// the drive, its length and its SHA-256. A carved file with the same three
+// is the same file, and is not kept twice.
+struct TurboScanCopy {
+    std::string path;
+    std::int64_t startOffset = 0;
+    std::int64_t bytes = 0;
+    std::string sha256;
+};
+
+// A carved file that took its name, folder and date from an entry found on
+// the card after the pass.
+struct CarvedFileNamed {
+    std::string oldPath;          // its numbered name
+    std::string newPath;          // in the card's folders below the Deep Scan folder
+    std::string cardPath;         // the entry's path as the card has it
+    bool deleted = false;         // the entry was marked deleted
+    bool folderNameLost = false;  // a folder on its path is named after its first cluster
+    std::int64_t bytes = 0;       // on the disk, after it was cut to the entry's size
+    std::string sha256;           // of those bytes ("" when unknown)
+    // The entry's write time (FAT date and time); exFAT adds 10 ms steps
+    // and the offset from UTC (bit 7: given).
+    std::uint16_t writeDate = 0, writeTime = 0;
+    std::uint8_t writeTime10ms = 0, writeUtcOffset = 0;
+};
 
 class DeepScanHost {
 public:
@@ -56,7 +95,7 @@ public:
     virtual std::string DestinationRoot() = 0;
     // Upper bound of the progress value.
     virtual std::int32_t BarMaximum() = 0;
-    // Entry n (1 to 70) of the [RecoveryWizard] texts.
+    // Entry n (1 to 71) of the [RecoveryWizard] texts.
     virtual std::string WizardText(int n) = 0;
     // The running total of files found in this run, as shown (both stages).
     virtual std::int64_t FilesFoundShown() = 0;
@@ -91,6 +130,19 @@ public:
     // matched there. For a record of the run.
     virtual void FileCarvedFrom(const std::string& path, std::int64_t startOffset, const std::string& extension) {
         (void)path, (void)startOffset, (void)extension;
+    }
+
+    // What is known of the card (default: nothing; carved files keep their
+    // numbered names).
+    virtual DeepScanCard Card() { return {}; }
+    // The files the turbo scan saved whole in this run.
+    virtual std::vector<TurboScanCopy> TurboScanCopies() { return {}; }
+    // After the pass: a carved file took its name from the card.
+    virtual void FileNamed(const CarvedFileNamed& named) { (void)named; }
+    // After the pass: a carved file was the turbo scan's copy byte for byte,
+    // and was removed; the turbo scan's copy stands for it.
+    virtual void FileAlreadySaved(const std::string& carvedPath, const TurboScanCopy& copy) {
+        (void)carvedPath, (void)copy;
     }
 
     // A message of the scan: its text, the message-box style (icon and

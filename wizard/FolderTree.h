@@ -21,11 +21,14 @@ struct FoundFolder {
     bool nameFound = false;          // an entry on the card gave the name
     bool deleted = false;
     std::string path;                // made safe, relative: "DCIM/100CANON"
+    std::string cardPath;            // as the card names it (not made safe)
 };
 
 struct FoundEntry {
     std::string name;                // as the card names it (UTF-8); a deleted short name's first letter restored
     std::string path;                // made safe, relative: "DCIM/100CANON/IMG_0001.JPG"
+    std::string cardPath;            // as the card names it (not made safe)
+    bool folderNameLost = false;     // a folder on its path is named after its cluster
     std::int64_t folderCluster = 0;  // the first cluster of the folder that holds the entry (0: the root)
     std::int64_t firstCluster = 0;
     std::uint32_t size = 0;

@@ -195,23 +195,27 @@ void FolderTreeBuilder::NameFolders() {
         }
         folders_[cluster] = folder;
     }
-    for (auto& [cluster, folder] : folders_) folder.path = FolderPath(cluster);
+    for (auto& [cluster, folder] : folders_) {
+        folder.path = FolderPath(cluster, true);
+        folder.cardPath = FolderPath(cluster, false);
+    }
 }
 
 // From the folder up through its parents to the root, at most
 // MaxFolderDepth levels; a parent whose folder is gone is "Folder <cluster>",
 // and a chain of parents that loops ends where it comes round.
-std::string FolderTreeBuilder::FolderPath(std::int64_t cluster) const {
+std::string FolderTreeBuilder::FolderPath(std::int64_t cluster, bool safe) const {
+    const auto part = [safe](const std::string& name) { return safe ? engine::SafeFileName(name) : name; };
     std::vector<std::string> parts;
     std::unordered_set<std::int64_t> seen;
     std::int64_t current = cluster;
     while (parts.size() < MaxFolderDepth && seen.insert(current).second) {
         const auto it = folders_.find(current);
         if (it == folders_.end()) {
-            parts.push_back(engine::SafeFileName(LostFolderName(current)));
+            parts.push_back(part(LostFolderName(current)));
             break;
         }
-        parts.push_back(engine::SafeFileName(it->second.name));
+        parts.push_back(part(it->second.name));
         const std::int64_t parent = it->second.parentCluster;
         if (IsRoot(parent)) break;
         current = parent;
@@ -219,6 +223,18 @@ std::string FolderTreeBuilder::FolderPath(std::int64_t cluster) const {
     std::string path;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) path += (path.empty() ? "" : "/") + *it;
     return path;
+}
+
+// Whether the folder or one above it has no name from the card.
+bool FolderTreeBuilder::FolderNameLost(std::int64_t cluster) const {
+    std::unordered_set<std::int64_t> seen;
+    for (std::int64_t current = cluster; seen.size() < MaxFolderDepth && seen.insert(current).second;) {
+        const auto it = folders_.find(current);
+        if (it == folders_.end() || !it->second.nameFound) return true;
+        if (IsRoot(it->second.parentCluster)) return false;
+        current = it->second.parentCluster;
+    }
+    return false;
 }
 
 FolderTree FolderTreeBuilder::Build() {
@@ -252,15 +268,23 @@ FolderTree FolderTreeBuilder::Build() {
 
     std::vector<FoundEntry> files;
     for (const Unit& unit : units_) {
-        std::string folderPath;
-        if (unit.owner > 0) folderPath = folders_.at(unit.owner).path;
-        else if (unit.owner < 0) folderPath = engine::SafeFileName(LostFolderName(unit.clusters.front()));
+        std::string folderPath, cardFolder;
+        if (unit.owner > 0) {
+            folderPath = folders_.at(unit.owner).path;
+            cardFolder = folders_.at(unit.owner).cardPath;
+        } else if (unit.owner < 0) {
+            cardFolder = LostFolderName(unit.clusters.front());
+            folderPath = engine::SafeFileName(cardFolder);
+        }
+        const bool nameLost = unit.owner < 0 || (unit.owner > 0 && FolderNameLost(unit.owner));
         for (const ParsedEntry& e : unit.entries) {
             if (e.directory || e.size == 0 || e.firstCluster < 2) continue;
             FoundEntry found;
             found.name = e.name;
             const std::string fileName = engine::SafeFileName(e.name);
             found.path = folderPath.empty() ? fileName : folderPath + "/" + fileName;
+            found.cardPath = cardFolder.empty() ? e.name : cardFolder + "/" + e.name;
+            found.folderNameLost = nameLost;
             found.folderCluster = unit.owner > 0 ? unit.owner : 0;
             found.firstCluster = e.firstCluster;
             found.size = e.size;

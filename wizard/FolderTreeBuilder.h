@@ -74,7 +74,9 @@ private:
     void AssignOrphan(Unit& unit) const;
     void AssignToOpenFolder(Unit& orphan, std::map<std::int64_t, Unit*>& openTails);
     void NameFolders();
-    std::string FolderPath(std::int64_t cluster) const;
+    // safe: each name made safe; otherwise as the card has it.
+    std::string FolderPath(std::int64_t cluster, bool safe) const;
+    bool FolderNameLost(std::int64_t cluster) const;
     // 0, or the FAT32 root cluster when no folder of the card starts there.
     bool IsRoot(std::int64_t cluster) const {
         return cluster == 0 || (cluster == settings_.rootCluster && !starts_.count(cluster));

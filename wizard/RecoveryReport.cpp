@@ -190,7 +190,9 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
     if (!recoveredFolder_.empty() && recoveredFolder_.back() != '/') recoveredFolder_.push_back('/');
     volumeOffset_ = source.VolumeOffset;
     outputs_.clear();
-    body_.clear();
+    objects_.clear();
+    savedAt_.clear();
+    carvedAt_.clear();
     failure_.clear();
     std::error_code ec;
     fs::create_directories(recoveredFolder_, ec);
@@ -305,14 +307,63 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
            (file.Complete ? "1" : "0") + unreadable + "\" first_cluster=\"" + std::to_string(file.FirstCluster) + "\">" +
            XmlText(SavedAs(path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
+    savedAt_[path] = objects_.size();
     Append(xml);
 }
 
 void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
     ++carved_;
     if (!file.Complete) ++incomplete_;
+    carvedAt_[file.Path] = {objects_.size(), file};
+    Append(CarvedFileXml(file));
+}
+
+void RecoveryReport::CarvedFileNamed(const wizard::CarvedFileNamed& named) {
+    const auto it = carvedAt_.find(named.oldPath);
+    if (it == carvedAt_.end()) return;
+    auto [index, file] = it->second;
+    carvedAt_.erase(it);
+    file.Path = named.newPath;
+    file.Bytes = named.bytes;
+    file.Sha256 = named.sha256;
+    file.Named = true;
+    file.Name = named;
+    ++named_;
+    objects_[index] = CarvedFileXml(file);
+    carvedAt_[file.Path] = {index, file};
+    Save(false);
+}
+
+void RecoveryReport::CarvedFileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) {
+    const auto carved = carvedAt_.find(carvedPath);
+    const auto saved = savedAt_.find(turboPath);
+    if (carved == carvedAt_.end() || saved == savedAt_.end()) return;
+    const CarvedFileReport& file = carved->second.second;
+    objects_[carved->second.first].clear();
+    --carved_;
+    ++alsoCarved_;
+    // The turbo scan's record says the deep scan found the same bytes.
+    std::string& xml = objects_[saved->second];
+    const std::string end = "  </fileobject>\n";
+    if (xml.size() >= end.size())
+        xml.insert(xml.size() - end.size(), "    <tq:also_carved fs_offset=\"" + std::to_string(file.StartOffset) +
+                                                "\" type=\"" + XmlText(file.Type) + "\"/>\n");
+    carvedAt_.erase(carved);
+    Save(false);
+}
+
+std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
     std::string xml = "  <fileobject>\n";
+    if (file.Named) xml += "    " + Element("filename", file.Name.cardPath) + "\n";
     xml += "    " + Element("filesize", std::to_string(file.Bytes)) + "\n";
+    if (file.Named) {
+        const wizard::CarvedFileNamed& name = file.Name;
+        const bool fine = name.writeTime10ms != 0 || (name.writeUtcOffset & 0x80);
+        xml += std::string("    <alloc>") + (name.deleted ? "0" : "1") + "</alloc>\n";
+        xml += TimeElement("mtime",
+                           WithUtcOffset(FatDateTime(name.writeDate, name.writeTime, name.writeTime10ms), name.writeUtcOffset),
+                           fine ? 1 : 2);
+    }
     xml += "    <byte_runs>\n      <byte_run file_offset=\"0\" fs_offset=\"" + std::to_string(file.StartOffset) +
            "\" img_offset=\"" + std::to_string(file.StartOffset + std::int64_t(volumeOffset_)) + "\" len=\"" +
            std::to_string(file.Bytes) + "\"/>\n    </byte_runs>\n";
@@ -322,9 +373,12 @@ void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
     xml += "    <tq:saved scan=\"deep\" type=\"" + XmlText(file.Type) + "\" size=\"" + std::to_string(file.Bytes) +
            "\" complete=\"" + (file.Complete ? "1" : "0") + "\"";
     if (!file.EndRule.empty()) xml += " end=\"" + XmlText(file.EndRule) + "\"";
+    // The name came from a folder the deep scan found on the card itself,
+    // as after a format, not from the card's file system.
+    if (file.Named) xml += std::string(" name_from=\"found folder\"") + (file.Name.folderNameLost ? " folder_name_lost=\"1\"" : "");
     xml += ">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
-    Append(xml);
+    return xml;
 }
 
 bool RecoveryReport::Finish(RunState state) {
@@ -334,14 +388,15 @@ bool RecoveryReport::Finish(RunState state) {
 }
 
 void RecoveryReport::Append(const std::string& xml) {
-    body_ += xml;
+    objects_.push_back(xml);
     Save(false);
 }
 
 std::string RecoveryReport::Tail() const {
     return std::string("  <tq:run state=\"") + StateText(state_) + "\" end_time=\"" + UtcNow() + "\" files_found=\"" +
            std::to_string(filesFound_) + "\" turbo_saved=\"" + std::to_string(turboSaved_) + "\" deep_carved=\"" +
-           std::to_string(carved_) + "\" incomplete=\"" + std::to_string(incomplete_) + "\"/>\n</dfxml>\n";
+           std::to_string(carved_) + "\" deep_named=\"" + std::to_string(named_) + "\" deep_also_saved=\"" + std::to_string(alsoCarved_) +
+           "\" incomplete=\"" + std::to_string(incomplete_) + "\"/>\n</dfxml>\n";
 }
 
 // Writes the whole report beside each copy and renames it over the copy.
@@ -352,7 +407,9 @@ void RecoveryReport::Save(bool now) {
     const auto time = std::chrono::steady_clock::now();
     if (outputs_.empty() || (!now && time - lastSave_ < Interval)) return;
     lastSave_ = time;
-    const std::string content = head_ + body_ + Tail();
+    std::string content = head_;
+    for (const std::string& object : objects_) content += object;
+    content += Tail();
     failure_.clear();
     for (const std::string& path : outputs_) {
         const std::string temp = WriteBeside(path, content);

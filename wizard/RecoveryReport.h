@@ -16,11 +16,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "engine/BootSector.h"
 #include "engine/SavedFATFile.h"
+#include "wizard/DeepScanHost.h"
 
 namespace wizard {
 
@@ -45,6 +47,11 @@ struct CarvedFileReport {
     bool Complete = true;
     std::string Sha256;  // of the bytes written; "" when unknown
     std::string EndRule; // what told where it ends ("format structure", ...); "" when unknown
+    // Given its name from an entry found on the card after the pass (Named):
+    // the entry's path on the card, deleted or not, its write time, and
+    // whether a folder on the path had lost its name.
+    bool Named = false;
+    CarvedFileNamed Name;
 };
 
 // CompletedWithErrors: the scans ran to their end, but files were cut short
@@ -70,6 +77,12 @@ public:
     void SetFilesFound(std::int64_t count);
     void AddSavedFATFile(const engine::SavedFATFile& file);
     void AddCarvedFile(const CarvedFileReport& file);
+    // A carved file listed before took its name from the card: its entry
+    // now names the new path, the original path and the entry's time.
+    void CarvedFileNamed(const wizard::CarvedFileNamed& named);
+    // A carved file listed before was the turbo scan's copy byte for byte
+    // and was removed: it is listed with that copy instead, and counted once.
+    void CarvedFileAlreadySaved(const std::string& carvedPath, const std::string& turboPath);
     // Ends the run with its state and writes the last version. False when
     // it could not be written whole (Failure says why; the file on disk is
     // then the last version that was).
@@ -86,14 +99,22 @@ private:
 
     std::vector<std::string> outputs_;
     std::string head_;
-    std::string body_;
+    std::string CarvedFileXml(const CarvedFileReport& file) const;
+
+    // One fileobject each, in the order they came; the carved files' records
+    // and the saved files' places by path, for what the step after the
+    // deep scan's pass changes.
+    std::vector<std::string> objects_;
+    std::map<std::string, std::size_t> savedAt_;
+    std::map<std::string, std::pair<std::size_t, CarvedFileReport>> carvedAt_;
     std::string failure_;
     std::chrono::steady_clock::time_point lastSave_;
     std::string path_;
     std::string recoveredFolder_;
     std::uint64_t volumeOffset_ = 0;
     RunState state_ = RunState::Running;
-    std::int64_t filesFound_ = 0, turboSaved_ = 0, carved_ = 0, incomplete_ = 0;
+    std::int64_t filesFound_ = 0, turboSaved_ = 0, carved_ = 0, incomplete_ = 0, named_ = 0,
+                 alsoCarved_ = 0;
 };
 
 // The folder of a run's results and its report, below the destination root

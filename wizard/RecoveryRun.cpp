@@ -83,6 +83,16 @@ public:
         file.EndRule = std::exchange(lastEndRule_, std::string());
         run_.report_->AddCarvedFile(file);
     }
+    DeepScanCard Card() override { return run_.card_; }
+    std::vector<TurboScanCopy> TurboScanCopies() override { return run_.turboCopies_; }
+    void FileNamed(const CarvedFileNamed& named) override {
+        if (run_.report_) run_.report_->CarvedFileNamed(named);
+        run_.view_.FileNamed(named);
+    }
+    void FileAlreadySaved(const std::string& carvedPath, const TurboScanCopy& copy) override {
+        if (run_.report_) run_.report_->CarvedFileAlreadySaved(carvedPath, copy.path);
+        run_.view_.FileAlreadySaved(carvedPath, copy.path);
+    }
     void ShowMessage(const std::string& text, int style, const std::string& title) override {
         run_.view_.ShowDeepScanMessage(text, style, title);
     }
@@ -137,6 +147,8 @@ RecoveryRun::~RecoveryRun() = default;
 
 RecoveryOutcome RecoveryRun::Run() {
     outcome_ = RecoveryOutcome{};
+    card_ = DeepScanCard{};
+    turboCopies_.clear();
     turboScanCancelled_ = false;
     deepStopRequested_ = false;
     report_.reset();
@@ -177,9 +189,18 @@ engine::VolumeLayout RecoveryRun::ProbeLayout() {
     try {
         probe.ReadDeviceBootSector(drive_);
     } catch (const support::RuntimeError&) {
-        return engine::VolumeLayout{};
+        KeepCard(probe);
+        card_.layout = engine::VolumeLayout{};
+        return card_.layout;
     }
+    KeepCard(probe);
     return probe.Layout();
+}
+
+void RecoveryRun::KeepCard(const engine::FATEngine& engine) {
+    card_.layout = engine.Layout();
+    card_.standardDirNames = engine.StandardDirNames();
+    card_.standardFileNames = engine.StandardFileNames();
 }
 
 // The report is started before anything is read or written, so that a
@@ -426,6 +447,10 @@ void RecoveryRun::ConnectEvents(engine::FATEngine& engine) {
     };
     engine.Events.OnSavedFATFile = [this](const engine::SavedFATFile& file) {
         if (report_) report_->AddSavedFATFile(file);
+        // A whole copy stands for the same bytes when the deep scan carves them.
+        if (file.Complete && !file.Runs.empty() && !file.Sha256.empty() && file.SizeSaved == file.SizeOnCard)
+            turboCopies_.push_back({file.Folder + file.SavedName, file.Runs.front().Offset,
+                                    static_cast<std::int64_t>(file.SizeSaved), file.Sha256});
     };
     engine.Events.OnProgress = [this, &turbo](std::int32_t done) {
         progressDone_ = done;
@@ -463,6 +488,7 @@ void RecoveryRun::RunTurboScan() {
         engine::CloseDrive(drive_);
         // The deep scan starts at the data area of the boot sector just read.
         deepScanStart = engine.Layout().DeepScanStart();
+        KeepCard(engine);
         const engine::SaveSummary& saving = engine.SaveResults();
         turbo.incomplete = saving.Incomplete;
         turbo.notWritten = saving.NotWritten;
@@ -550,6 +576,11 @@ bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts) {
     // Either answer leads back to the main menu.
     platform::MsgBox(texts(text::NoFilesFound), style, texts(text::NoFilesFoundTitle));
     return false;
+}
+
+std::string NamedFilesText(const RecoveryOutcome& outcome, const WizardTexts& texts) {
+    if (!outcome.deepScanRan || outcome.deep.filesNamed <= 0) return "";
+    return std::to_string(outcome.deep.filesNamed) + " " + texts(text::FilesNamed);
 }
 
 std::string WithTrailingSlash(std::string folder) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/RawDevice.h"
 #include "support/RuntimeError.h"
@@ -125,6 +126,12 @@ public:
     virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
         (void)path, (void)bytes, (void)how;
     }
+    // After the deep scan's pass: a carved file took its name from the card.
+    virtual void FileNamed(const CarvedFileNamed& named) { (void)named; }
+    // After the pass: a carved file was the turbo scan's copy, and removed.
+    virtual void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) {
+        (void)carvedPath, (void)turboPath;
+    }
     virtual void TurboScanEnded(const TurboScanSummary& summary) { (void)summary; }
     virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
     virtual std::int32_t BarMaximum() { return 100; }
@@ -172,6 +179,7 @@ private:
     bool CheckDrive();
     bool ChooseDestination();
     engine::VolumeLayout ProbeLayout();
+    void KeepCard(const engine::FATEngine& engine);
     bool OpenReport(const engine::VolumeLayout& layout);
     RunState ReportState() const;
     void RunStages(const engine::VolumeLayout& probed);
@@ -197,6 +205,8 @@ private:
     std::int64_t progressDone_ = 0;
     engine::FATEngine* engine_ = nullptr; // while the turbo scan runs
     std::unique_ptr<RecoveryReport> report_; // from the run's start to its end
+    DeepScanCard card_;                      // what the last boot-sector parse knew, for the deep scan
+    std::vector<TurboScanCopy> turboCopies_; // the files the turbo scan saved whole
 };
 
 // The closing question of the wizard, for the files found by a run: how
@@ -204,6 +214,10 @@ private:
 // files, whether to go back to the main menu (text 19). True when the
 // results viewer is to follow.
 bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts);
+
+// How many carved files came back with their names from the card ("12 files
+// came back with their names..."); "" when none did or no deep scan ran.
+std::string NamedFilesText(const RecoveryOutcome& outcome, const WizardTexts& texts);
 
 // The destination root as a folder path ending in "/".
 std::string WithTrailingSlash(std::string folder);

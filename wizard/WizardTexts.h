@@ -1,4 +1,4 @@
-// The recovery wizard's texts: the 70 entries of the [RecoveryWizard]
+// The recovery wizard's texts: the 71 entries of the [RecoveryWizard]
 // section of the user's language (English when that language has none),
 // and the numbers of those the run uses.
 #pragma once
@@ -12,7 +12,7 @@ class WizardTexts {
 public:
     WizardTexts() = default;
     explicit WizardTexts(std::vector<std::string> entries) : entries_(std::move(entries)) {}
-    // Entry n (1 to 70); "" when the section could not be read.
+    // Entry n (1 to 71); "" when the section could not be read.
     std::string operator()(int n) const {
         return n >= 1 && static_cast<std::size_t>(n) <= entries_.size() ? entries_[static_cast<std::size_t>(n) - 1]
                                                                          : std::string();
@@ -54,6 +54,7 @@ inline constexpr int TurboFailedTitle = 42;
 inline constexpr int DriveUnreadable = 50;
 inline constexpr int DestinationLink = 52;
 inline constexpr int NoDriveStrings = 59;
+inline constexpr int FilesNamed = 71;
 } // namespace text
 
 } // namespace wizard

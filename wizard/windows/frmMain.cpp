@@ -560,6 +560,7 @@ void frmMain::ButtonStart() {
     }
 
     // Finished: only Back until the closing question is answered.
+    if (const std::string named = NamedFilesText(outcome, texts_); !named.empty()) LabelInfoStatus->setText(Q(named));
     finished_ = true;
     UpdateButtons();
     const bool viewResults = AskToViewResults(outcome.FilesFound(), texts_);

@@ -142,7 +142,8 @@ protected:
         auto dcim = card.AddFolder(card.Root(), "DCIM");
         card.AddFile(dcim, "DSC00001.JPG", testcommon::MakeJpegPhoto(320, 240, 11));
         card.Delete(card.AddFile(dcim, "DSC00002.JPG", testcommon::MakeJpegPhoto(400, 300, 12)), true);
-        card.Delete(card.AddFile(dcim, "DSC00003.JPG", testcommon::MakeJpegPhoto(256, 256, 13)), true);
+        // Deleted, its clusters still marked in use: only the deep scan finds it.
+        card.Delete(card.AddFile(dcim, "DSC00003.JPG", testcommon::MakeJpegPhoto(256, 256, 13)), false);
         return Attach(card, name);
     }
     char AttachBlankCard(const std::string& name) {
@@ -222,8 +223,12 @@ TEST_F(WizardWindow, BothStagesRecoverWhatTheCommandLineRecoversAndTheClosingQue
     const auto turbo = FilesIn(Results("Turbo Scan"));
     const auto deep = FilesIn(Results("Deep Scan"));
     EXPECT_EQ(turbo.size(), static_cast<std::size_t>(turboFound));
-    EXPECT_EQ(deep.size(), 3u);
+    // The two the turbo scan saved whole are not kept twice; the third
+    // comes back with its name, in a folder named after its cluster.
+    ASSERT_EQ(deep.size(), 1u);
+    EXPECT_EQ(fs::path(deep.begin()->first).filename(), "DSC00003.JPG");
     EXPECT_EQ(imagesFound, std::to_string(deep.size()));
+    EXPECT_EQ(Shown("LabelInfoStatus"), "1 " + T(71));
     const auto* closing = ui.Titled(T(22));
     ASSERT_NE(closing, nullptr);
     EXPECT_EQ(closing->text, std::to_string(turboFound + deep.size()) + " " + T(21));
