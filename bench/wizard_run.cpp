@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     };
     ui.onBox = [&](const std::string& title) {
         // The closing question: the run is over.
-        if (texts.size() >= 22 && (title == texts[21] || title == texts[19])) {
+        if (texts.size() >= 71 && (title == texts[21] || title == texts[19] || title == texts[70])) {
             seconds = std::chrono::duration<double>(Clock::now() - started).count();
             if (stopped != Clock::time_point{})
                 std::printf("Stop took effect after %.0f ms\n",

@@ -242,6 +242,18 @@ void frmMain::BuildControls() {
     pbValue->setMinimumWidth(pbValue->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
     LabelInfoCurrentSector = NewValue("LabelInfoCurrentSector");
     LabelInfoCurrentSector->hide();
+    // The deep scan's speed and time left, under its bar.
+    lblPace = KeepPlace(NewValue("lblPace"));
+    lblPace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(lblPace);
+    // The files the run could not save whole (and folders it could not
+    // read): listed as they come, so that none of them stops the run.
+    lblProblems = KeepPlace(NewCaption("lblProblems", 80, "Problems found during the recovery:"));
+    lstProblems = KeepPlace(NewControl<QListWidget>(this, "lstProblems"));
+    lstProblems->setFixedHeight(lstProblems->fontMetrics().lineSpacing() * 4 + 2 * lstProblems->frameWidth() + 4);
+    lstProblems->setUniformItemSizes(true); // thousands of lines stay cheap
+    lstProblems->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lblProblems->setBuddy(lstProblems);
     Label5 = KeepPlace(NewValue("Label5"));
     MakeLink(Label5, kResultsLink, {});
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
@@ -261,7 +273,10 @@ void frmMain::BuildControls() {
     statistics->addWidget(LabelProgress, 5, 0);
     statistics->addWidget(ProgressBar, 5, 1, 1, 2);
     statistics->addWidget(pbValue, 5, 3);
+    statistics->addWidget(lblPace, 4, 1, 1, 3);
     statistics->addWidget(Label5, 6, 0, 1, 4);
+    statistics->addWidget(lblProblems, 7, 0, 1, 4);
+    statistics->addWidget(lstProblems, 8, 0, 1, 4);
     statistics->setColumnStretch(1, 1);
     statistics->setColumnStretch(3, 1);
 
@@ -353,7 +368,7 @@ void frmMain::ApplyTexts() {
     SetCaption(xpbutStop, t, 13);
     SetCaption(xpbutBack, t, 14);
     for (QLabel* caption : {lblSelect, LabelMedia, LabelBytesPerSec, LabelCapacity, LabelSecAtOnce, LabelRetry,
-                            LabelPrefix, LabelDestPath, LabelImagesFound, LabelReadErrors})
+                            LabelPrefix, LabelDestPath, LabelImagesFound, LabelReadErrors, lblProblems})
         SetCaption(caption, t, caption->property("wizardEntry").toInt());
     // The fields take the name of their caption, for the screen reader.
     DriveBox->setAccessibleName(EntryText(t, 4));
@@ -362,6 +377,7 @@ void frmMain::ApplyTexts() {
     UpDownRetry->setAccessibleName(LabelRetry->text());
     EditFilenamePrefix->setAccessibleName(LabelPrefix->text());
     EditDestPath->setAccessibleName(LabelDestPath->text());
+    lstProblems->setAccessibleName(lblProblems->text());
 }
 
 void frmMain::Form_Load() {
@@ -375,7 +391,8 @@ void frmMain::Form_Load() {
     ApplyTexts();
     for (QWidget* hidden : std::initializer_list<QWidget*>{
              lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, Label5})
+             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, lblPace, Label5, lblProblems,
+             lstProblems})
         hidden->hide();
     buttonStartEnabled_ = false;
     buttonCancelEnabled_ = false;
@@ -500,6 +517,11 @@ void frmMain::EnterScanningLook() {
     lblCurrent->clear();
     LabelInfoImagesFound->setText(QStringLiteral("0"));
     LabelInfoReadErrors->setText(QStringLiteral("0"));
+    lblPace->clear();
+    lstProblems->clear();
+    problemCount_ = 0;
+    lblProblems->hide();
+    lstProblems->hide();
     for (QWidget* shown : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound,
                                                           LabelInfoImagesFound, LabelReadErrors, LabelInfoReadErrors,
                                                           LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar})
@@ -512,7 +534,7 @@ void frmMain::EnterIdleLook() {
     running_ = false;
     buttonCancelEnabled_ = false;
     xpbutStop->setEnabled(false);
-    for (QWidget* hidden : std::initializer_list<QWidget*>{pbValue, lblCur, lblCurrent, LabelProgress})
+    for (QWidget* hidden : std::initializer_list<QWidget*>{pbValue, lblPace, lblCur, lblCurrent, LabelProgress})
         hidden->hide();
     LabelInfoStatus->setText(Q(texts_(text::Ready)));
     ProgressBar->setValue(0);
@@ -545,7 +567,7 @@ void frmMain::ButtonStart() {
         // Nothing was scanned: back to the drive list, to pick again or go back.
         for (QWidget* hidden : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound,
                                                                LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-                                                               LabelInfoReadErrors, Label5})
+                                                               LabelInfoReadErrors, Label5, lblProblems, lstProblems})
             hidden->hide();
         for (QWidget* shown : std::initializer_list<QWidget*>{lblSearchStatus, lblSelect, DriveBox, butGetAll, xpbutRescan})
             shown->show();
@@ -559,12 +581,14 @@ void frmMain::ButtonStart() {
         return;
     }
 
-    // Finished: only Back until the closing question is answered.
+    // Finished: only Back. No at the closing question leaves the window on
+    // what the run came to (its counts, its problems, the folder's link).
     finished_ = true;
     UpdateButtons();
-    const bool viewResults = AskToViewResults(outcome.FilesFound(), texts_);
+    const ClosingChoice choice = AskClosingQuestion(outcome, texts_);
     platform::DoEvents();
-    if (viewResults && FormExists("frmView")) ShowForm("frmView");
+    if (choice == ClosingChoice::StayInWizard) return;
+    if (choice == ClosingChoice::ViewResults && FormExists("frmView")) ShowForm("frmView");
     else ShowForm("frmMainMenu");
     Unload(this);
 }
@@ -655,7 +679,10 @@ void frmMain::EnterStage(RunStage stage) {
     case RunStage::DeepScan:
         // The bar now counts the drive's sectors, not saved files.
         buttonCancelEnabled_ = true;
-        pbValue->hide();
+        pbValue->setText(QStringLiteral("0%"));
+        pbValue->show();
+        lblPace->clear();
+        lblPace->show();
         LabelProgress->show();
         ProgressBar->show();
         break;
@@ -682,6 +709,19 @@ void frmMain::ShowProgress(std::int32_t value) { ProgressBar->setValue(value); }
 void frmMain::ShowTurboProgress(std::int64_t, std::int64_t, std::int32_t percent) {
     pbValue->setText(QString::number(percent) + QLatin1Char('%'));
     ProgressBar->setValue(percent);
+}
+
+void frmMain::ShowDeepScanPace(const PaceReading& pace) {
+    pbValue->setText(QString::number(pace.percent) + QLatin1Char('%'));
+    lblPace->setText(Q(PaceText(pace, texts_, decimalSeparator_)));
+}
+
+void frmMain::ShowEngineError(const std::string& message) {
+    ++problemCount_;
+    lblProblems->setText(Q(texts_(text::FileProblemsCaption)) + QLatin1Char(' ') + QString::number(problemCount_));
+    if (lstProblems->count() < static_cast<int>(MaxKeptMessages)) lstProblems->addItem(Q(message));
+    lblProblems->show();
+    lstProblems->show();
 }
 
 void frmMain::ShowImagesFound(std::int64_t carved) { LabelInfoImagesFound->setText(QString::number(carved)); }
