@@ -171,13 +171,7 @@ public:
         if (!quiet_ && !terminal_) context_.out << "saved " << path << " (" << bytes << " bytes)\n";
     }
     void ShowDeepScanPace(const wizard::PaceReading& pace) override {
-        std::string text;
-        if (pace.bytesPerSecond) text = wizard::SpeedText(*pace.bytesPerSecond, '.');
-        const std::string left = pace.slowedByReadErrors ? texts_(wizard::text::SlowedByReadErrors)
-                                 : pace.secondsLeft    ? wizard::TimeLeftText(*pace.secondsLeft, texts_)
-                                                       : std::string();
-        if (!left.empty()) text += (text.empty() ? "" : "  ") + left;
-        deep_.ShowPace(text);
+        deep_.ShowPace(wizard::PaceText(pace, texts_, '.'));
     }
     void ShowImagesFound(std::int64_t carved) override { deep_.ShowImagesFound(carved); }
     void ShowReadErrors(std::int64_t errors) override { deep_.ShowReadErrors(errors); }

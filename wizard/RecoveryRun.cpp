@@ -577,6 +577,17 @@ std::string CountLine(const WizardTexts& texts, int caption, std::int64_t count)
 
 } // namespace
 
+std::string RunCounts(const RecoveryOutcome& outcome, const WizardTexts& texts) {
+    std::string counts = CountLine(texts, text::SavedWhole, outcome.SavedWhole());
+    if (outcome.SavedIncomplete() > 0) counts += "\r\n" + CountLine(texts, text::SavedIncomplete, outcome.SavedIncomplete());
+    if (outcome.NotWritten() > 0) {
+        counts += "\r\n" + CountLine(texts, text::NotWritten, outcome.NotWritten());
+        if (outcome.turbo.destinationFull || outcome.endedByFullDestination)
+            counts += " (" + texts(text::NoSpaceLeft) + ")";
+    }
+    return counts;
+}
+
 ClosingQuestion ClosingQuestionFor(const RecoveryOutcome& outcome, const WizardTexts& texts) {
     const int question = platform::vbYesNo | platform::vbQuestion;
     const std::int64_t whole = outcome.SavedWhole();
@@ -599,13 +610,7 @@ ClosingQuestion ClosingQuestionFor(const RecoveryOutcome& outcome, const WizardT
         closing.offer = ClosingQuestion::Offer::Viewer;
         return closing;
     }
-    closing.text = stoppedLine + CountLine(texts, text::SavedWhole, whole);
-    if (incomplete > 0) closing.text += "\r\n" + CountLine(texts, text::SavedIncomplete, incomplete);
-    if (notWritten > 0) {
-        closing.text += "\r\n" + CountLine(texts, text::NotWritten, notWritten);
-        if (outcome.turbo.destinationFull || outcome.endedByFullDestination)
-            closing.text += " (" + texts(text::NoSpaceLeft) + ")";
-    }
+    closing.text = stoppedLine + RunCounts(outcome, texts);
     closing.title = texts(stopped ? text::RecoveryStoppedTitle : text::FilesRecoveredTitle);
     if (whole + incomplete == 0) {
         // Nothing reached the destination: nothing to look at.

@@ -238,6 +238,9 @@ struct ClosingQuestion {
     int style = 0;   // buttons and icon (platform::vb...)
     Offer offer = Offer::Nothing; // what Yes leads to
 };
+// The counts of a run, one per line: files saved whole, and those saved
+// incomplete and not written when there are any ("Files saved whole: 12").
+std::string RunCounts(const RecoveryOutcome& outcome, const WizardTexts& texts);
 ClosingQuestion ClosingQuestionFor(const RecoveryOutcome& outcome, const WizardTexts& texts);
 
 // What the user chose at the closing question.

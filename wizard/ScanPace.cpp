@@ -78,14 +78,12 @@ std::string TimeLeftText(std::int64_t seconds, const WizardTexts& texts) {
 }
 
 std::string PaceText(const PaceReading& reading, const WizardTexts& texts, char decimalSeparator) {
-    constexpr const char* Gap = "  \xC2\xB7  "; // a middle dot between the parts
-    std::string result = std::to_string(reading.percent) + "%";
-    if (reading.bytesPerSecond) result += Gap + SpeedText(*reading.bytesPerSecond, decimalSeparator);
-    if (reading.slowedByReadErrors)
-        result += Gap + texts(text::SlowedByReadErrors);
-    else if (reading.secondsLeft)
-        result += Gap + TimeLeftText(*reading.secondsLeft, texts);
-    return result;
+    std::string speed = reading.bytesPerSecond ? SpeedText(*reading.bytesPerSecond, decimalSeparator) : "";
+    const std::string left = reading.slowedByReadErrors ? texts(text::SlowedByReadErrors)
+                             : reading.secondsLeft      ? TimeLeftText(*reading.secondsLeft, texts)
+                                                        : std::string();
+    if (speed.empty() || left.empty()) return speed + left;
+    return speed + "  \xC2\xB7  " + left; // a middle dot between them
 }
 
 } // namespace wizard

@@ -48,10 +48,9 @@ private:
     std::optional<Clock::time_point> lastReadError_;
 };
 
-// "45 %  ·  12.3 MB/s  ·  time left: about 4 min", in the user's language
-// and with the decimal separator given; the speed and the time left are
-// left out until they are known, and the time left gives way to a warning
-// while read errors slow the scan.
+// "12.3 MB/s  ·  time left: about 4 min", in the user's language and with
+// the decimal separator given; each part is left out until it is known,
+// and the time left gives way to a warning while read errors slow the scan.
 std::string PaceText(const PaceReading& reading, const WizardTexts& texts, char decimalSeparator);
 
 // The speed alone ("12.3 MB/s") and the time left alone ("about 4 min",

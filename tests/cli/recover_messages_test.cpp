@@ -75,8 +75,8 @@ TEST(DeepScanConsole, TheBarShowsThePaceAndEndsWithTheSummary) {
     std::ostringstream out;
     cli::DeepScanConsole console(out, false, true);
     console.ShowProgress(40);
-    console.ShowPace("12.3 MB/s  time left: about 4 min");
-    EXPECT_NE(out.str().rfind("40%  0 files  0 read errors  12.3 MB/s  time left: about 4 min"), std::string::npos)
+    console.ShowPace("12.3 MB/s");
+    EXPECT_NE(out.str().rfind("40%  0 files  0 read errors  12.3 MB/s"), std::string::npos)
         << out.str();
     console.Summarize(wizard::DeepScanOutcome{}, 1.0, "/dest/");
     const std::size_t summary = out.str().find("Deep scan completed");

@@ -57,13 +57,13 @@ TEST(ScanPace, RecentReadErrorsMarkTheEstimateAsUntrustworthy) {
 TEST(ScanPace, TheTextGivesWhatIsKnownInTheUsersWords) {
     const wizard::WizardTexts texts = Texts();
     wizard::PaceReading reading;
-    reading.percent = 7;
-    EXPECT_EQ(wizard::PaceText(reading, texts, ','), "7%");
+    EXPECT_EQ(wizard::PaceText(reading, texts, ','), "");
     reading.bytesPerSecond = 12.34 * MiB;
+    EXPECT_EQ(wizard::PaceText(reading, texts, ','), "12,3 MB/s");
     reading.secondsLeft = 3 * 3600 + 125;
-    EXPECT_EQ(wizard::PaceText(reading, texts, ','), "7%  \xC2\xB7  12,3 MB/s  \xC2\xB7  time left: about 3 h 3 min");
+    EXPECT_EQ(wizard::PaceText(reading, texts, ','), "12,3 MB/s  \xC2\xB7  time left: about 3 h 3 min");
     reading.slowedByReadErrors = true;
-    EXPECT_EQ(wizard::PaceText(reading, texts, '.'), "7%  \xC2\xB7  12.3 MB/s  \xC2\xB7  read errors slow the scan down");
+    EXPECT_EQ(wizard::PaceText(reading, texts, '.'), "12.3 MB/s  \xC2\xB7  read errors slow the scan down");
     EXPECT_EQ(wizard::TimeLeftText(0, texts), "time left: about 10 s");
     EXPECT_EQ(wizard::TimeLeftText(41, texts), "time left: about 50 s");
     EXPECT_EQ(wizard::TimeLeftText(55, texts), "time left: about 1 min");

@@ -246,11 +246,16 @@ void frmMain::BuildControls() {
     lblPace = KeepPlace(NewValue("lblPace"));
     lblPace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     KeepPlace(lblPace);
+    lblOutcome = KeepPlace(NewValue("lblOutcome"));
+    lblOutcome->setWordWrap(true);
+    lblOutcome->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(lblOutcome);
     // The files the run could not save whole (and folders it could not
     // read): listed as they come, so that none of them stops the run.
     lblProblems = KeepPlace(NewCaption("lblProblems", 80, "Problems found during the recovery:"));
     lstProblems = KeepPlace(NewControl<QListWidget>(this, "lstProblems"));
-    lstProblems->setFixedHeight(lstProblems->fontMetrics().lineSpacing() * 4 + 2 * lstProblems->frameWidth() + 4);
+    // Four whole lines: a line of plain text is as high as its font.
+    lstProblems->setFixedHeight(lstProblems->fontMetrics().height() * 4 + 2 * lstProblems->frameWidth());
     lstProblems->setUniformItemSizes(true); // thousands of lines stay cheap
     lstProblems->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lblProblems->setBuddy(lstProblems);
@@ -273,10 +278,12 @@ void frmMain::BuildControls() {
     statistics->addWidget(LabelProgress, 5, 0);
     statistics->addWidget(ProgressBar, 5, 1, 1, 2);
     statistics->addWidget(pbValue, 5, 3);
-    statistics->addWidget(lblPace, 4, 1, 1, 3);
-    statistics->addWidget(Label5, 6, 0, 1, 4);
-    statistics->addWidget(lblProblems, 7, 0, 1, 4);
-    statistics->addWidget(lstProblems, 8, 0, 1, 4);
+    statistics->addWidget(lblPace, 6, 1, 1, 3);
+    // Once the run is over, what it came to, where its progress was.
+    statistics->addWidget(lblOutcome, 3, 0, 4, 4, Qt::AlignTop);
+    statistics->addWidget(Label5, 7, 0, 1, 4);
+    statistics->addWidget(lblProblems, 8, 0, 1, 4);
+    statistics->addWidget(lstProblems, 9, 0, 1, 4);
     statistics->setColumnStretch(1, 1);
     statistics->setColumnStretch(3, 1);
 
@@ -391,7 +398,7 @@ void frmMain::Form_Load() {
     ApplyTexts();
     for (QWidget* hidden : std::initializer_list<QWidget*>{
              lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, lblPace, Label5, lblProblems,
+             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, lblPace, lblOutcome, Label5, lblProblems,
              lstProblems})
         hidden->hide();
     buttonStartEnabled_ = false;
@@ -518,13 +525,13 @@ void frmMain::EnterScanningLook() {
     LabelInfoImagesFound->setText(QStringLiteral("0"));
     LabelInfoReadErrors->setText(QStringLiteral("0"));
     lblPace->clear();
+    lblOutcome->hide();
     lstProblems->clear();
-    problemCount_ = 0;
-    lblProblems->hide();
-    lstProblems->hide();
+    ShowProblemCount(0);
     for (QWidget* shown : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound,
                                                           LabelInfoImagesFound, LabelReadErrors, LabelInfoReadErrors,
-                                                          LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar})
+                                                          LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar,
+                                                          lblProblems, lstProblems})
         shown->show();
     LabelInfoStatus->setText(Q(texts_(text::Starting)));
     UpdateButtons();
@@ -585,6 +592,9 @@ void frmMain::ButtonStart() {
     // what the run came to (its counts, its problems, the folder's link).
     finished_ = true;
     UpdateButtons();
+    lblOutcome->setText(Lines((outcome.Stopped() ? texts_(text::ScanWasStopped) + "\r\n" : "") +
+                              RunCounts(outcome, texts_)));
+    lblOutcome->show();
     const ClosingChoice choice = AskClosingQuestion(outcome, texts_);
     platform::DoEvents();
     if (choice == ClosingChoice::StayInWizard) return;
@@ -717,11 +727,22 @@ void frmMain::ShowDeepScanPace(const PaceReading& pace) {
 }
 
 void frmMain::ShowEngineError(const std::string& message) {
-    ++problemCount_;
-    lblProblems->setText(Q(texts_(text::FileProblemsCaption)) + QLatin1Char(' ') + QString::number(problemCount_));
-    if (lstProblems->count() < static_cast<int>(MaxKeptMessages)) lstProblems->addItem(Q(message));
-    lblProblems->show();
-    lstProblems->show();
+    if (lstProblems->count() < static_cast<int>(MaxKeptMessages)) {
+        // Lines as high as the font, so that the list shows whole lines.
+        auto* line = new QListWidgetItem(Q(message), lstProblems);
+        const QFontMetrics metrics = lstProblems->fontMetrics();
+        line->setSizeHint(QSize(metrics.horizontalAdvance(line->text()) + metrics.averageCharWidth(), metrics.height()));
+    }
+    ShowProblemCount(problemCount_ + 1);
+}
+
+// The list's caption counts them all, also beyond the lines it keeps.
+void frmMain::ShowProblemCount(std::int64_t count) {
+    problemCount_ = count;
+    const QString caption = texts_.Loaded() ? Q(texts_(text::FileProblemsCaption))
+                                            : QStringLiteral("Problems found during the recovery:");
+    lblProblems->setText(caption + QLatin1Char(' ') + QString::number(count));
+    lstProblems->setAccessibleName(lblProblems->text());
 }
 
 void frmMain::ShowImagesFound(std::int64_t carved) { LabelInfoImagesFound->setText(QString::number(carved)); }

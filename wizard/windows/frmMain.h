@@ -62,6 +62,7 @@ private:
     void EnterScanningLook();
     void EnterIdleLook();
     void UpdateButtons();
+    void ShowProblemCount(std::int64_t count);
 
     // RecoveryView
     void EnterStage(RunStage stage) override;
@@ -137,6 +138,7 @@ private:
     QProgressBar* ProgressBar;
     QLabel* pbValue;
     QLabel* lblPace;
+    QLabel* lblOutcome;
     QLabel* lblProblems;
     QListWidget* lstProblems;
     QLabel* LabelInfoCurrentSector;

@@ -232,7 +232,7 @@ TEST_F(WizardWindow, BothStagesRecoverWhatTheCommandLineRecoversAndTheClosingQue
     // No stays on the results until Back.
     ASSERT_FALSE(Unloaded());
     EXPECT_TRUE(Find<QLabel>("Label5")->isVisible());
-    EXPECT_EQ(Shown("lblFileFound"), std::to_string(turboFound + deep.size()));
+    EXPECT_EQ(Shown("lblOutcome"), T(73) + " " + std::to_string(turboFound + deep.size()));
     EXPECT_FALSE(Find<QPushButton>("xpbutStart")->isEnabled());
     QTest::mouseClick(Find<QPushButton>("xpbutBack"), Qt::LeftButton);
     EXPECT_TRUE(Unloaded());
@@ -280,12 +280,13 @@ TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
     bool deepScanRunning = false;
     long stoppedAtPump = 0;
     ui.onBox = [&](const platform::ScriptedUi::Box& box) { deepScanRunning = box.title == T(39); };
-    std::string percentShown, paceShown;
+    std::string percentShown;
+    bool paceShown = false;
     ui.onPump = [&] {
         // A few pumps into the deep scan (every 16 sectors of 65,536).
         if (!deepScanRunning || stoppedAtPump || ui.pumpCount % 8 != 0) return;
         percentShown = Find<QLabel>("pbValue")->isVisible() ? Shown("pbValue") : "";
-        paceShown = Find<QLabel>("lblPace")->isVisible() ? Shown("lblPace") : "";
+        paceShown = Find<QLabel>("lblPace")->isVisible(); // speed and time left, once known
         Find<QPushButton>("xpbutStop")->click();
         stoppedAtPump = ui.pumpCount;
     };
@@ -296,7 +297,7 @@ TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
     EXPECT_LT(ui.pumpCount - stoppedAtPump, 4); // not one more block
     ASSERT_FALSE(percentShown.empty());
     EXPECT_EQ(percentShown.back(), '%');
-    EXPECT_EQ(paceShown.rfind(percentShown, 0), 0u) << paceShown;
+    EXPECT_TRUE(paceShown);
     // The closing question says that the scan was stopped, and what was saved.
     const auto* closing = ui.Titled(T(71));
     ASSERT_NE(closing, nullptr);
