@@ -49,7 +49,7 @@ PaceReading ScanPace::Reading(Clock::time_point now) const {
     if (now - oldest.at < ShortestSpan) return reading;
     const double speed = static_cast<double>(scanned_ - oldest.bytes) / SecondsBetween(oldest.at, now);
     reading.bytesPerSecond = speed;
-    if (speed > 0) reading.secondsLeft = static_cast<std::int64_t>(std::ceil(static_cast<double>(total_ - scanned_) / speed));
+    if (speed > 0 && scanned_ < total_) reading.secondsLeft = static_cast<std::int64_t>(std::ceil(static_cast<double>(total_ - scanned_) / speed));
     return reading;
 }
 

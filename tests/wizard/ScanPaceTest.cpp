@@ -41,6 +41,8 @@ TEST(ScanPace, TheSpeedFollowsTheLastSecondsAndGivesTheTimeLeft) {
     EXPECT_LT(*reading.bytesPerSecond, 1.0 * MiB);
     EXPECT_GT(*reading.secondsLeft, 776);
     EXPECT_FALSE(reading.slowedByReadErrors);
+    pace.Advance(1000 * MiB, start + 61s);
+    EXPECT_FALSE(pace.Reading(start + 61s).secondsLeft); // nothing left to scan
 }
 
 TEST(ScanPace, RecentReadErrorsMarkTheEstimateAsUntrustworthy) {
