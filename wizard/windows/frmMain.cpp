@@ -526,6 +526,7 @@ void frmMain::EnterScanningLook() {
     LabelInfoReadErrors->setText(QStringLiteral("0"));
     lblPace->clear();
     lblOutcome->hide();
+    destinationFull_ = false;
     lstProblems->clear();
     ShowProblemCount(0);
     for (QWidget* shown : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound,
@@ -734,6 +735,18 @@ void frmMain::ShowEngineError(const std::string& message) {
         line->setSizeHint(QSize(metrics.horizontalAdvance(line->text()) + metrics.averageCharWidth(), metrics.height()));
     }
     ShowProblemCount(problemCount_ + 1);
+}
+
+void frmMain::ShowDestinationFull(const std::string& text, const std::string& title) {
+    destinationFull_ = true;
+    RecoveryView::ShowDestinationFull(text, title);
+}
+
+// A report that could not be written whole for lack of space is one more
+// consequence of the full destination, already said: it goes to the list.
+void frmMain::ShowReportFailure(const std::string& reason) {
+    if (destinationFull_) ShowEngineError(reason);
+    else RecoveryView::ShowReportFailure(reason);
 }
 
 // The list's caption counts them all, also beyond the lines it keeps.

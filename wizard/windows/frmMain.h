@@ -74,6 +74,8 @@ private:
     void ShowTurboProgress(std::int64_t done, std::int64_t found, std::int32_t percent) override;
     void ShowDeepScanPace(const PaceReading& pace) override;
     void ShowEngineError(const std::string& message) override;
+    void ShowDestinationFull(const std::string& text, const std::string& title) override;
+    void ShowReportFailure(const std::string& reason) override;
     void ShowImagesFound(std::int64_t carved) override;
     void ShowReadErrors(std::int64_t errors) override;
     std::int32_t BarMaximum() override;
@@ -95,6 +97,7 @@ private:
     bool finished_ = false;
     RecoveryRun* run_ = nullptr;
     std::int64_t problemCount_ = 0;
+    bool destinationFull_ = false; // in the run going on or just ended
 
     QLabel* Label2;
     QLabel* Label11;
