@@ -36,6 +36,7 @@
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
 #include "tests/windows/Eventually.h"
+#include "tests/wizard/TestVolume.h"
 #include "wizard/WizardState.h"
 #include "wizard/WizardTexts.h"
 
@@ -305,6 +306,26 @@ TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
     EXPECT_NE(closing->text.find(T(77)), std::string::npos) << closing->text;
     EXPECT_EQ(ui.Titled(T(22)), nullptr);
     EXPECT_FALSE(Unloaded());
+}
+
+// Unreadable sectors slow the deep scan down: its pace says that the time
+// left cannot be trusted.
+TEST_F(WizardWindow, ReadErrorsDuringTheDeepScanMakeItsPaceSaySo) {
+    testcommon::FatImageBuilder card(testcommon::FatImageOptions::Fat16(32));
+    card.AddFile(card.Root(), "DSC00001.JPG", testcommon::MakeJpegPhoto(320, 240, 11));
+    card.WriteFile((folder_ / "card.img").string());
+    std::ifstream in(folder_ / "card.img", std::ios::binary);
+    auto volume = std::make_shared<wizardtest::MemoryVolume>(
+        std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {}), 512);
+    volume->failingSectors = {30000};
+    Pick(platform::AttachVolume(volume, "card with a bad sector"));
+    bool warned = false;
+    ui.onPump = [&] { warned = warned || Shown("lblPace").find(T(85)) != std::string::npos; };
+    ui.QueueAnswer(IDYES); // the deep scan
+    ui.QueueAnswer(IDNO);
+    Start();
+    EXPECT_NE(Shown("LabelInfoReadErrors"), "0");
+    EXPECT_TRUE(warned);
 }
 
 // A destination that fills up: the files that could not be written are
