@@ -598,7 +598,10 @@ void frmMain::ButtonStart() {
     lblOutcome->show();
     const ClosingChoice choice = AskClosingQuestion(outcome, texts_);
     platform::DoEvents();
-    if (choice == ClosingChoice::StayInWizard) return;
+    if (choice == ClosingChoice::StayInWizard) {
+        xpbutBack->setFocus(); // the one way on, for the keyboard too
+        return;
+    }
     if (choice == ClosingChoice::ViewResults && FormExists("frmView")) ShowForm("frmView");
     else ShowForm("frmMainMenu");
     Unload(this);
