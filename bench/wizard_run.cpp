@@ -2,15 +2,16 @@
 // user: the window is shown (offscreen unless QT_QPA_PLATFORM says
 // otherwise), the first listed drive picked, Start pressed, and every
 // question answered as a user recovering a card would: keep earlier results,
-// Yes to the deep scan, No to viewing the results. The pump is the desktop
+// Yes to the deep scan, No to viewing the results, then Back. The pump is the desktop
 // program's, so that the window's cost is measured.
 //
 //   tranquo-wizard-run [--attach IMAGE]... --dest DIR [--shots DIR] [--stop-after SECONDS]
 //
 // Prints the seconds from Start to the closing question. --stop-after
 // presses Stop that long after Start and prints how long the run took to
-// end after it. --shots saves pictures of the window idle, scanning and finished
-// (DIR/frmMain-{idle,scanning,finished}-LANGUAGE.png).
+// end after it. --shots saves pictures of the window idle, scanning, showing
+// the deep scan's pace (on a card that takes long enough to measure) and
+// finished (DIR/frmMain-{idle,scanning,pace,finished}-LANGUAGE.png).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
     Clock::time_point started;
     double seconds = 0;
     bool scanningShot = false;
+    bool paceShot = false;
     Clock::time_point stopped;
     ui.onPump = [&] {
         if (stopAfter > 0 && stopped == Clock::time_point{} &&
@@ -109,7 +111,14 @@ int main(int argc, char** argv) {
             stopped = Clock::now();
             if (auto* stop = window->findChild<QPushButton*>("xpbutStop")) stop->click();
         }
-        if (scanningShot || shots.empty()) return;
+        if (shots.empty()) return;
+        // The deep scan's speed and time left, once it knows them.
+        auto* pace = window->findChild<QLabel*>("lblPace");
+        if (!paceShot && pace && pace->isVisible() && !pace->text().isEmpty()) {
+            paceShot = true;
+            Shoot(window, shots, "pace");
+        }
+        if (scanningShot) return;
         auto* images = window->findChild<QLabel*>("LabelInfoImagesFound");
         if (images && images->text().toInt() >= 1) {
             scanningShot = true;
@@ -118,7 +127,7 @@ int main(int argc, char** argv) {
     };
     ui.onBox = [&](const std::string& title) {
         // The closing question: the run is over.
-        if (texts.size() >= 22 && (title == texts[21] || title == texts[19])) {
+        if (texts.size() >= 71 && (title == texts[21] || title == texts[19] || title == texts[70])) {
             seconds = std::chrono::duration<double>(Clock::now() - started).count();
             if (stopped != Clock::time_point{})
                 std::printf("Stop took effect after %.0f ms\n",
@@ -131,6 +140,9 @@ int main(int argc, char** argv) {
         started = Clock::now();
         start->click();
         std::printf("wizard run: %.2f s from Start to the closing question\n", seconds);
+        // No leaves the wizard on its results, where only Back leads away.
+        if (QWidget* wizard = platform::desktop::FindForm("frmMain"))
+            if (auto* back = wizard->findChild<QPushButton*>("xpbutBack")) back->click();
         QApplication::quit();
     });
     return application.exec();

@@ -73,6 +73,12 @@ void DeepScanConsole::ShowProgress(std::int32_t value) {
     DrawBar();
 }
 
+void DeepScanConsole::ShowPace(const std::string& text) {
+    if (text == pace_) return;
+    pace_ = text;
+    DrawBar();
+}
+
 void DeepScanConsole::FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) {
     const bool whole = how == wizard::CarvedFileEnd::Complete;
     // A file that is not whole is worth a line even when quiet.
@@ -101,17 +107,19 @@ void DeepScanConsole::EndBar() {
 }
 
 void DeepScanConsole::DrawBar() {
-    if (quiet_ || !terminal_) return;
+    if (quiet_ || !terminal_ || summarized_) return;
     const int shown = std::clamp(percent_, 0, 100);
     const int filled = shown * BarWidth / 100;
     out_ << "\rDeep scan [" << std::string(filled, '#') << std::string(BarWidth - filled, ' ') << "] " << shown
-         << "%  " << carved_ << " files  " << readErrors_ << " read errors" << std::flush;
+         << "%  " << carved_ << " files  " << readErrors_ << " read errors" << (pace_.empty() ? "" : "  ") << pace_
+         << "\x1b[K" << std::flush; // the rest of a longer line before is cleared
     barShown_ = true;
 }
 
 RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double seconds,
                                       const std::string& destinationRoot) {
     EndBar();
+    summarized_ = true;
     RunOutcome outcome = RunOutcome::Succeeded;
     switch (o.end) {
     case wizard::DeepScanEnd::FirstSectorUnreadable:

@@ -44,6 +44,8 @@ public:
     void ShowImagesFound(std::int64_t carved);
     void ShowReadErrors(std::int64_t errors);
     void ShowProgress(std::int32_t value);
+    // The speed and the time left, shown after the bar's counters.
+    void ShowPace(const std::string& text);
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how);
     // After the pass: a carved file took its name from the card, or was the
     // turbo scan's copy and was removed. One line each, as for carved files.
@@ -65,9 +67,11 @@ private:
     bool quiet_;
     bool terminal_;
     bool barShown_ = false;
+    bool summarized_ = false; // the bar is not drawn again after the summary
     int percent_ = -1;
     std::int64_t carved_ = 0;
     std::int64_t readErrors_ = 0;
+    std::string pace_;
 };
 
 } // namespace cli

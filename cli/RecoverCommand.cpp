@@ -128,8 +128,8 @@ std::string UnsavedFilesText(const wizard::TurboScanSummary& summary) {
 // The console as the run's window.
 class ConsoleView : public wizard::RecoveryView {
 public:
-    ConsoleView(cli::Context& context, bool destinationNamed)
-        : context_(context), quiet_(context.options.quiet), terminal_(isatty(STDOUT_FILENO) != 0),
+    ConsoleView(cli::Context& context, const wizard::WizardTexts& texts, bool destinationNamed)
+        : context_(context), texts_(texts), quiet_(context.options.quiet), terminal_(isatty(STDOUT_FILENO) != 0),
           destinationNamed_(destinationNamed), deep_(context.out, quiet_, terminal_),
           deepUi_(context.ui, context.options.assumeYes, context.err) {}
     ~ConsoleView() override { LeaveDeepScan(); }
@@ -170,6 +170,9 @@ public:
     void FileSaved(const std::string& path, std::uint64_t bytes) override {
         if (!quiet_ && !terminal_) context_.out << "saved " << path << " (" << bytes << " bytes)\n";
     }
+    void ShowDeepScanPace(const wizard::PaceReading& pace) override {
+        deep_.ShowPace(wizard::PaceText(pace, texts_, '.'));
+    }
     void ShowImagesFound(std::int64_t carved) override { deep_.ShowImagesFound(carved); }
     void ShowReadErrors(std::int64_t errors) override { deep_.ShowReadErrors(errors); }
     void ShowProgress(std::int32_t value) override {
@@ -200,6 +203,12 @@ public:
         }
     }
     void ShowTurboScanError(const support::RuntimeError& error) override { Problem(error.Description()); }
+    // The wizard's message on one line.
+    void ShowDestinationFull(const std::string& text, const std::string&) override {
+        std::string line = text;
+        for (std::size_t at; (at = line.find("\r\n\r\n")) != std::string::npos;) line.replace(at, 4, ". ");
+        Problem(line);
+    }
     void ShowReportFailure(const std::string& reason) override { Problem(reason); }
 
     // The summary is the stage's result: printed also with --quiet.
@@ -251,6 +260,7 @@ private:
     }
 
     cli::Context& context_;
+    const wizard::WizardTexts& texts_;
     bool quiet_;
     bool terminal_;
     bool destinationNamed_;
@@ -289,7 +299,7 @@ int RunRecover(RecoverOptions options, cli::Context& context) {
                                         : wizard::RunStages::Both;
 
     const wizard::WizardTexts texts = wizard::LoadWizardTexts();
-    ConsoleView view(context, !options.dest.empty());
+    ConsoleView view(context, texts, !options.dest.empty());
     wizard::RecoveryRun run(request, texts, view);
     // Ctrl-C is the Stop button: it ends the turbo scan or the deep scan.
     context.OnInterrupt([&run] { run.Stop(); });

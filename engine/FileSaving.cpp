@@ -199,9 +199,10 @@ support::Truth FATEngine::SaveAllFiles() {
             // A file that is not saved is said and counted, never passed over
             // in silence. Once the destination is full, the rest are not tried:
             // each would only fail again (and a damaged card may ask for
-            // gigabytes).
+            // gigabytes). They are counted; the full destination is said once,
+            // by whoever runs the scan, not once for each of them.
             if (destinationExhausted_) {
-                NotWritten(file, "no space left on the destination");
+                ++saveSummary_.NotWritten;
             } else if (file.Size != 0 && !HasFreeSpace(static_cast<double>(file.Size))) {
                 // Cheap to ask, so a smaller file after this one is still tried.
                 saveSummary_.DestinationFull = true;

@@ -20,7 +20,7 @@ struct LanguageSection {
 
 inline constexpr LanguageSection MainMenuSection{"[MainMenu]", 26};
 inline constexpr LanguageSection FATMiscSection{"[FATMisc]", 11};
-inline constexpr LanguageSection RecoveryWizardSection{"[RecoveryWizard]", 71};
+inline constexpr LanguageSection RecoveryWizardSection{"[RecoveryWizard]", 86};
 inline constexpr LanguageSection AdvancedToolsSection{"[AdvancedTools]", 27};
 inline constexpr LanguageSection AdvToolsMiscSection{"[AdvToolsMisc]", 39};
 inline constexpr LanguageSection ImageViewerSection{"[ImageViewer]", 23};

@@ -526,6 +526,7 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
 void ScanRun::ShowProgress() {
     const auto sector = static_cast<std::int32_t>(std::min<std::int64_t>(scanSector_, endSector_));
     host_.ShowProgress(DeepScanProgress(sector, endSector_, barMaximum_));
+    host_.ShowSectorsScanned(std::max<std::int64_t>(0, sector - firstDataSector_), endSector_ - firstDataSector_);
 }
 
 void ScanRun::CountSectorForEvents() {

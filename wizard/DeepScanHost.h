@@ -95,7 +95,7 @@ public:
     virtual std::string DestinationRoot() = 0;
     // Upper bound of the progress value.
     virtual std::int32_t BarMaximum() = 0;
-    // Entry n (1 to 71) of the [RecoveryWizard] texts.
+    // Entry n (1 to 86) of the [RecoveryWizard] texts.
     virtual std::string WizardText(int n) = 0;
     // The running total of files found in this run, as shown (both stages).
     virtual std::int64_t FilesFoundShown() = 0;
@@ -114,6 +114,9 @@ public:
     // The file being carved or just finished; "" clears it.
     virtual void ShowCurrentFile(const std::string& name) = 0;
     virtual void ShowProgress(std::int32_t value) = 0;
+    // With each progress value: the sectors scanned of those to scan, for
+    // the speed and the time left.
+    virtual void ShowSectorsScanned(std::int64_t done, std::int64_t total) { (void)done, (void)total; }
     // Called once per carved file when it is closed: its path, the bytes
     // that reached the disk, and how it ended. The window ignores it, the
     // console lists the file.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -60,12 +61,23 @@ public:
     void ShowStatus(const std::string& text) override { run_.view_.ShowStatus(text); }
     void ShowFilesFound(std::int64_t total) override { run_.view_.ShowFilesFound(total); }
     void ShowImagesFound(std::int64_t carved) override { run_.view_.ShowImagesFound(carved); }
-    void ShowReadErrors(std::int64_t errors) override { run_.view_.ShowReadErrors(errors); }
+    void ShowReadErrors(std::int64_t errors) override {
+        run_.view_.ShowReadErrors(errors);
+        if (pace_) pace_->NoteReadErrors(errors, ScanPace::Clock::now());
+    }
     void ShowCurrentFile(const std::string& name) override { run_.view_.ShowCurrentFile(name); }
     void ShowProgress(std::int32_t value) override { run_.view_.ShowProgress(value); }
+    void ShowSectorsScanned(std::int64_t done, std::int64_t total) override {
+        const auto now = ScanPace::Clock::now();
+        const std::int64_t sectorBytes = run_.geometry_.BytesPerSector;
+        if (!pace_) pace_.emplace(total * sectorBytes, now);
+        pace_->Advance(done * sectorBytes, now);
+        run_.view_.ShowDeepScanPace(pace_->Reading(now));
+    }
     void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) override {
         lastBytes_ = bytes;
         lastHow_ = how;
+        if (how == CarvedFileEnd::Complete) ++run_.outcome_.deepSavedWhole;
         run_.view_.FileCarved(path, bytes, how);
     }
     void FileCarvedDigest(const std::string&, const std::string& sha256) override { lastDigest_ = sha256; }
@@ -89,7 +101,10 @@ public:
         if (run_.report_) run_.report_->CarvedFileNamed(named);
         run_.view_.FileNamed(named);
     }
+    // The carved copy was counted whole when it was closed; the file is the
+    // turbo scan's, counted there.
     void FileAlreadySaved(const std::string& carvedPath, const TurboScanCopy& copy) override {
+        if (run_.outcome_.deepSavedWhole > 0) --run_.outcome_.deepSavedWhole;
         if (run_.report_) run_.report_->CarvedFileAlreadySaved(carvedPath, copy.path);
         run_.view_.FileAlreadySaved(carvedPath, copy.path);
     }
@@ -109,10 +124,11 @@ private:
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
     std::string lastDigest_;
     std::string lastEndRule_;
+    std::optional<ScanPace> pace_; // from the first position the scan reports
 };
 
-void RecoveryView::ShowEngineError(const std::string& message) {
-    platform::MsgBox(message, platform::vbExclamation, "");
+void RecoveryView::ShowDestinationFull(const std::string& text, const std::string& title) {
+    platform::MsgBox(text, platform::vbExclamation, title);
 }
 
 void RecoveryView::ShowRunTimeError(const support::RuntimeError&, const std::string& message,
@@ -428,6 +444,7 @@ void RecoveryRun::ConnectEvents(engine::FATEngine& engine) {
     TurboScanSummary& turbo = outcome_.turbo;
     engine.Events.LogErrorMessage = [this, &turbo](const std::string& message) {
         ++turbo.errors;
+        if (turbo.messages.size() < MaxKeptMessages) turbo.messages.push_back(message);
         view_.ShowEngineError(message);
     };
     engine.Events.LogInfoMessage = [](const std::string&) {};
@@ -518,7 +535,7 @@ void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, std::int32_
         view_.ShowTurboScanError(*failure);
         view_.ShowProgress(0);
         turboScanRunning_ = false;
-        if (request_.stages != RunStages::TurboOnly &&
+        if (!EndForFullDestination() && request_.stages != RunStages::TurboOnly &&
             platform::MsgBox(texts_(text::TurboFailedBefore) + "\r\n\r\n" + texts_(text::TurboFailedAfter),
                              platform::vbYesNo | platform::vbQuestion, texts_(text::TurboFailedTitle)) == platform::IDYES)
             RunDeepScan(deepScanStart);
@@ -527,10 +544,23 @@ void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, std::int32_
         turboScanRunning_ = false;
         view_.ShowStatus(texts_(text::TurboScanFinished));
         view_.TurboScanEnded(turbo);
-        if (request_.stages != RunStages::TurboOnly && DeepScanWanted()) RunDeepScan(deepScanStart);
+        if (!EndForFullDestination() && request_.stages != RunStages::TurboOnly && DeepScanWanted())
+            RunDeepScan(deepScanStart);
     }
     view_.ShowProgress(0);
     turboScanRunning_ = false;
+}
+
+// A destination without space would fail the deep scan's first file as
+// well: the run ends with one message that says how many files it could
+// not write, instead of one for each of them.
+bool RecoveryRun::EndForFullDestination() {
+    if (!outcome_.turbo.destinationFull) return false;
+    outcome_.endedByFullDestination = true;
+    view_.ShowDestinationFull(texts_(text::DestinationFullBefore) + " " + std::to_string(outcome_.turbo.notWritten) +
+                                  "\r\n\r\n" + texts_(text::DestinationFullAfter),
+                              texts_(text::WizardTitle));
+    return true;
 }
 
 bool RecoveryRun::DeepScanWanted() {
@@ -567,15 +597,67 @@ void RecoveryRun::Enter(RunStage stage) {
     view_.EnterStage(stage);
 }
 
-bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts) {
-    const int style = platform::vbYesNo | platform::vbQuestion;
-    if (filesFound != 0) {
-        return platform::MsgBox(std::to_string(filesFound) + " " + texts(text::FilesRecovered), style,
-                                texts(text::FilesRecoveredTitle)) == platform::IDYES;
+namespace {
+
+// "Files saved whole: 12", a line of the closing question's counts.
+std::string CountLine(const WizardTexts& texts, int caption, std::int64_t count) {
+    return texts(caption) + " " + std::to_string(count);
+}
+
+} // namespace
+
+std::string RunCounts(const RecoveryOutcome& outcome, const WizardTexts& texts) {
+    std::string counts = CountLine(texts, text::SavedWhole, outcome.SavedWhole());
+    if (outcome.SavedIncomplete() > 0) counts += "\r\n" + CountLine(texts, text::SavedIncomplete, outcome.SavedIncomplete());
+    if (outcome.NotWritten() > 0) {
+        counts += "\r\n" + CountLine(texts, text::NotWritten, outcome.NotWritten());
+        if (outcome.turbo.destinationFull || outcome.endedByFullDestination)
+            counts += " (" + texts(text::NoSpaceLeft) + ")";
     }
-    // Either answer leads back to the main menu.
-    platform::MsgBox(texts(text::NoFilesFound), style, texts(text::NoFilesFoundTitle));
-    return false;
+    return counts;
+}
+
+ClosingQuestion ClosingQuestionFor(const RecoveryOutcome& outcome, const WizardTexts& texts) {
+    const int question = platform::vbYesNo | platform::vbQuestion;
+    const std::int64_t whole = outcome.SavedWhole();
+    const std::int64_t incomplete = outcome.SavedIncomplete();
+    const std::int64_t notWritten = outcome.NotWritten();
+    const bool stopped = outcome.Stopped();
+    const std::string stoppedLine = stopped ? texts(text::ScanWasStopped) + "\r\n\r\n" : "";
+    ClosingQuestion closing;
+    if (whole + incomplete + notWritten == 0) {
+        closing.text = stoppedLine + texts(text::NoFilesFound);
+        closing.title = texts(stopped ? text::RecoveryStoppedTitle : text::NoFilesFoundTitle);
+        closing.style = question;
+        closing.offer = ClosingQuestion::Offer::MainMenu;
+        return closing;
+    }
+    if (!stopped && incomplete == 0 && notWritten == 0) {
+        closing.text = std::to_string(whole) + " " + texts(text::FilesRecovered);
+        closing.title = texts(text::FilesRecoveredTitle);
+        closing.style = question;
+        closing.offer = ClosingQuestion::Offer::Viewer;
+        return closing;
+    }
+    closing.text = stoppedLine + RunCounts(outcome, texts);
+    closing.title = texts(stopped ? text::RecoveryStoppedTitle : text::FilesRecoveredTitle);
+    if (whole + incomplete == 0) {
+        // Nothing reached the destination: nothing to look at.
+        closing.style = platform::vbExclamation;
+        closing.offer = ClosingQuestion::Offer::Nothing;
+        return closing;
+    }
+    closing.text += "\r\n\r\n" + texts(text::LookAtTheFiles);
+    closing.style = question;
+    closing.offer = ClosingQuestion::Offer::Viewer;
+    return closing;
+}
+
+ClosingChoice AskClosingQuestion(const RecoveryOutcome& outcome, const WizardTexts& texts) {
+    const ClosingQuestion closing = ClosingQuestionFor(outcome, texts);
+    const bool yes = platform::MsgBox(closing.text, closing.style, closing.title) == platform::IDYES;
+    if (!yes || closing.offer == ClosingQuestion::Offer::Nothing) return ClosingChoice::StayInWizard;
+    return closing.offer == ClosingQuestion::Offer::Viewer ? ClosingChoice::ViewResults : ClosingChoice::MainMenu;
 }
 
 std::string NamedFilesText(const RecoveryOutcome& outcome, const WizardTexts& texts) {

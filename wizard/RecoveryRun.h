@@ -19,6 +19,7 @@
 #include "support/RuntimeError.h"
 #include "wizard/DeepScan.h"
 #include "wizard/RecoveryReport.h"
+#include "wizard/ScanPace.h"
 #include "wizard/WizardTexts.h"
 
 namespace engine {
@@ -76,6 +77,9 @@ struct TurboScanSummary {
     std::int32_t incomplete = 0;     // saved as far as the card gave them, not whole
     std::int32_t notWritten = 0;     // could not be written
     bool destinationFull = false;    // ... for lack of space on the destination
+    // The engine's messages (files not saved whole, folders it could not
+    // read), in order; the first MaxKeptMessages of them.
+    std::vector<std::string> messages;
     std::string failure;             // the description of the error that ended it
     std::string folder;              // where the files went
     double seconds = 0;
@@ -89,13 +93,25 @@ struct RecoveryOutcome {
     TurboScanSummary turbo;
     bool deepScanRan = false;
     DeepScanOutcome deep;
+    std::int64_t deepSavedWhole = 0; // carved files that came to their end whole
+    bool endedByFullDestination = false; // the deep scan was not offered: no space left
     double deepSeconds = 0;
     std::string reportPath;          // the report in the results folder ("" when none was opened)
     std::string reportFailure;       // why the report's last version could not be written ("" when it was)
 
-    // Turbo plus deep: the number the closing question names.
+    // Turbo plus deep: every file the run found.
     std::int64_t FilesFound() const { return turbo.found + (deepScanRan ? deep.found : 0); }
+    // What became of them, over both stages.
+    std::int64_t SavedWhole() const { return turbo.saved + (deepScanRan ? deepSavedWhole : 0); }
+    std::int64_t SavedIncomplete() const { return turbo.incomplete + (deepScanRan ? deep.incompleteFiles : 0); }
+    std::int64_t NotWritten() const { return turbo.notWritten + (deepScanRan ? deep.filesNotWritten : 0); }
+    bool Stopped() const {
+        return turbo.end == StageEnd::Stopped || (deepScanRan && deep.end == DeepScanEnd::Stopped);
+    }
 };
+
+// The engine messages a run keeps for its list; the count goes on beyond.
+inline constexpr std::size_t MaxKeptMessages = 10000;
 
 // What a front end shows of a run. Every member has a default that shows
 // nothing (messages: the user-interface services).
@@ -120,6 +136,8 @@ public:
         (void)done, (void)found;
         ShowProgress(percent);
     }
+    // The deep scan's percentage, speed and time left.
+    virtual void ShowDeepScanPace(const PaceReading& pace) { (void)pace; }
     virtual void ShowImagesFound(std::int64_t carved) { (void)carved; }
     virtual void ShowReadErrors(std::int64_t errors) { (void)errors; }
     virtual void FileSaved(const std::string& path, std::uint64_t bytes) { (void)path, (void)bytes; }
@@ -136,8 +154,14 @@ public:
     virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
     virtual std::int32_t BarMaximum() { return 100; }
 
-    // An error message of the engine (a file it could not save, ...).
-    virtual void ShowEngineError(const std::string& message);
+    // An error message of the engine: a file it could not save whole, a
+    // folder it could not read. One of many: listed, never asked about (a
+    // full destination or a damaged card gives one per file). The run keeps
+    // them in its outcome too.
+    virtual void ShowEngineError(const std::string& message) { (void)message; }
+    // The destination ran out of space during the turbo scan: the run ends
+    // there (no deep scan) with this one message, the exclamation icon.
+    virtual void ShowDestinationFull(const std::string& text, const std::string& title);
     // A run-time error that ends the run before it scans: the message the
     // wizard shows (text 15, the number, ". ", the description).
     virtual void ShowRunTimeError(const support::RuntimeError& error, const std::string& message,
@@ -188,6 +212,7 @@ private:
     void EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart);
     bool DeepScanWanted();
     void RunDeepScan(std::int32_t firstDataSector);
+    bool EndForFullDestination();
     void OfferToRemoveEarlierResults();
     void ConnectEvents(engine::FATEngine& engine);
     void Enter(RunStage stage);
@@ -209,11 +234,27 @@ private:
     std::vector<TurboScanCopy> turboCopies_; // the files the turbo scan saved whole
 };
 
-// The closing question of the wizard, for the files found by a run: how
-// many were recovered and whether to look at them (text 21), or, without
-// files, whether to go back to the main menu (text 19). True when the
-// results viewer is to follow.
-bool AskToViewResults(std::int64_t filesFound, const WizardTexts& texts);
+// What the wizard asks when a run is over. After a run that saved every
+// file it found whole: how many were recovered and whether to look at them
+// (the number and text 21). Otherwise the counts of files saved whole,
+// saved incomplete and not written, that the run was stopped, and whether
+// to look at them; with nothing saved, only the counts. Without files:
+// whether to go back to the main menu (text 19).
+struct ClosingQuestion {
+    enum class Offer { Viewer, MainMenu, Nothing };
+    std::string text;
+    std::string title;
+    int style = 0;   // buttons and icon (platform::vb...)
+    Offer offer = Offer::Nothing; // what Yes leads to
+};
+// The counts of a run, one per line: files saved whole, and those saved
+// incomplete and not written when there are any ("Files saved whole: 12").
+std::string RunCounts(const RecoveryOutcome& outcome, const WizardTexts& texts);
+ClosingQuestion ClosingQuestionFor(const RecoveryOutcome& outcome, const WizardTexts& texts);
+
+// What the user chose at the closing question.
+enum class ClosingChoice { ViewResults, MainMenu, StayInWizard };
+ClosingChoice AskClosingQuestion(const RecoveryOutcome& outcome, const WizardTexts& texts);
 
 // How many carved files came back with their names from the card ("12 files
 // came back with their names..."); "" when none did or no deep scan ran.

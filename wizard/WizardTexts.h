@@ -1,4 +1,4 @@
-// The recovery wizard's texts: the 71 entries of the [RecoveryWizard]
+// The recovery wizard's texts: the 86 entries of the [RecoveryWizard]
 // section of the user's language (English when that language has none),
 // and the numbers of those the run uses.
 #pragma once
@@ -12,7 +12,7 @@ class WizardTexts {
 public:
     WizardTexts() = default;
     explicit WizardTexts(std::vector<std::string> entries) : entries_(std::move(entries)) {}
-    // Entry n (1 to 71); "" when the section could not be read.
+    // Entry n (1 to 86); "" when the section could not be read.
     std::string operator()(int n) const {
         return n >= 1 && static_cast<std::size_t>(n) <= entries_.size() ? entries_[static_cast<std::size_t>(n) - 1]
                                                                          : std::string();
@@ -54,7 +54,23 @@ inline constexpr int TurboFailedTitle = 42;
 inline constexpr int DriveUnreadable = 50;
 inline constexpr int DestinationLink = 52;
 inline constexpr int NoDriveStrings = 59;
-inline constexpr int FilesNamed = 71;
+// What a run came to, and the deep scan's pace.
+inline constexpr int RecoveryStoppedTitle = 71;
+inline constexpr int ScanWasStopped = 72;
+inline constexpr int SavedWhole = 73;
+inline constexpr int SavedIncomplete = 74;
+inline constexpr int NotWritten = 75;
+inline constexpr int NoSpaceLeft = 76;
+inline constexpr int LookAtTheFiles = 77;
+inline constexpr int DestinationFullBefore = 78;
+inline constexpr int DestinationFullAfter = 79;
+inline constexpr int FileProblemsCaption = 80;
+inline constexpr int TimeLeftAbout = 81;
+inline constexpr int Hours = 82;
+inline constexpr int Minutes = 83;
+inline constexpr int Seconds = 84;
+inline constexpr int SlowedByReadErrors = 85;
+inline constexpr int FilesNamed = 86;
 } // namespace text
 
 } // namespace wizard

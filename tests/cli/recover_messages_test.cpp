@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/DeepScanStage.h"
 #include "support/ProgramFolder.h"
 #include "tests/common/FatImageBuilder.h"
 
@@ -65,6 +67,23 @@ TEST_F(RecoverMessagesTest, QuietStillPrintsTheSummaryAndTheDestinationComesFirs
     const std::string destination = "Recovered files go to " + (dir_ / "docs").string() + "/My Recovered Mobile Device/";
     EXPECT_EQ(output_.rfind(destination, 0), 0u) << output_;
     EXPECT_NE(output_.find("Turbo scan completed: 1 of 1 files saved"), std::string::npos) << output_;
+}
+
+// On a terminal: the bar carries the speed and the time left, and once the
+// summary is printed no bar follows it (the run resets its progress after).
+TEST(DeepScanConsole, TheBarShowsThePaceAndEndsWithTheSummary) {
+    std::ostringstream out;
+    cli::DeepScanConsole console(out, false, true);
+    console.ShowProgress(40);
+    console.ShowPace("12.3 MB/s");
+    EXPECT_NE(out.str().rfind("40%  0 files  0 read errors  12.3 MB/s"), std::string::npos)
+        << out.str();
+    console.Summarize(wizard::DeepScanOutcome{}, 1.0, "/dest/");
+    const std::size_t summary = out.str().find("Deep scan completed");
+    ASSERT_NE(summary, std::string::npos);
+    console.ShowProgress(0);
+    console.ShowReadErrors(1);
+    EXPECT_EQ(out.str().find("Deep scan [", summary), std::string::npos) << out.str();
 }
 
 } // namespace

@@ -75,4 +75,43 @@ TEST(RecoveryRun, ACdRomDriveIsRefusedWithoutScanning) {
     fs::remove_all(temp);
 }
 
+// The closing question names what was saved whole, not what was found; the
+// plain question stays for a run that saved everything it found.
+TEST(RecoveryRun, TheClosingQuestionCountsWhatWasSavedAndSaysAStop) {
+    std::vector<std::string> entries(86);
+    for (int n = 1; n <= 86; ++n) entries[n - 1] = "T" + std::to_string(n);
+    const wizard::WizardTexts texts(entries);
+    wizard::RecoveryOutcome outcome;
+    outcome.turbo.end = wizard::StageEnd::Completed;
+    outcome.turbo.found = 8;
+    outcome.turbo.saved = 7; // and one file of a type not recovered
+    outcome.deepScanRan = true;
+    outcome.deep.found = 3;
+    outcome.deepSavedWhole = 3;
+    wizard::ClosingQuestion closing = wizard::ClosingQuestionFor(outcome, texts);
+    EXPECT_EQ(closing.text, "10 T21");
+    EXPECT_EQ(closing.title, "T22");
+    EXPECT_EQ(closing.offer, wizard::ClosingQuestion::Offer::Viewer);
+
+    outcome.deep.end = wizard::DeepScanEnd::Stopped;
+    outcome.deep.incompleteFiles = 1;
+    outcome.deepSavedWhole = 2;
+    outcome.turbo.notWritten = 4;
+    outcome.turbo.saved = 3;
+    outcome.turbo.destinationFull = true;
+    closing = wizard::ClosingQuestionFor(outcome, texts);
+    EXPECT_EQ(closing.text, "T72\r\n\r\nT73 5\r\nT74 1\r\nT75 4 (T76)\r\n\r\nT77");
+    EXPECT_EQ(closing.title, "T71");
+    EXPECT_EQ(closing.style, platform::vbYesNo | platform::vbQuestion);
+
+    // Nothing reached the destination: the counts, and nothing to look at.
+    outcome.deepScanRan = false;
+    outcome.turbo.end = wizard::StageEnd::Completed;
+    outcome.turbo.saved = 0;
+    closing = wizard::ClosingQuestionFor(outcome, texts);
+    EXPECT_EQ(closing.text, "T73 0\r\nT75 4 (T76)");
+    EXPECT_EQ(closing.style, platform::vbExclamation);
+    EXPECT_EQ(closing.offer, wizard::ClosingQuestion::Offer::Nothing);
+}
+
 } // namespace

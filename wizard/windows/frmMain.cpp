@@ -242,6 +242,23 @@ void frmMain::BuildControls() {
     pbValue->setMinimumWidth(pbValue->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
     LabelInfoCurrentSector = NewValue("LabelInfoCurrentSector");
     LabelInfoCurrentSector->hide();
+    // The deep scan's speed and time left, under its bar.
+    lblPace = KeepPlace(NewValue("lblPace"));
+    lblPace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(lblPace);
+    lblOutcome = KeepPlace(NewValue("lblOutcome"));
+    lblOutcome->setWordWrap(true);
+    lblOutcome->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    KeepPlace(lblOutcome);
+    // The files the run could not save whole (and folders it could not
+    // read): listed as they come, so that none of them stops the run.
+    lblProblems = KeepPlace(NewCaption("lblProblems", 80, "Problems found during the recovery:"));
+    lstProblems = KeepPlace(NewControl<QListWidget>(this, "lstProblems"));
+    // Four whole lines: a line of plain text is as high as its font.
+    lstProblems->setFixedHeight(lstProblems->fontMetrics().height() * 4 + 2 * lstProblems->frameWidth());
+    lstProblems->setUniformItemSizes(true); // thousands of lines stay cheap
+    lstProblems->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lblProblems->setBuddy(lstProblems);
     Label5 = KeepPlace(NewValue("Label5"));
     MakeLink(Label5, kResultsLink, {});
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
@@ -261,7 +278,12 @@ void frmMain::BuildControls() {
     statistics->addWidget(LabelProgress, 5, 0);
     statistics->addWidget(ProgressBar, 5, 1, 1, 2);
     statistics->addWidget(pbValue, 5, 3);
-    statistics->addWidget(Label5, 6, 0, 1, 4);
+    statistics->addWidget(lblPace, 6, 1, 1, 3);
+    // Once the run is over, what it came to, where its progress was.
+    statistics->addWidget(lblOutcome, 3, 0, 4, 4, Qt::AlignTop);
+    statistics->addWidget(Label5, 7, 0, 1, 4);
+    statistics->addWidget(lblProblems, 8, 0, 1, 4);
+    statistics->addWidget(lstProblems, 9, 0, 1, 4);
     statistics->setColumnStretch(1, 1);
     statistics->setColumnStretch(3, 1);
 
@@ -353,7 +375,7 @@ void frmMain::ApplyTexts() {
     SetCaption(xpbutStop, t, 13);
     SetCaption(xpbutBack, t, 14);
     for (QLabel* caption : {lblSelect, LabelMedia, LabelBytesPerSec, LabelCapacity, LabelSecAtOnce, LabelRetry,
-                            LabelPrefix, LabelDestPath, LabelImagesFound, LabelReadErrors})
+                            LabelPrefix, LabelDestPath, LabelImagesFound, LabelReadErrors, lblProblems})
         SetCaption(caption, t, caption->property("wizardEntry").toInt());
     // The fields take the name of their caption, for the screen reader.
     DriveBox->setAccessibleName(EntryText(t, 4));
@@ -362,6 +384,7 @@ void frmMain::ApplyTexts() {
     UpDownRetry->setAccessibleName(LabelRetry->text());
     EditFilenamePrefix->setAccessibleName(LabelPrefix->text());
     EditDestPath->setAccessibleName(LabelDestPath->text());
+    lstProblems->setAccessibleName(lblProblems->text());
 }
 
 void frmMain::Form_Load() {
@@ -375,7 +398,8 @@ void frmMain::Form_Load() {
     ApplyTexts();
     for (QWidget* hidden : std::initializer_list<QWidget*>{
              lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, Label5})
+             LabelInfoReadErrors, lblCur, lblCurrent, LabelProgress, ProgressBar, pbValue, lblPace, lblOutcome, Label5, lblProblems,
+             lstProblems})
         hidden->hide();
     buttonStartEnabled_ = false;
     buttonCancelEnabled_ = false;
@@ -500,9 +524,15 @@ void frmMain::EnterScanningLook() {
     lblCurrent->clear();
     LabelInfoImagesFound->setText(QStringLiteral("0"));
     LabelInfoReadErrors->setText(QStringLiteral("0"));
+    lblPace->clear();
+    lblOutcome->hide();
+    destinationFull_ = false;
+    lstProblems->clear();
+    ShowProblemCount(0);
     for (QWidget* shown : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound, LabelImagesFound,
                                                           LabelInfoImagesFound, LabelReadErrors, LabelInfoReadErrors,
-                                                          LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar})
+                                                          LabelStatus, LabelInfoStatus, lblCur, lblCurrent, ProgressBar,
+                                                          lblProblems, lstProblems})
         shown->show();
     LabelInfoStatus->setText(Q(texts_(text::Starting)));
     UpdateButtons();
@@ -512,7 +542,7 @@ void frmMain::EnterIdleLook() {
     running_ = false;
     buttonCancelEnabled_ = false;
     xpbutStop->setEnabled(false);
-    for (QWidget* hidden : std::initializer_list<QWidget*>{pbValue, lblCur, lblCurrent, LabelProgress})
+    for (QWidget* hidden : std::initializer_list<QWidget*>{pbValue, lblPace, lblCur, lblCurrent, LabelProgress})
         hidden->hide();
     LabelInfoStatus->setText(Q(texts_(text::Ready)));
     ProgressBar->setValue(0);
@@ -545,7 +575,7 @@ void frmMain::ButtonStart() {
         // Nothing was scanned: back to the drive list, to pick again or go back.
         for (QWidget* hidden : std::initializer_list<QWidget*>{lblStatistics, lblNoFiles, lblFileFound,
                                                                LabelImagesFound, LabelInfoImagesFound, LabelReadErrors,
-                                                               LabelInfoReadErrors, Label5})
+                                                               LabelInfoReadErrors, Label5, lblProblems, lstProblems})
             hidden->hide();
         for (QWidget* shown : std::initializer_list<QWidget*>{lblSearchStatus, lblSelect, DriveBox, butGetAll, xpbutRescan})
             shown->show();
@@ -559,13 +589,21 @@ void frmMain::ButtonStart() {
         return;
     }
 
-    // Finished: only Back until the closing question is answered.
+    // Finished: only Back. No at the closing question leaves the window on
+    // what the run came to (its counts, its problems, the folder's link).
     if (const std::string named = NamedFilesText(outcome, texts_); !named.empty()) LabelInfoStatus->setText(Q(named));
     finished_ = true;
     UpdateButtons();
-    const bool viewResults = AskToViewResults(outcome.FilesFound(), texts_);
+    lblOutcome->setText(Lines((outcome.Stopped() ? texts_(text::ScanWasStopped) + "\r\n" : "") +
+                              RunCounts(outcome, texts_)));
+    lblOutcome->show();
+    const ClosingChoice choice = AskClosingQuestion(outcome, texts_);
     platform::DoEvents();
-    if (viewResults && FormExists("frmView")) ShowForm("frmView");
+    if (choice == ClosingChoice::StayInWizard) {
+        xpbutBack->setFocus(); // the one way on, for the keyboard too
+        return;
+    }
+    if (choice == ClosingChoice::ViewResults && FormExists("frmView")) ShowForm("frmView");
     else ShowForm("frmMainMenu");
     Unload(this);
 }
@@ -656,7 +694,10 @@ void frmMain::EnterStage(RunStage stage) {
     case RunStage::DeepScan:
         // The bar now counts the drive's sectors, not saved files.
         buttonCancelEnabled_ = true;
-        pbValue->hide();
+        pbValue->setText(QStringLiteral("0%"));
+        pbValue->show();
+        lblPace->clear();
+        lblPace->show();
         LabelProgress->show();
         ProgressBar->show();
         break;
@@ -683,6 +724,42 @@ void frmMain::ShowProgress(std::int32_t value) { ProgressBar->setValue(value); }
 void frmMain::ShowTurboProgress(std::int64_t, std::int64_t, std::int32_t percent) {
     pbValue->setText(QString::number(percent) + QLatin1Char('%'));
     ProgressBar->setValue(percent);
+}
+
+void frmMain::ShowDeepScanPace(const PaceReading& pace) {
+    pbValue->setText(QString::number(pace.percent) + QLatin1Char('%'));
+    lblPace->setText(Q(PaceText(pace, texts_, decimalSeparator_)));
+}
+
+void frmMain::ShowEngineError(const std::string& message) {
+    if (lstProblems->count() < static_cast<int>(MaxKeptMessages)) {
+        // Lines as high as the font, so that the list shows whole lines.
+        auto* line = new QListWidgetItem(Q(message), lstProblems);
+        const QFontMetrics metrics = lstProblems->fontMetrics();
+        line->setSizeHint(QSize(metrics.horizontalAdvance(line->text()) + metrics.averageCharWidth(), metrics.height()));
+    }
+    ShowProblemCount(problemCount_ + 1);
+}
+
+void frmMain::ShowDestinationFull(const std::string& text, const std::string& title) {
+    destinationFull_ = true;
+    RecoveryView::ShowDestinationFull(text, title);
+}
+
+// A report that could not be written whole for lack of space is one more
+// consequence of the full destination, already said: it goes to the list.
+void frmMain::ShowReportFailure(const std::string& reason) {
+    if (destinationFull_) ShowEngineError(reason);
+    else RecoveryView::ShowReportFailure(reason);
+}
+
+// The list's caption counts them all, also beyond the lines it keeps.
+void frmMain::ShowProblemCount(std::int64_t count) {
+    problemCount_ = count;
+    const QString caption = texts_.Loaded() ? Q(texts_(text::FileProblemsCaption))
+                                            : QStringLiteral("Problems found during the recovery:");
+    lblProblems->setText(caption + QLatin1Char(' ') + QString::number(count));
+    lstProblems->setAccessibleName(lblProblems->text());
 }
 
 void frmMain::ShowImagesFound(std::int64_t carved) { LabelInfoImagesFound->setText(QString::number(carved)); }

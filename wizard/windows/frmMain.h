@@ -1,9 +1,10 @@
 // The recovery wizard: lists the removable drives, shows the chosen one's
 // type, sector size and capacity, and on Start runs a recovery (the turbo
 // scan, then, if the user agrees, the deep scan) while showing its progress.
-// Afterwards it asks whether to look at the recovered files and hands over
-// to the results viewer or the main menu. The run itself is RecoveryRun;
-// this window shows it and routes Stop to it.
+// The files it could not save whole are listed in the window. Afterwards
+// it says what the run came to and asks whether to look at the recovered
+// files: Yes hands over to the results viewer, No stays on the results.
+// The run itself is RecoveryRun; this window shows it and routes Stop to it.
 #pragma once
 
 #include <QWidget>
@@ -61,6 +62,7 @@ private:
     void EnterScanningLook();
     void EnterIdleLook();
     void UpdateButtons();
+    void ShowProblemCount(std::int64_t count);
 
     // RecoveryView
     void EnterStage(RunStage stage) override;
@@ -70,6 +72,10 @@ private:
     void ShowCurrentFile(const std::string& name) override;
     void ShowProgress(std::int32_t value) override;
     void ShowTurboProgress(std::int64_t done, std::int64_t found, std::int32_t percent) override;
+    void ShowDeepScanPace(const PaceReading& pace) override;
+    void ShowEngineError(const std::string& message) override;
+    void ShowDestinationFull(const std::string& text, const std::string& title) override;
+    void ShowReportFailure(const std::string& reason) override;
     void ShowImagesFound(std::int64_t carved) override;
     void ShowReadErrors(std::int64_t errors) override;
     std::int32_t BarMaximum() override;
@@ -90,6 +96,8 @@ private:
     bool running_ = false;
     bool finished_ = false;
     RecoveryRun* run_ = nullptr;
+    std::int64_t problemCount_ = 0;
+    bool destinationFull_ = false; // in the run going on or just ended
 
     QLabel* Label2;
     QLabel* Label11;
@@ -132,6 +140,10 @@ private:
     QLabel* LabelProgress;
     QProgressBar* ProgressBar;
     QLabel* pbValue;
+    QLabel* lblPace;
+    QLabel* lblOutcome;
+    QLabel* lblProblems;
+    QListWidget* lstProblems;
     QLabel* LabelInfoCurrentSector;
     QLabel* Label5;
     QPushButton* xpbutRescan;

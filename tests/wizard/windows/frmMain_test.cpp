@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,7 @@
 #include "tests/common/FatImageBuilder.h"
 #include "tests/common/JpegPhoto.h"
 #include "tests/windows/Eventually.h"
+#include "tests/wizard/TestVolume.h"
 #include "wizard/WizardState.h"
 #include "wizard/WizardTexts.h"
 
@@ -228,10 +231,16 @@ TEST_F(WizardWindow, BothStagesRecoverWhatTheCommandLineRecoversAndTheClosingQue
     ASSERT_EQ(deep.size(), 1u);
     EXPECT_EQ(fs::path(deep.begin()->first).filename(), "DSC00003.JPG");
     EXPECT_EQ(imagesFound, std::to_string(deep.size()));
-    EXPECT_EQ(Shown("LabelInfoStatus"), "1 " + T(71));
+    EXPECT_EQ(Shown("LabelInfoStatus"), "1 " + T(86));
     const auto* closing = ui.Titled(T(22));
     ASSERT_NE(closing, nullptr);
     EXPECT_EQ(closing->text, std::to_string(turboFound + deep.size()) + " " + T(21));
+    // No stays on the results until Back.
+    ASSERT_FALSE(Unloaded());
+    EXPECT_TRUE(Find<QLabel>("Label5")->isVisible());
+    EXPECT_EQ(Shown("lblOutcome"), T(73) + " " + std::to_string(turboFound + deep.size()));
+    EXPECT_FALSE(Find<QPushButton>("xpbutStart")->isEnabled());
+    QTest::mouseClick(Find<QPushButton>("xpbutBack"), Qt::LeftButton);
     EXPECT_TRUE(Unloaded());
     EXPECT_EQ(engine::FileTypes(), nullptr); // unloading released the database
 
@@ -265,8 +274,11 @@ TEST_F(WizardWindow, StopDuringTheTurboScanEndsItWithoutOfferingTheDeepScan) {
     EXPECT_EQ(cancelled->text, T(35));
     EXPECT_EQ(ui.Titled(T(39)), nullptr); // no deep-scan question
     EXPECT_EQ(ui.Titled(T(42)), nullptr);
+    const auto* closing = ui.Titled(T(71));
+    ASSERT_NE(closing, nullptr);
+    EXPECT_EQ(closing->text.rfind(T(72), 0), 0u) << closing->text;
     EXPECT_FALSE(fs::exists(Results("Deep Scan")));
-    EXPECT_TRUE(Unloaded());
+    EXPECT_TRUE(Unloaded()); // Yes: back to the main menu
 }
 
 TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
@@ -274,9 +286,13 @@ TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
     bool deepScanRunning = false;
     long stoppedAtPump = 0;
     ui.onBox = [&](const platform::ScriptedUi::Box& box) { deepScanRunning = box.title == T(39); };
+    std::string percentShown;
+    bool paceShown = false;
     ui.onPump = [&] {
         // A few pumps into the deep scan (every 16 sectors of 65,536).
         if (!deepScanRunning || stoppedAtPump || ui.pumpCount % 8 != 0) return;
+        percentShown = Find<QLabel>("pbValue")->isVisible() ? Shown("pbValue") : "";
+        paceShown = Find<QLabel>("lblPace")->isVisible(); // speed and time left, once known
         Find<QPushButton>("xpbutStop")->click();
         stoppedAtPump = ui.pumpCount;
     };
@@ -285,8 +301,70 @@ TEST_F(WizardWindow, StopDuringTheDeepScanEndsItAtOnceAndKeepsWhatWasCarved) {
     Start();
     ASSERT_GT(stoppedAtPump, 0);
     EXPECT_LT(ui.pumpCount - stoppedAtPump, 4); // not one more block
-    ASSERT_NE(ui.Titled(T(22)), nullptr);
-    EXPECT_TRUE(Unloaded());
+    ASSERT_FALSE(percentShown.empty());
+    EXPECT_EQ(percentShown.back(), '%');
+    EXPECT_TRUE(paceShown);
+    // The closing question says that the scan was stopped, and what was saved.
+    const auto* closing = ui.Titled(T(71));
+    ASSERT_NE(closing, nullptr);
+    EXPECT_EQ(closing->text.rfind(T(72) + "\r\n\r\n" + T(73) + " ", 0), 0u) << closing->text;
+    EXPECT_NE(closing->text.find(T(77)), std::string::npos) << closing->text;
+    EXPECT_EQ(ui.Titled(T(22)), nullptr);
+    EXPECT_FALSE(Unloaded());
+}
+
+// Unreadable sectors slow the deep scan down: its pace says that the time
+// left cannot be trusted.
+TEST_F(WizardWindow, ReadErrorsDuringTheDeepScanMakeItsPaceSaySo) {
+    testcommon::FatImageBuilder card(testcommon::FatImageOptions::Fat16(32));
+    card.AddFile(card.Root(), "DSC00001.JPG", testcommon::MakeJpegPhoto(320, 240, 11));
+    card.WriteFile((folder_ / "card.img").string());
+    std::ifstream in(folder_ / "card.img", std::ios::binary);
+    auto volume = std::make_shared<wizardtest::MemoryVolume>(
+        std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {}), 512);
+    volume->failingSectors = {30000};
+    Pick(platform::AttachVolume(volume, "card with a bad sector"));
+    bool warned = false;
+    ui.onPump = [&] { warned = warned || Shown("lblPace").find(T(85)) != std::string::npos; };
+    ui.QueueAnswer(IDYES); // the deep scan
+    ui.QueueAnswer(IDNO);
+    Start();
+    EXPECT_NE(Shown("LabelInfoReadErrors"), "0");
+    EXPECT_TRUE(warned);
+}
+
+// A destination that fills up: the files that could not be written are
+// listed in the window and counted in one message, not one box each; the
+// deep scan is not offered, and the closing question says what was saved.
+TEST_F(WizardWindow, AFullDestinationIsOneMessageAndTheClosingQuestionCountsWhatWasSaved) {
+    const fs::path small = folder_ / "small";
+    fs::create_directories(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+    testcommon::FatImageBuilder card(testcommon::FatImageOptions::Fat16(64));
+    for (int i = 1; i <= 40; ++i)
+        card.AddFile(card.Root(), "DSC" + std::to_string(10000 + i) + ".JPG", testcommon::PatternBytes(100000, i));
+    const char letter = Attach(card, "card.img");
+    ASSERT_TRUE(shell::StoreDestinationRoot(small.string() + "/"));
+    Pick(letter);
+    ui.QueueAnswer(platform::IDOK); // the full destination
+    ui.QueueAnswer(IDNO);           // the closing question
+    Start();
+    const std::size_t saved = FilesIn(small / "My Recovered Mobile Device" / "Turbo Scan").size();
+    const int listed = Find<QListWidget>("lstProblems")->count();
+    const bool listShown = Find<QListWidget>("lstProblems")->isVisible();
+    ::umount(small.c_str());
+
+    ASSERT_LT(saved, 40u);
+    ASSERT_EQ(ui.boxes.size(), 2u) << ui.boxes[0].text;
+    EXPECT_EQ(ui.boxes[0].title, T(27));
+    EXPECT_EQ(ui.boxes[0].style, platform::vbExclamation);
+    EXPECT_EQ(ui.boxes[0].text, T(78) + " " + std::to_string(40 - saved) + "\r\n\r\n" + T(79));
+    EXPECT_EQ(ui.boxes[1].title, T(22));
+    EXPECT_EQ(ui.boxes[1].text, T(73) + " " + std::to_string(saved) + "\r\n" + T(75) + " " +
+                                    std::to_string(40 - saved) + " (" + T(76) + ")\r\n\r\n" + T(77));
+    EXPECT_TRUE(listShown);
+    EXPECT_GE(listed, 1);
+    EXPECT_FALSE(Unloaded());
 }
 
 // The window's run keeps the same record as tranquo-cli's: every file of
