@@ -22,6 +22,7 @@ const char* CarvedReason(wizard::CarvedFileEnd how) {
     case wizard::CarvedFileEnd::CutAtUnreadableSector: return ": the drive could not be read on";
     case wizard::CarvedFileEnd::CutByStop: return ": the scan was stopped";
     case wizard::CarvedFileEnd::CutByError: return ": the scan ended with an error";
+    case wizard::CarvedFileEnd::BrokenOff: return ": its data breaks off and the rest was not found";
     default: return "";
     }
 }
@@ -114,7 +115,8 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     }
     // A file that did not reach the disk whole, or that unreadable sectors
     // cut short, is a failure, however the scan ended.
-    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0) && outcome != RunOutcome::Stopped) {
+    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0 || o.photosNotWhole > 0) &&
+        outcome != RunOutcome::Stopped) {
         outcome = RunOutcome::Failed;
     }
     char secondsText[32];
@@ -123,6 +125,8 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     const bool withErrors = o.end == wizard::DeepScanEnd::ReadFailure && o.filesCutAtUnreadableSectors > 0;
     out_ << "Deep scan " << (withErrors ? "completed with errors" : EndText(o.end)) << ": " << o.found << (o.found == 1 ? " file" : " files") << " carved, "
          << HumanSize(static_cast<unsigned long long>(o.bytesWritten)) << " written";
+    if (o.photosRepaired > 0)
+        out_ << ", " << o.photosRepaired << (o.photosRepaired == 1 ? " photo" : " photos") << " put back together";
     if (o.incompleteFiles > 0) out_ << ", " << o.incompleteFiles << " incomplete";
     if (o.filesNotWritten > 0) out_ << ", " << o.filesNotWritten << " not written whole";
     out_ << ", " << o.readErrors << " read errors";

@@ -49,8 +49,9 @@ public:
     void EndBar();
     // Prints the summary (also when quiet: it is the run's result) and
     // returns how the stage ended: Failed when nothing could be read, a
-    // carved file did not reach the disk whole or was cut by an unreadable
-    // sector, or an error ended it, Stopped after Stop, else Succeeded (also
+    // carved file did not reach the disk whole, was cut by an unreadable
+    // sector or is a photo whose data breaks off, or an error ended it,
+    // Stopped after Stop, else Succeeded (also
     // past unreadable sectors that cut no file).
     RunOutcome Summarize(const wizard::DeepScanOutcome& outcome, double seconds, const std::string& destinationRoot);
 

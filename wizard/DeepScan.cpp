@@ -15,6 +15,7 @@
 #include "platform/ui.h"
 #include "support/RuntimeError.h"
 #include "wizard/CarvedFile.h"
+#include "wizard/CarvedPhotoRepair.h"
 #include "wizard/CarvedFileWriter.h"
 #include "wizard/Carver.h"
 #include "wizard/SectorSource.h"
@@ -133,6 +134,7 @@ private:
     std::int32_t incompleteFiles_ = 0;
     std::int32_t filesNotWritten_ = 0;
     std::int32_t filesCut_ = 0;
+    PhotoRepairCounts photos_;
 };
 
 DeepScanOutcome ScanRun::Run() {
@@ -173,6 +175,8 @@ DeepScanOutcome ScanRun::Outcome() const {
     outcome.incompleteFiles = incompleteFiles_;
     outcome.filesNotWritten = filesNotWritten_;
     outcome.filesCutAtUnreadableSectors = filesCut_;
+    outcome.photosRepaired = photos_.repaired;
+    outcome.photosNotWhole = photos_.notWhole;
     return outcome;
 }
 
@@ -420,8 +424,18 @@ void ScanRun::Finish() {
 }
 
 // The steps that work on what the pass carved, while the drive is still
-// open. None yet: the carved files stand as the pass left them.
-void ScanRun::AfterThePass() {}
+// open.
+void ScanRun::AfterThePass() {
+    if (!source_ || carved_.empty()) return;
+    PhotoRepairSetup setup;
+    setup.drive = drive_;
+    setup.driveBytes = static_cast<std::int64_t>(endSector_) * bytesPerSector_;
+    const std::int64_t sectorsPerCluster = host_.SectorsPerCluster();
+    setup.clusterBytes = (sectorsPerCluster > 0 ? sectorsPerCluster : 1) * bytesPerSector_;
+    setup.dataStart = sectorsPerCluster > 0 ? static_cast<std::int64_t>(firstDataSector_) * bytesPerSector_ : 0;
+    photos_ = RepairCarvedPhotos(carved_, setup, host_);
+    incompleteFiles_ += photos_.notWhole;
+}
 
 void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
     host_.ShowMessage(RunTimeErrorText(error), platform::vbOKOnly, "");

@@ -65,6 +65,8 @@ struct DeepScanOutcome {
     std::int32_t incompleteFiles = 0;   // cut by an unreadable sector, Stop or an error
     std::int32_t filesCutAtUnreadableSectors = 0; // of those, the ones cut by an unreadable sector
     std::int32_t filesNotWritten = 0;   // not written whole to the destination
+    std::int32_t photosRepaired = 0;    // photos in pieces put back together
+    std::int32_t photosNotWhole = 0;    // photos whose data breaks off (also in incompleteFiles)
 };
 
 class DeepScan {

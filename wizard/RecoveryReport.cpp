@@ -191,6 +191,7 @@ bool RecoveryReport::Open(const std::string& recoveredFolder, const std::string&
     volumeOffset_ = source.VolumeOffset;
     outputs_.clear();
     body_.clear();
+    carvedFiles_.clear();
     failure_.clear();
     std::error_code ec;
     fs::create_directories(recoveredFolder_, ec);
@@ -311,20 +312,60 @@ void RecoveryReport::AddSavedFATFile(const engine::SavedFATFile& file) {
 void RecoveryReport::AddCarvedFile(const CarvedFileReport& file) {
     ++carved_;
     if (!file.Complete) ++incomplete_;
+    carvedFiles_[file.Path] = CarvedEntry{body_.size(), file};
+    Append(CarvedFileXml(file));
+}
+
+void RecoveryReport::ReplaceCarvedFile(const std::string& path, const std::vector<engine::VolumeByteRun>& runs,
+                                       std::int64_t bytes, const std::string& sha256, bool complete) {
+    const auto found = carvedFiles_.find(path);
+    if (found == carvedFiles_.end()) return;
+    CarvedFileReport& file = found->second.file;
+    if (file.Complete && !complete) ++incomplete_;
+    if (!file.Complete && complete) --incomplete_;
+    const std::string before = CarvedFileXml(file);
+    file.Bytes = bytes;
+    file.Sha256 = sha256;
+    file.Complete = complete;
+    file.Runs = runs;
+    file.EndRule = complete ? "format structure" : "broken off";
+    const std::string after = CarvedFileXml(file);
+    const std::size_t at = found->second.at;
+    if (body_.compare(at, before.size(), before) != 0) return;
+    body_.replace(at, before.size(), after);
+    const auto shift = static_cast<std::ptrdiff_t>(after.size()) - static_cast<std::ptrdiff_t>(before.size());
+    for (auto& [other, entry] : carvedFiles_) {
+        if (entry.at > at) entry.at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(entry.at) + shift);
+    }
+    Save(false);
+}
+
+// A carved file's fileobject: one byte run from its start, or the runs it
+// was put back together from.
+std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
     std::string xml = "  <fileobject>\n";
     xml += "    " + Element("filesize", std::to_string(file.Bytes)) + "\n";
-    xml += "    <byte_runs>\n      <byte_run file_offset=\"0\" fs_offset=\"" + std::to_string(file.StartOffset) +
-           "\" img_offset=\"" + std::to_string(file.StartOffset + std::int64_t(volumeOffset_)) + "\" len=\"" +
-           std::to_string(file.Bytes) + "\"/>\n    </byte_runs>\n";
+    const std::vector<engine::VolumeByteRun> runs =
+        file.Runs.empty() ? std::vector<engine::VolumeByteRun>{{file.StartOffset, file.Bytes}} : file.Runs;
+    xml += "    <byte_runs>\n";
+    std::int64_t fileOffset = 0;
+    for (const auto& run : runs) {
+        xml += "      <byte_run file_offset=\"" + std::to_string(fileOffset) + "\" fs_offset=\"" +
+               std::to_string(run.Offset) + "\" img_offset=\"" + std::to_string(run.Offset + std::int64_t(volumeOffset_)) +
+               "\" len=\"" + std::to_string(run.Length) + "\"/>\n";
+        fileOffset += run.Length;
+    }
+    xml += "    </byte_runs>\n";
     if (const std::string hash = file.Sha256.empty() ? engine::Sha256OfFile(file.Path) : file.Sha256;
         !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
     xml += "    <tq:saved scan=\"deep\" type=\"" + XmlText(file.Type) + "\" size=\"" + std::to_string(file.Bytes) +
            "\" complete=\"" + (file.Complete ? "1" : "0") + "\"";
     if (!file.EndRule.empty()) xml += " end=\"" + XmlText(file.EndRule) + "\"";
+    if (runs.size() > 1) xml += " pieces=\"" + std::to_string(runs.size()) + "\"";
     xml += ">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
-    Append(xml);
+    return xml;
 }
 
 bool RecoveryReport::Finish(RunState state) {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ struct CarvedFileReport {
     bool Complete = true;
     std::string Sha256;  // of the bytes written; "" when unknown
     std::string EndRule; // what told where it ends ("format structure", ...); "" when unknown
+    // Where its bytes lie when it was put together from pieces; empty: one
+    // run of Bytes from StartOffset.
+    std::vector<engine::VolumeByteRun> Runs;
 };
 
 // CompletedWithErrors: the scans ran to their end, but files were cut short
@@ -70,6 +74,11 @@ public:
     void SetFilesFound(std::int64_t count);
     void AddSavedFATFile(const engine::SavedFATFile& file);
     void AddCarvedFile(const CarvedFileReport& file);
+    // A carved file added before now holds other bytes: those of runs
+    // (a photo put back together, or cut to what is right when not
+    // complete). Nothing happens for a path not reported.
+    void ReplaceCarvedFile(const std::string& path, const std::vector<engine::VolumeByteRun>& runs,
+                           std::int64_t bytes, const std::string& sha256, bool complete);
     // Ends the run with its state and writes the last version. False when
     // it could not be written whole (Failure says why; the file on disk is
     // then the last version that was).
@@ -83,6 +92,14 @@ private:
     std::string Tail() const;
     void Save(bool now);
     std::string SavedAs(const std::string& path) const;
+    std::string CarvedFileXml(const CarvedFileReport& file) const;
+
+    // Each carved file's fileobject: where it begins in body_, and what it says.
+    struct CarvedEntry {
+        std::size_t at = 0;
+        CarvedFileReport file;
+    };
+    std::map<std::string, CarvedEntry> carvedFiles_;
 
     std::vector<std::string> outputs_;
     std::string head_;

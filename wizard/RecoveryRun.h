@@ -177,9 +177,9 @@ private:
     void RunStages(const engine::VolumeLayout& probed);
     void RunTurboScan();
     void TurboScanFailed(const support::RuntimeError& error);
-    void EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart);
+    void EndTurboScan(const support::RuntimeError* failure, const engine::VolumeLayout& deepScanLayout);
     bool DeepScanWanted();
-    void RunDeepScan(std::int32_t firstDataSector);
+    void RunDeepScan(const engine::VolumeLayout& layout);
     void OfferToRemoveEarlierResults();
     void ConnectEvents(engine::FATEngine& engine);
     void Enter(RunStage stage);

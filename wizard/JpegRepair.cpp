@@ -1,0 +1,409 @@
+#include "wizard/JpegRepair.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "wizard/JpegDecoder.h"
+#include "wizard/JpegWalker.h"
+
+namespace wizard {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Rows of blocks that must decode cleanly past the row a join falls in.
+constexpr int RowsPastJoin = 2;
+// A picture decoded whole ends with its end-of-image marker right after
+// its last row's data; more bytes between them are not its own.
+constexpr std::int64_t EndSlack = 64;
+// The entropy-coded data a continuation must start with that checks out,
+// at least (less where the picture ends sooner).
+constexpr std::size_t ContinuationWindow = 2048;
+constexpr int MaxBreakCandidates = 64;
+
+constexpr std::uint8_t Fill = 0xFF;
+
+// Bytes of the drive, read in chunks and kept for the trials that read them
+// again; a chunk that cannot be read holds nothing (the stream ends there).
+class DriveCache {
+public:
+    DriveCache(const DriveReader& read, std::int64_t driveBytes) : read_(read), driveBytes_(driveBytes) {}
+
+    // Up to count bytes at offset, within one chunk: a pointer and how many.
+    std::pair<const std::uint8_t*, std::size_t> At(std::int64_t offset, std::size_t count) {
+        if (offset < 0 || offset >= driveBytes_) return {nullptr, 0};
+        const std::int64_t index = offset / ChunkBytes;
+        const std::vector<std::uint8_t>& chunk = Chunk(index);
+        const auto inside = static_cast<std::size_t>(offset - index * ChunkBytes);
+        if (inside >= chunk.size()) return {nullptr, 0};
+        return {chunk.data() + inside, std::min(count, chunk.size() - inside)};
+    }
+
+    // count bytes at offset copied into out; the number copied.
+    std::size_t Copy(std::int64_t offset, std::uint8_t* out, std::size_t count) {
+        std::size_t done = 0;
+        while (done < count) {
+            const auto [bytes, n] = At(offset + static_cast<std::int64_t>(done), count - done);
+            if (n == 0) break;
+            std::memcpy(out + done, bytes, n);
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    static constexpr std::int64_t ChunkBytes = 65536;
+    static constexpr std::size_t MaxChunks = 512;
+
+    const std::vector<std::uint8_t>& Chunk(std::int64_t index) {
+        auto found = chunks_.find(index);
+        if (found != chunks_.end()) return found->second;
+        if (chunks_.size() >= MaxChunks) chunks_.clear();
+        std::vector<std::uint8_t> chunk(static_cast<std::size_t>(
+            std::clamp<std::int64_t>(driveBytes_ - index * ChunkBytes, 0, ChunkBytes)));
+        const std::int64_t got = chunk.empty() ? 0 : read_(index * ChunkBytes, chunk.data(), chunk.size());
+        chunk.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(got, 0, static_cast<std::int64_t>(chunk.size()))));
+        return chunks_.emplace(index, std::move(chunk)).first->second;
+    }
+
+    const DriveReader& read_;
+    std::int64_t driveBytes_;
+    std::map<std::int64_t, std::vector<std::uint8_t>> chunks_;
+};
+
+std::int64_t StreamLength(const std::vector<DriveRun>& pieces) {
+    std::int64_t length = 0;
+    for (const DriveRun& piece : pieces) length += piece.length;
+    return length;
+}
+
+class Repairer {
+public:
+    Repairer(const JpegRepairInput& input, const DriveReader& read, const JpegRepairLimits& limits)
+        : input_(input), limits_(limits), cache_(read, input.driveBytes),
+          deadline_(Clock::now() + limits.maxTime) {}
+
+    JpegRepairResult Run();
+
+private:
+    struct Join {
+        std::int64_t breakAt = 0;  // in the stream
+        std::int64_t continueAt = 0; // on the drive
+    };
+
+    JpegDecodeResult Decode(const std::vector<DriveRun>& pieces, bool findJumps, int rowLimit = -1);
+    std::size_t ReadStream(const std::vector<DriveRun>& pieces, std::int64_t offset, std::uint8_t* out,
+                           std::size_t count);
+    bool EndsWhole(const JpegDecodeResult& decoded) const;
+    std::int64_t HeaderEnd();
+    JpegRepairResult Search(std::vector<DriveRun> pieces);
+    std::vector<std::int64_t> BreakCandidates(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed);
+    std::optional<Join> FindContinuation(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed,
+                                         const std::vector<std::int64_t>& breaks);
+    bool TryJoin(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed, std::int64_t breakAt,
+                 std::int64_t continueAt);
+    bool Plausible(std::int64_t at);
+    std::int64_t NextFree(std::int64_t at, const std::vector<DriveRun>& pieces) const;
+    bool OutOfBudget() const;
+    std::int64_t DriveOffset(const std::vector<DriveRun>& pieces, std::int64_t streamAt) const;
+    bool OnBoundary(std::int64_t driveAt) const;
+    std::int64_t BoundaryAtOrAfter(std::int64_t driveAt) const;
+    std::vector<DriveRun> OpenAt(std::vector<DriveRun> pieces, std::int64_t breakAt, std::int64_t continueAt) const;
+    static std::vector<DriveRun> Truncated(std::vector<DriveRun> pieces, std::int64_t length);
+
+    const JpegRepairInput& input_;
+    const JpegRepairLimits& limits_;
+    DriveCache cache_;
+    Clock::time_point deadline_;
+    int tried_ = 0;
+    std::int64_t scanned_ = 0;
+    std::int64_t headerEnd_ = -1;
+};
+
+JpegRepairResult Repairer::Run() {
+    JpegRepairResult result;
+    if (input_.carvedBytes <= 0 || input_.carvedBytes > limits_.maxPhotoBytes || input_.clusterBytes <= 0) {
+        return result;
+    }
+    const std::vector<DriveRun> carved{{input_.start, input_.carvedBytes}};
+    const JpegDecodeResult decoded = Decode(carved, false);
+    if (decoded.stop == JpegDecodeStop::NoPicture) return result;
+    if (EndsWhole(decoded)) {
+        // Bytes of one value throughout a cluster are no picture data:
+        // the picture decoded on over a gap of zeros.
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(decoded.stoppedAt));
+        const std::size_t got = ReadStream(carved, 0, bytes.data(), bytes.size());
+        const std::int64_t from = std::min<std::int64_t>(HeaderEnd(), static_cast<std::int64_t>(got));
+        const std::int64_t firstBoundary = BoundaryAtOrAfter(input_.start) - input_.start;
+        if (FirstUniformCluster(bytes.data(), from, static_cast<std::int64_t>(got), firstBoundary,
+                                input_.clusterBytes) < 0) {
+            result.verdict = JpegRepairVerdict::Whole;
+            return result;
+        }
+    }
+    if (decoded.progressive) {
+        result.verdict = JpegRepairVerdict::ProgressiveBroken;
+        return result;
+    }
+    result = Search(carved);
+    result.candidatesTried = tried_;
+    return result;
+}
+
+bool Repairer::EndsWhole(const JpegDecodeResult& decoded) const {
+    return decoded.stop == JpegDecodeStop::Complete &&
+           (decoded.rowEnds.empty() || decoded.stoppedAt - decoded.rowEnds.back() <= EndSlack);
+}
+
+// Where the picture's entropy-coded data begins: past the header's segments.
+std::int64_t Repairer::HeaderEnd() {
+    if (headerEnd_ >= 0) return headerEnd_;
+    JpegWalker walker;
+    walker.Begin(input_.carvedBytes);
+    std::vector<std::uint8_t> chunk(65536);
+    for (std::int64_t at = 0; at < input_.carvedBytes && walker.EndPatternsFrom() < 0;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(65536, input_.carvedBytes - at));
+        const std::size_t got = cache_.Copy(input_.start + at, chunk.data(), want);
+        if (got == 0) break;
+        walker.Feed(chunk.data(), got);
+        at += static_cast<std::int64_t>(got);
+        if (walker.State() != WalkState::Walking) break;
+    }
+    headerEnd_ = std::max<std::int64_t>(0, walker.EndPatternsFrom());
+    return headerEnd_;
+}
+
+JpegDecodeResult Repairer::Decode(const std::vector<DriveRun>& pieces, bool findJumps, int rowLimit) {
+    const JpegStreamReader reader = [this, &pieces](std::int64_t offset, std::uint8_t* out, std::size_t count) {
+        return ReadStream(pieces, offset, out, count);
+    };
+    return DecodeJpeg(reader, findJumps, rowLimit);
+}
+
+std::size_t Repairer::ReadStream(const std::vector<DriveRun>& pieces, std::int64_t offset, std::uint8_t* out,
+                                 std::size_t count) {
+    std::int64_t pieceStart = 0;
+    for (const DriveRun& piece : pieces) {
+        if (offset < pieceStart + piece.length) {
+            const std::int64_t into = offset - pieceStart;
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(
+                static_cast<std::int64_t>(count), piece.length - into));
+            return cache_.Copy(piece.offset + into, out, want);
+        }
+        pieceStart += piece.length;
+    }
+    return 0;
+}
+
+// Joins found one after the other: each accepted join opens the last piece
+// and the decode goes on from there.
+JpegRepairResult Repairer::Search(std::vector<DriveRun> pieces) {
+    JpegRepairResult result;
+    JpegDecodeResult decoded = Decode(pieces, true);
+    while (!EndsWhole(decoded) && static_cast<int>(pieces.size()) < limits_.maxPieces) {
+        const std::vector<std::int64_t> breaks = BreakCandidates(pieces, decoded);
+        const std::optional<Join> join = FindContinuation(pieces, decoded, breaks);
+        if (!join) break;
+        pieces = OpenAt(std::move(pieces), join->breakAt, join->continueAt);
+        decoded = Decode(pieces, true);
+    }
+    if (EndsWhole(decoded) && pieces.size() > 1) {
+        result.verdict = JpegRepairVerdict::Repaired;
+        result.runs = Truncated(std::move(pieces), decoded.stoppedAt);
+        return result;
+    }
+    // What decoded cleanly is right; past it nothing is known to be.
+    const std::int64_t good = decoded.rowEnds.empty() ? HeaderEnd() : decoded.rowEnds.back();
+    result.verdict = JpegRepairVerdict::NotWhole;
+    result.runs = Truncated(std::move(pieces), std::max<std::int64_t>(good, 0));
+    return result;
+}
+
+// The cluster boundaries in the last piece where the photo may break off,
+// latest first: after the data of the last rows known good, up to where the
+// decode stopped (or a cluster that holds no picture data).
+std::vector<std::int64_t> Repairer::BreakCandidates(const std::vector<DriveRun>& pieces,
+                                                    const JpegDecodeResult& failed) {
+    const std::int64_t joinAt = StreamLength(pieces) - pieces.back().length;
+    const std::size_t rows = failed.rowEnds.size();
+    std::int64_t low = rows >= 2 ? failed.rowEnds[rows - 2] : HeaderEnd();
+    low = std::max({low, joinAt, HeaderEnd()});
+    std::int64_t high = std::min(failed.stoppedAt, StreamLength(pieces));
+    if (high > low) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(high - low));
+        const std::size_t got = ReadStream(pieces, low, bytes.data(), bytes.size());
+        const std::int64_t firstBoundary = BoundaryAtOrAfter(DriveOffset(pieces, low)) - DriveOffset(pieces, low);
+        const std::int64_t uniform =
+            FirstUniformCluster(bytes.data(), 0, static_cast<std::int64_t>(got), firstBoundary, input_.clusterBytes);
+        if (uniform >= 0) high = low + uniform;
+    }
+    std::vector<std::int64_t> breaks;
+    const std::int64_t highDrive = DriveOffset(pieces, high);
+    std::int64_t boundary = BoundaryAtOrAfter(highDrive);
+    if (boundary > highDrive) boundary -= input_.clusterBytes;
+    for (; static_cast<int>(breaks.size()) < MaxBreakCandidates; boundary -= input_.clusterBytes) {
+        const std::int64_t at = joinAt + (boundary - pieces.back().offset);
+        if (at <= low) break;
+        breaks.push_back(at);
+    }
+    return breaks;
+}
+
+std::optional<Repairer::Join> Repairer::FindContinuation(const std::vector<DriveRun>& pieces,
+                                                         const JpegDecodeResult& failed,
+                                                         const std::vector<std::int64_t>& breaks) {
+    if (breaks.empty()) return std::nullopt;
+    // Right after the file that interrupted the photo.
+    for (const std::int64_t breakAt : breaks) {
+        const std::int64_t driveAt = DriveOffset(pieces, breakAt);
+        for (const DriveRun& file : input_.carved) {
+            if (file.offset != driveAt || file.length <= 0) continue;
+            const std::int64_t next = NextFree(BoundaryAtOrAfter(file.End()), pieces);
+            if (next < input_.driveBytes && Plausible(next) && TryJoin(pieces, failed, breakAt, next))
+                return Join{breakAt, next};
+        }
+    }
+    // Further ahead, then from the start of the data area up to the photo.
+    const std::int64_t latest = DriveOffset(pieces, breaks.front());
+    const DriveRun spans[] = {{latest + input_.clusterBytes, input_.driveBytes - latest - input_.clusterBytes},
+                              {BoundaryAtOrAfter(input_.dataStart), input_.start - BoundaryAtOrAfter(input_.dataStart)}};
+    for (const DriveRun& span : spans) {
+        for (std::int64_t at = NextFree(span.offset, pieces); at < span.End(); at = NextFree(at + input_.clusterBytes, pieces)) {
+            if (OutOfBudget()) return std::nullopt;
+            scanned_ += input_.clusterBytes;
+            if (!Plausible(at)) continue;
+            for (const std::int64_t breakAt : breaks) {
+                if (TryJoin(pieces, failed, breakAt, at)) return Join{breakAt, at};
+                if (OutOfBudget()) return std::nullopt;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The photo decoded with the join: it must go on cleanly for the rows past
+// the one the join falls in, or to its end.
+bool Repairer::TryJoin(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed, std::int64_t breakAt,
+                       std::int64_t continueAt) {
+    ++tried_;
+    const auto rowsBefore = static_cast<int>(
+        std::upper_bound(failed.rowEnds.begin(), failed.rowEnds.end(), breakAt) - failed.rowEnds.begin());
+    const JpegDecodeResult decoded = Decode(OpenAt(pieces, breakAt, continueAt), true, rowsBefore + 1 + RowsPastJoin);
+    return decoded.stop == JpegDecodeStop::RowLimit || decoded.stop == JpegDecodeStop::Complete;
+}
+
+// A cheap look before a decode: picture data can go on at this cluster.
+bool Repairer::Plausible(std::int64_t at) {
+    std::uint8_t window[ContinuationWindow];
+    const std::size_t got = cache_.Copy(at, window, sizeof window);
+    if (got < std::min<std::size_t>(sizeof window, static_cast<std::size_t>(input_.clusterBytes))) return false;
+    return MayContinuePicture(window, got);
+}
+
+// The first cluster boundary at or after at that no file carved whole, and
+// no piece of the photo, holds.
+std::int64_t Repairer::NextFree(std::int64_t at, const std::vector<DriveRun>& pieces) const {
+    at = BoundaryAtOrAfter(at);
+    for (bool moved = true; moved && at < input_.driveBytes;) {
+        moved = false;
+        auto inside = [&](const DriveRun& run) { return at >= run.offset && at < run.End(); };
+        for (const DriveRun& run : input_.taken) {
+            if (inside(run)) {
+                at = BoundaryAtOrAfter(run.End());
+                moved = true;
+            }
+        }
+        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+            if (inside(pieces[i])) {
+                at = BoundaryAtOrAfter(pieces[i].End());
+                moved = true;
+            }
+        }
+    }
+    return at;
+}
+
+bool Repairer::OutOfBudget() const {
+    return tried_ >= limits_.maxCandidates || scanned_ >= limits_.maxScanBytes || Clock::now() >= deadline_;
+}
+
+std::int64_t Repairer::DriveOffset(const std::vector<DriveRun>& pieces, std::int64_t streamAt) const {
+    std::int64_t pieceStart = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (streamAt < pieceStart + pieces[i].length || i + 1 == pieces.size())
+            return pieces[i].offset + (streamAt - pieceStart);
+        pieceStart += pieces[i].length;
+    }
+    return streamAt;
+}
+
+std::int64_t Repairer::BoundaryAtOrAfter(std::int64_t driveAt) const {
+    const std::int64_t c = input_.clusterBytes;
+    if (driveAt <= input_.dataStart) return input_.dataStart;
+    return input_.dataStart + (driveAt - input_.dataStart + c - 1) / c * c;
+}
+
+// The pieces up to breakAt in the stream, then the drive from continueAt on.
+std::vector<DriveRun> Repairer::OpenAt(std::vector<DriveRun> pieces, std::int64_t breakAt,
+                                       std::int64_t continueAt) const {
+    pieces = Truncated(std::move(pieces), breakAt);
+    const std::int64_t room = std::max<std::int64_t>(0, limits_.maxPhotoBytes - breakAt);
+    pieces.push_back({continueAt, std::min(room, input_.driveBytes - continueAt)});
+    return pieces;
+}
+
+std::vector<DriveRun> Repairer::Truncated(std::vector<DriveRun> pieces, std::int64_t length) {
+    std::vector<DriveRun> kept;
+    for (DriveRun piece : pieces) {
+        if (length <= 0) break;
+        piece.length = std::min(piece.length, length);
+        length -= piece.length;
+        kept.push_back(piece);
+    }
+    return kept;
+}
+
+} // namespace
+
+std::int64_t JpegRepairResult::Bytes() const {
+    std::int64_t bytes = 0;
+    for (const DriveRun& run : runs) bytes += run.length;
+    return bytes;
+}
+
+JpegRepairResult RepairJpeg(const JpegRepairInput& input, const DriveReader& read, const JpegRepairLimits& limits) {
+    return Repairer(input, read, limits).Run();
+}
+
+std::int64_t FirstUniformCluster(const std::uint8_t* bytes, std::int64_t from, std::int64_t to,
+                                 std::int64_t firstBoundary, std::int64_t clusterBytes) {
+    if (!bytes || clusterBytes <= 0 || to <= from) return -1;
+    std::int64_t at = firstBoundary;
+    if (at < from) at += (from - at + clusterBytes - 1) / clusterBytes * clusterBytes;
+    for (; at + clusterBytes <= to; at += clusterBytes) {
+        const std::uint8_t* cluster = bytes + at;
+        if (std::memcmp(cluster, cluster + 1, static_cast<std::size_t>(clusterBytes - 1)) == 0) return at;
+    }
+    return -1;
+}
+
+bool MayContinuePicture(const std::uint8_t* bytes, std::size_t count) {
+    if (count < 2) return false;
+    if (bytes[0] == Fill && bytes[1] == 0xD8) return false; // a file starts here
+    if (std::memcmp(bytes, bytes + 1, count - 1) == 0) return false;
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        const void* found = std::memchr(bytes + i, Fill, count - 1 - i);
+        if (!found) return true;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes);
+        const std::uint8_t next = bytes[i + 1];
+        if (next == 0xD9) return true;
+        if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
+        ++i;
+    }
+    return true;
+}
+
+} // namespace wizard
