@@ -433,8 +433,15 @@ void ScanRun::AfterThePass() {
     const std::int64_t sectorsPerCluster = host_.SectorsPerCluster();
     setup.clusterBytes = (sectorsPerCluster > 0 ? sectorsPerCluster : 1) * bytesPerSector_;
     setup.dataStart = sectorsPerCluster > 0 ? static_cast<std::int64_t>(firstDataSector_) * bytesPerSector_ : 0;
+    auto bytesOnDisk = [this] {
+        std::int64_t bytes = 0;
+        for (const CarvedFile& file : carved_) bytes += file.bytes;
+        return bytes;
+    };
+    const std::int64_t before = bytesOnDisk();
     photos_ = RepairCarvedPhotos(carved_, setup, host_);
     incompleteFiles_ += photos_.notWhole;
+    totalBytesWritten_ += bytesOnDisk() - before;
 }
 
 void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {

@@ -18,11 +18,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int RowsPastJoin = 2;
 // A picture decoded whole ends with its end-of-image marker right after
 // its last row's data; more bytes between them are not its own.
-constexpr std::int64_t EndSlack = 64;
+constexpr std::int64_t EndSlack = 8;
 // The entropy-coded data a continuation must start with that checks out,
 // at least (less where the picture ends sooner).
 constexpr std::size_t ContinuationWindow = 2048;
 constexpr int MaxBreakCandidates = 64;
+constexpr std::size_t RowsBackFromStop = 3;
+constexpr int MaxContinuationsFollowed = 3;
 
 constexpr std::uint8_t Fill = 0xFF;
 
@@ -99,10 +101,13 @@ private:
                            std::size_t count);
     bool EndsWhole(const JpegDecodeResult& decoded) const;
     std::int64_t HeaderEnd();
-    JpegRepairResult Search(std::vector<DriveRun> pieces);
+    JpegRepairResult Search(const std::vector<DriveRun>& carved, const JpegDecodeResult& decoded);
+    bool UniformClusterBetween(const std::vector<DriveRun>& pieces, std::int64_t from, std::int64_t to);
+    std::optional<std::vector<DriveRun>> Extend(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed);
+    bool ForeignEnd(const std::vector<DriveRun>& pieces, const JpegDecodeResult& decoded);
     std::vector<std::int64_t> BreakCandidates(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed);
-    std::optional<Join> FindContinuation(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed,
-                                         const std::vector<std::int64_t>& breaks);
+    void FindContinuation(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed,
+                          const std::vector<std::int64_t>& breaks, const std::function<bool(const Join&)>& accept);
     bool TryJoin(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed, std::int64_t breakAt,
                  std::int64_t continueAt);
     bool Plausible(std::int64_t at);
@@ -148,7 +153,7 @@ JpegRepairResult Repairer::Run() {
         result.verdict = JpegRepairVerdict::ProgressiveBroken;
         return result;
     }
-    result = Search(carved);
+    result = Search(carved, decoded);
     result.candidatesTried = tried_;
     return result;
 }
@@ -198,28 +203,85 @@ std::size_t Repairer::ReadStream(const std::vector<DriveRun>& pieces, std::int64
     return 0;
 }
 
-// Joins found one after the other: each accepted join opens the last piece
-// and the decode goes on from there.
-JpegRepairResult Repairer::Search(std::vector<DriveRun> pieces) {
+// The first decode's good rows are right whatever the search finds; the
+// photo is whole only when a chain of joins decodes to its end. Where it
+// breaks off is looked for after the first fault the decoder sees, and
+// after the first jump in the picture when that comes earlier (foreign
+// picture data decodes without a fault; a sharp edge may look like a jump).
+JpegRepairResult Repairer::Search(const std::vector<DriveRun>& carved, const JpegDecodeResult& decoded) {
     JpegRepairResult result;
-    JpegDecodeResult decoded = Decode(pieces, true);
-    while (!EndsWhole(decoded) && static_cast<int>(pieces.size()) < limits_.maxPieces) {
-        const std::vector<std::int64_t> breaks = BreakCandidates(pieces, decoded);
-        const std::optional<Join> join = FindContinuation(pieces, decoded, breaks);
-        if (!join) break;
-        pieces = OpenAt(std::move(pieces), join->breakAt, join->continueAt);
-        decoded = Decode(pieces, true);
-    }
-    if (EndsWhole(decoded) && pieces.size() > 1) {
-        result.verdict = JpegRepairVerdict::Repaired;
-        result.runs = Truncated(std::move(pieces), decoded.stoppedAt);
-        return result;
+    const JpegDecodeResult jumped = Decode(carved, true);
+    for (const JpegDecodeResult* failed : {&decoded, &jumped}) {
+        if (failed == &jumped && jumped.stoppedAt >= decoded.stoppedAt) break;
+        if (std::optional<std::vector<DriveRun>> whole = Extend(carved, *failed)) {
+            result.verdict = JpegRepairVerdict::Repaired;
+            result.runs = std::move(*whole);
+            return result;
+        }
     }
     // What decoded cleanly is right; past it nothing is known to be.
-    const std::int64_t good = decoded.rowEnds.empty() ? HeaderEnd() : decoded.rowEnds.back();
+    const JpegDecodeResult& first = jumped.stoppedAt < decoded.stoppedAt ? jumped : decoded;
+    const std::int64_t good = first.rowEnds.empty() ? HeaderEnd() : first.rowEnds.back();
     result.verdict = JpegRepairVerdict::NotWhole;
-    result.runs = Truncated(std::move(pieces), std::max<std::int64_t>(good, 0));
+    result.runs = Truncated(carved, std::max<std::int64_t>(good, 0));
     return result;
+}
+
+// Joins the photo whose decode of pieces failed with a continuation, and
+// that with the next one if need be, until it decodes whole; a join that
+// leads nowhere is given up for the next candidate. The runs of the whole
+// photo, or nothing.
+std::optional<std::vector<DriveRun>> Repairer::Extend(const std::vector<DriveRun>& pieces,
+                                                      const JpegDecodeResult& failed) {
+    if (static_cast<int>(pieces.size()) >= limits_.maxPieces) return std::nullopt;
+    const std::vector<std::int64_t> breaks = BreakCandidates(pieces, failed);
+    std::optional<std::vector<DriveRun>> whole;
+    FindContinuation(pieces, failed, breaks, [&](const Join& join) {
+        const std::vector<DriveRun> joined = OpenAt(pieces, join.breakAt, join.continueAt);
+        const JpegDecodeResult decoded = Decode(joined, false);
+        if (EndsWhole(decoded)) {
+            whole = Truncated(joined, decoded.stoppedAt);
+            return true;
+        }
+        if (static_cast<int>(joined.size()) >= limits_.maxPieces) return false;
+        // Another picture's end before this one's, with no gap of zeros
+        // between (which decodes like picture data): not its data.
+        const std::int64_t joinAt = StreamLength(joined) - joined.back().length;
+        if (!UniformClusterBetween(joined, joinAt, decoded.stoppedAt) &&
+            (decoded.stop == JpegDecodeStop::Complete || decoded.stop == JpegDecodeStop::PrematureEnd ||
+             ForeignEnd(joined, decoded)))
+            return false;
+        const JpegDecodeResult jumped = Decode(joined, true);
+        for (const JpegDecodeResult* next : {&jumped, &decoded}) {
+            if (next->stoppedAt <= joinAt + input_.clusterBytes) continue;
+            whole = Extend(joined, *next);
+            if (whole || OutOfBudget()) break;
+        }
+        return whole.has_value();
+    });
+    return whole;
+}
+
+bool Repairer::UniformClusterBetween(const std::vector<DriveRun>& pieces, std::int64_t from, std::int64_t to) {
+    if (to <= from) return false;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(to - from));
+    const std::size_t got = ReadStream(pieces, from, bytes.data(), bytes.size());
+    const std::int64_t fromDrive = DriveOffset(pieces, from);
+    return FirstUniformCluster(bytes.data(), 0, static_cast<std::int64_t>(got), BoundaryAtOrAfter(fromDrive) - fromDrive,
+                               input_.clusterBytes) >= 0;
+}
+
+// Whether the decode stopped at an end-of-image marker: another picture's,
+// since this one was not complete.
+bool Repairer::ForeignEnd(const std::vector<DriveRun>& pieces, const JpegDecodeResult& decoded) {
+    if (decoded.stop != JpegDecodeStop::Warning) return false;
+    const std::int64_t from = decoded.rowEnds.empty() ? 0 : decoded.rowEnds.back();
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(0, decoded.stoppedAt + 2 - from)));
+    bytes.resize(ReadStream(pieces, from, bytes.data(), bytes.size()));
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == Fill && bytes[i + 1] == 0xD9) return true;
+    }
+    return false;
 }
 
 // The cluster boundaries in the last piece where the photo may break off,
@@ -228,17 +290,24 @@ JpegRepairResult Repairer::Search(std::vector<DriveRun> pieces) {
 std::vector<std::int64_t> Repairer::BreakCandidates(const std::vector<DriveRun>& pieces,
                                                     const JpegDecodeResult& failed) {
     const std::int64_t joinAt = StreamLength(pieces) - pieces.back().length;
+    const std::int64_t from = std::max(joinAt, HeaderEnd());
+    // Foreign bytes may decode for a while before anything shows: the last
+    // two rows decoded may hold some.
     const std::size_t rows = failed.rowEnds.size();
-    std::int64_t low = rows >= 2 ? failed.rowEnds[rows - 2] : HeaderEnd();
-    low = std::max({low, joinAt, HeaderEnd()});
+    std::int64_t low = std::max(from, rows >= RowsBackFromStop ? failed.rowEnds[rows - RowsBackFromStop] : from);
     std::int64_t high = std::min(failed.stoppedAt, StreamLength(pieces));
-    if (high > low) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(high - low));
-        const std::size_t got = ReadStream(pieces, low, bytes.data(), bytes.size());
-        const std::int64_t firstBoundary = BoundaryAtOrAfter(DriveOffset(pieces, low)) - DriveOffset(pieces, low);
-        const std::int64_t uniform =
-            FirstUniformCluster(bytes.data(), 0, static_cast<std::int64_t>(got), firstBoundary, input_.clusterBytes);
-        if (uniform >= 0) high = low + uniform;
+    // A cluster of one byte value (zeros) decodes without a fault: the
+    // photo broke off there at the latest.
+    if (high > from) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(high - from));
+        const std::size_t got = ReadStream(pieces, from, bytes.data(), bytes.size());
+        const std::int64_t fromDrive = DriveOffset(pieces, from);
+        const std::int64_t uniform = FirstUniformCluster(bytes.data(), 0, static_cast<std::int64_t>(got),
+                                                         BoundaryAtOrAfter(fromDrive) - fromDrive, input_.clusterBytes);
+        if (uniform >= 0) {
+            high = from + uniform;
+            low = std::min(low, high - 1);
+        }
     }
     std::vector<std::int64_t> breaks;
     const std::int64_t highDrive = DriveOffset(pieces, high);
@@ -252,18 +321,31 @@ std::vector<std::int64_t> Repairer::BreakCandidates(const std::vector<DriveRun>&
     return breaks;
 }
 
-std::optional<Repairer::Join> Repairer::FindContinuation(const std::vector<DriveRun>& pieces,
-                                                         const JpegDecodeResult& failed,
-                                                         const std::vector<std::int64_t>& breaks) {
-    if (breaks.empty()) return std::nullopt;
+// Offers each continuation that decodes on across its join to accept, in
+// the order of the search, until accept takes one or the budget is spent.
+void Repairer::FindContinuation(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed,
+                                const std::vector<std::int64_t>& breaks, const std::function<bool(const Join&)>& accept) {
+    if (breaks.empty()) return;
+    // Every place that decodes on and is followed further is one more
+    // chance for foreign data to fit by accident: only the first few are.
+    int followed = 0;
+    std::int64_t lastFollowed = -1;
+    // True when the search is over: a continuation taken, or enough followed.
+    auto offer = [&](std::int64_t breakAt, std::int64_t continueAt) {
+        if (followed >= MaxContinuationsFollowed) return true;
+        const bool tried = TryJoin(pieces, failed, breakAt, continueAt);
+        if (!tried) return false;
+        if (continueAt != lastFollowed) ++followed;
+        lastFollowed = continueAt;
+        return accept(Join{breakAt, continueAt});
+    };
     // Right after the file that interrupted the photo.
     for (const std::int64_t breakAt : breaks) {
         const std::int64_t driveAt = DriveOffset(pieces, breakAt);
         for (const DriveRun& file : input_.carved) {
             if (file.offset != driveAt || file.length <= 0) continue;
             const std::int64_t next = NextFree(BoundaryAtOrAfter(file.End()), pieces);
-            if (next < input_.driveBytes && Plausible(next) && TryJoin(pieces, failed, breakAt, next))
-                return Join{breakAt, next};
+            if (next < input_.driveBytes && Plausible(next) && offer(breakAt, next)) return;
         }
     }
     // Further ahead, then from the start of the data area up to the photo.
@@ -272,16 +354,14 @@ std::optional<Repairer::Join> Repairer::FindContinuation(const std::vector<Drive
                               {BoundaryAtOrAfter(input_.dataStart), input_.start - BoundaryAtOrAfter(input_.dataStart)}};
     for (const DriveRun& span : spans) {
         for (std::int64_t at = NextFree(span.offset, pieces); at < span.End(); at = NextFree(at + input_.clusterBytes, pieces)) {
-            if (OutOfBudget()) return std::nullopt;
+            if (OutOfBudget()) return;
             scanned_ += input_.clusterBytes;
             if (!Plausible(at)) continue;
             for (const std::int64_t breakAt : breaks) {
-                if (TryJoin(pieces, failed, breakAt, at)) return Join{breakAt, at};
-                if (OutOfBudget()) return std::nullopt;
+                if (offer(breakAt, at) || OutOfBudget()) return;
             }
         }
     }
-    return std::nullopt;
 }
 
 // The photo decoded with the join: it must go on cleanly for the rows past

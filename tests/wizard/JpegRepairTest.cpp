@@ -1,0 +1,139 @@
+// The break finder and the continuation search over a drive made in memory:
+// photos split on cluster boundaries around noise, zeros and other photos.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+#include "JpegMaker.h"
+#include "wizard/JpegDecoder.h"
+#include "wizard/JpegRepair.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using wizard::DriveRun;
+
+constexpr std::int64_t Cluster = 512;
+
+struct Drive {
+    Bytes bytes;
+    wizard::DriveReader Reader() const {
+        return [this](std::int64_t offset, std::uint8_t* out, std::size_t count) -> std::int64_t {
+            if (offset < 0 || offset >= static_cast<std::int64_t>(bytes.size())) return 0;
+            const auto n = std::min<std::size_t>(count, bytes.size() - static_cast<std::size_t>(offset));
+            std::memcpy(out, bytes.data() + offset, n);
+            return static_cast<std::int64_t>(n);
+        };
+    }
+    void Put(std::int64_t at, const std::uint8_t* data, std::size_t count) {
+        if (bytes.size() < static_cast<std::size_t>(at) + count) bytes.resize(static_cast<std::size_t>(at) + count);
+        std::memcpy(bytes.data() + at, data, count);
+    }
+};
+
+Bytes Noise(std::size_t count, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(count);
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<std::uint8_t>(random()); });
+    return bytes;
+}
+
+wizard::JpegDecodeResult Decode(const Bytes& photo, bool findJumps) {
+    return wizard::DecodeJpeg(
+        [&](std::int64_t offset, std::uint8_t* out, std::size_t count) -> std::size_t {
+            if (offset >= static_cast<std::int64_t>(photo.size())) return 0;
+            const auto n = std::min<std::size_t>(count, photo.size() - static_cast<std::size_t>(offset));
+            std::memcpy(out, photo.data() + offset, n);
+            return n;
+        },
+        findJumps);
+}
+
+// The decode ends exactly past the end-of-image marker: a repaired photo
+// is cut there.
+TEST(JpegDecoder, WholePhotosDecodeToTheirExactEnd) {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        const Bytes photo = wizardtest::MakeJpeg(200 + 40 * static_cast<int>(seed % 4), 240, 300 + seed, 90);
+        const wizard::JpegDecodeResult decoded = Decode(photo, false);
+        EXPECT_EQ(decoded.stop, wizard::JpegDecodeStop::Complete) << "seed " << seed << " row " << decoded.rowEnds.size();
+        EXPECT_EQ(decoded.stoppedAt, static_cast<std::int64_t>(photo.size())) << "seed " << seed;
+    }
+}
+
+// Lays photo out on a drive of noise in pieces at the given cluster
+// numbers, with what goes between; returns the runs it lies in.
+std::vector<DriveRun> Scatter(Drive& drive, const Bytes& photo, const std::vector<std::pair<std::int64_t, std::int64_t>>& pieces) {
+    std::vector<DriveRun> runs;
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const auto [cluster, clusters] = pieces[i];
+        const std::size_t count = i + 1 == pieces.size() ? photo.size() - done
+                                                         : static_cast<std::size_t>(clusters * Cluster);
+        drive.Put(cluster * Cluster, photo.data() + done, count);
+        runs.push_back({cluster * Cluster, static_cast<std::int64_t>(count)});
+        done += count;
+    }
+    return runs;
+}
+
+wizard::JpegRepairInput InputFor(const Drive& drive, const DriveRun& carve) {
+    wizard::JpegRepairInput input;
+    input.start = carve.offset;
+    input.carvedBytes = carve.length;
+    input.clusterBytes = Cluster;
+    input.driveBytes = static_cast<std::int64_t>(drive.bytes.size());
+    input.carved = {carve};
+    return input;
+}
+
+// Three pieces around noise and zeros, the carve running on through the
+// noise: put back together to the byte, the pieces in order.
+TEST(JpegRepair, APhotoInThreePiecesAroundNoiseAndZerosIsPutBackTogether) {
+    Drive drive;
+    drive.bytes = Noise(400 * Cluster, 3);
+    std::fill(drive.bytes.begin() + 150 * Cluster, drive.bytes.begin() + 170 * Cluster, 0);
+    const Bytes photo = wizardtest::MakeJpeg(320, 240, 77, 90);
+    const auto runs = Scatter(drive, photo, {{100, 20}, {130, 20}, {170, 0}});
+    const wizard::JpegRepairResult result =
+        wizard::RepairJpeg(InputFor(drive, {100 * Cluster, 60 * Cluster}), drive.Reader());
+    ASSERT_EQ(result.verdict, wizard::JpegRepairVerdict::Repaired);
+    ASSERT_EQ(result.runs.size(), 3u);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(result.runs[i].offset, runs[i].offset) << i;
+        EXPECT_EQ(result.runs[i].length, runs[i].length) << i;
+    }
+}
+
+// Another photo's data between the pieces decodes as picture data too: the
+// photo is put back together from its own pieces or cut, never made whole
+// from foreign bytes. Without a continuation it is cut where it is right.
+TEST(JpegRepair, APhotoIsNeverMadeWholeFromAnotherPhotosData) {
+    Drive drive;
+    drive.bytes = Noise(400 * Cluster, 4);
+    const Bytes photo = wizardtest::MakeJpeg(320, 240, 78, 90);
+    const Bytes other = wizardtest::MakeJpeg(320, 240, 79, 90);
+    drive.Put(120 * Cluster, other.data(), other.size()); // the pieces lie around its data
+    const auto runs = Scatter(drive, photo, {{90, 30}, {200, 0}});
+    const DriveRun carve{90 * Cluster, 30 * Cluster}; // cut at the other photo's start
+    const wizard::JpegRepairInput input = InputFor(drive, carve);
+    const wizard::JpegRepairResult result = wizard::RepairJpeg(input, drive.Reader());
+    if (result.verdict == wizard::JpegRepairVerdict::Repaired) {
+        ASSERT_EQ(result.runs.size(), 2u);
+        EXPECT_EQ(result.runs[1].offset, runs[1].offset);
+    } else {
+        EXPECT_EQ(result.verdict, wizard::JpegRepairVerdict::NotWhole);
+    }
+
+    const Bytes noise = Noise(photo.size(), 5);
+    drive.Put(200 * Cluster, noise.data(), noise.size());
+    const wizard::JpegRepairResult cut = wizard::RepairJpeg(input, drive.Reader());
+    ASSERT_EQ(cut.verdict, wizard::JpegRepairVerdict::NotWhole);
+    ASSERT_EQ(cut.runs.size(), 1u);
+    EXPECT_EQ(cut.runs[0].offset, carve.offset);
+    EXPECT_GT(cut.runs[0].length, 0);
+    EXPECT_LE(cut.runs[0].length, runs[0].length);
+}
+
+} // namespace
