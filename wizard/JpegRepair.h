@@ -43,9 +43,9 @@ struct JpegRepairInput {
 
 struct JpegRepairLimits {
     int maxPieces = 3;
-    int maxCandidates = 400;                   // continuations decoded, per photo
+    int maxCandidates = 150;                   // continuations decoded, per photo
     std::int64_t maxScanBytes = 256LL << 20;   // drive bytes looked over for continuations, per photo
-    std::chrono::milliseconds maxTime{3000};   // per photo
+    std::chrono::milliseconds maxTime{2000};   // per photo
     std::int64_t maxPhotoBytes = 64LL << 20;   // larger photos are not checked
 };
 
