@@ -114,7 +114,6 @@ private:
     std::int64_t NextFree(std::int64_t at, const std::vector<DriveRun>& pieces) const;
     bool OutOfBudget() const;
     std::int64_t DriveOffset(const std::vector<DriveRun>& pieces, std::int64_t streamAt) const;
-    bool OnBoundary(std::int64_t driveAt) const;
     std::int64_t BoundaryAtOrAfter(std::int64_t driveAt) const;
     std::vector<DriveRun> OpenAt(std::vector<DriveRun> pieces, std::int64_t breakAt, std::int64_t continueAt) const;
     static std::vector<DriveRun> Truncated(std::vector<DriveRun> pieces, std::int64_t length);
@@ -188,19 +187,25 @@ JpegDecodeResult Repairer::Decode(const std::vector<DriveRun>& pieces, bool find
     return DecodeJpeg(reader, findJumps, rowLimit);
 }
 
+// The stream's bytes from offset, across the pieces: fewer than count only
+// at the stream's end or where the drive could not be read.
 std::size_t Repairer::ReadStream(const std::vector<DriveRun>& pieces, std::int64_t offset, std::uint8_t* out,
                                  std::size_t count) {
+    std::size_t done = 0;
     std::int64_t pieceStart = 0;
     for (const DriveRun& piece : pieces) {
-        if (offset < pieceStart + piece.length) {
-            const std::int64_t into = offset - pieceStart;
-            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(
-                static_cast<std::int64_t>(count), piece.length - into));
-            return cache_.Copy(piece.offset + into, out, want);
+        const std::int64_t at = offset + static_cast<std::int64_t>(done);
+        if (done < count && at >= pieceStart && at < pieceStart + piece.length) {
+            const std::int64_t into = at - pieceStart;
+            const auto want = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(count - done), piece.length - into));
+            const std::size_t got = cache_.Copy(piece.offset + into, out + done, want);
+            done += got;
+            if (got < want) break;
         }
         pieceStart += piece.length;
     }
-    return 0;
+    return done;
 }
 
 // The first decode's good rows are right whatever the search finds; the
