@@ -370,14 +370,18 @@ void Repairer::FindContinuation(const std::vector<DriveRun>& pieces, const JpegD
 }
 
 // The photo decoded with the join: it must go on cleanly for the rows past
-// the one the join falls in, or to its end.
+// the one the join falls in, or to its exact end.
 bool Repairer::TryJoin(const std::vector<DriveRun>& pieces, const JpegDecodeResult& failed, std::int64_t breakAt,
                        std::int64_t continueAt) {
     ++tried_;
     const auto rowsBefore = static_cast<int>(
         std::upper_bound(failed.rowEnds.begin(), failed.rowEnds.end(), breakAt) - failed.rowEnds.begin());
-    const JpegDecodeResult decoded = Decode(OpenAt(pieces, breakAt, continueAt), true, rowsBefore + 1 + RowsPastJoin);
-    return decoded.stop == JpegDecodeStop::RowLimit || decoded.stop == JpegDecodeStop::Complete;
+    const std::vector<DriveRun> joined = OpenAt(pieces, breakAt, continueAt);
+    const JpegDecodeResult decoded = Decode(joined, true, rowsBefore + 1 + RowsPastJoin);
+    if (decoded.stop == JpegDecodeStop::RowLimit || EndsWhole(decoded)) return true;
+    // A sharp edge across the picture looks like a jump: one that then
+    // decodes to its exact end is taken all the same.
+    return decoded.stop == JpegDecodeStop::Jump && EndsWhole(Decode(joined, false));
 }
 
 // A cheap look before a decode: picture data can go on at this cluster.

@@ -106,6 +106,23 @@ TEST(JpegRepair, APhotoInThreePiecesAroundNoiseAndZerosIsPutBackTogether) {
     }
 }
 
+// The photo's bottom rows cross a sharp edge (its colours wrap round there),
+// which looks like a jump: a short last piece after it still joins.
+TEST(JpegRepair, AShortLastPieceAcrossASharpEdgeJoins) {
+    Drive drive;
+    drive.bytes = Noise(200 * Cluster, 6);
+    const Bytes photo = wizardtest::MakeJpeg(160, 120, 5, 90);
+    const std::int64_t first = static_cast<std::int64_t>(photo.size()) / Cluster - 1;
+    const auto runs = Scatter(drive, photo, {{10, first}, {100, 0}});
+    ASSERT_LT(runs[1].length, 2 * Cluster);
+    const wizard::JpegRepairResult result =
+        wizard::RepairJpeg(InputFor(drive, {10 * Cluster, (first + 10) * Cluster}), drive.Reader());
+    ASSERT_EQ(result.verdict, wizard::JpegRepairVerdict::Repaired);
+    ASSERT_EQ(result.runs.size(), 2u);
+    EXPECT_EQ(result.runs[1].offset, runs[1].offset);
+    EXPECT_EQ(result.runs[1].length, runs[1].length);
+}
+
 // Another photo's data between the pieces decodes as picture data too: the
 // photo is put back together from its own pieces or cut, never made whole
 // from foreign bytes. Without a continuation it is cut where it is right.
