@@ -426,7 +426,8 @@ void ScanRun::Finish() {
 // The steps that work on what the pass carved, while the drive is still
 // open.
 void ScanRun::AfterThePass() {
-    if (!source_ || carved_.empty()) return;
+    // A destination that failed a write takes no more files.
+    if (!source_ || carved_.empty() || abort_) return;
     PhotoRepairSetup setup;
     setup.drive = drive_;
     setup.driveBytes = static_cast<std::int64_t>(endSector_) * bytesPerSector_;

@@ -166,6 +166,8 @@ TEST_F(PhotosInPiecesTest, APhotoWhoseRestIsGoneIsIncompleteNeverWhole) {
     EXPECT_NE(prefix, carved_.end());
     EXPECT_EQ(Count(report_, " complete=\"0\""), 1u) << report_;
     EXPECT_NE(report_.find("end=\"broken off\""), std::string::npos);
+    EXPECT_NE(report_.find("state=\"completed with errors\""), std::string::npos);
+    EXPECT_NE(report_.find("incomplete=\"1\""), std::string::npos);
 }
 
 } // namespace
