@@ -93,6 +93,7 @@ struct Run {
     JpegDecodeResult result;
     std::vector<JSAMPLE> previous;
     bool findJumps = false;
+    bool pictureRead = false; // the header described a picture to decode
     double differenceSum = 0;
     int differences = 0;
 };
@@ -130,7 +131,7 @@ void Decode(Run& run, int rowLimit, std::int64_t maxPixels) {
     jpeg_decompress_struct& cinfo = run.cinfo;
     JpegDecodeResult& result = run.result;
     if (setjmp(run.errors.jump)) {
-        result.stop = result.rows == 0 ? JpegDecodeStop::NoPicture : DataStop(run, JpegDecodeStop::Error);
+        result.stop = run.pictureRead ? DataStop(run, JpegDecodeStop::Error) : JpegDecodeStop::NoPicture;
         result.stoppedAt = run.source.Taken();
         return;
     }
@@ -144,6 +145,7 @@ void Decode(Run& run, int rowLimit, std::int64_t maxPixels) {
     cinfo.do_block_smoothing = FALSE;
     if (cinfo.jpeg_color_space == JCS_YCbCr) cinfo.out_color_space = JCS_YCbCr; // no conversion needed
     run.errors.counting = true;
+    run.pictureRead = true;
     jpeg_start_decompress(&cinfo);
     result.rows = static_cast<int>(cinfo.output_height);
     const auto width = static_cast<std::size_t>(cinfo.output_width) * cinfo.output_components;

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include <jpeglib.h>
 
 #include "JpegMaker.h"
 #include "wizard/JpegDecoder.h"
@@ -60,6 +64,33 @@ TEST(JpegDecoder, WholePhotosDecodeToTheirExactEnd) {
         EXPECT_EQ(decoded.stop, wizard::JpegDecodeStop::Complete) << "seed " << seed << " row " << decoded.rowEnds.size();
         EXPECT_EQ(decoded.stoppedAt, static_cast<std::int64_t>(photo.size())) << "seed " << seed;
     }
+}
+
+// The same picture rewritten as a progressive JPEG (as jpegtran does).
+Bytes Progressive(const Bytes& baseline) {
+    jpeg_decompress_struct in{};
+    jpeg_compress_struct out{};
+    jpeg_error_mgr inErrors{}, outErrors{};
+    in.err = jpeg_std_error(&inErrors);
+    out.err = jpeg_std_error(&outErrors);
+    jpeg_create_decompress(&in);
+    jpeg_create_compress(&out);
+    jpeg_mem_src(&in, baseline.data(), static_cast<unsigned long>(baseline.size()));
+    jpeg_read_header(&in, TRUE);
+    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&in);
+    unsigned char* bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&out, &bytes, &size);
+    jpeg_copy_critical_parameters(&in, &out);
+    jpeg_simple_progression(&out);
+    jpeg_write_coefficients(&out, coefficients);
+    jpeg_finish_compress(&out);
+    jpeg_finish_decompress(&in);
+    Bytes result(bytes, bytes + size);
+    jpeg_destroy_compress(&out);
+    jpeg_destroy_decompress(&in);
+    std::free(bytes);
+    return result;
 }
 
 // Lays photo out on a drive of noise in pieces at the given cluster
@@ -121,6 +152,22 @@ TEST(JpegRepair, AShortLastPieceAcrossASharpEdgeJoins) {
     ASSERT_EQ(result.runs.size(), 2u);
     EXPECT_EQ(result.runs[1].offset, runs[1].offset);
     EXPECT_EQ(result.runs[1].length, runs[1].length);
+}
+
+// A progressive photo holds its picture in several passes over the whole
+// of it: it is not put back together, but a broken one is said to be.
+TEST(JpegRepair, ABrokenProgressivePhotoIsSaidToBeBroken) {
+    Drive drive;
+    drive.bytes = Noise(200 * Cluster, 7);
+    const Bytes photo = Progressive(wizardtest::MakeJpeg(320, 240, 80, 90));
+    Scatter(drive, photo, {{10, 20}, {100, 0}});
+    const wizard::JpegRepairResult broken =
+        wizard::RepairJpeg(InputFor(drive, {10 * Cluster, 40 * Cluster}), drive.Reader());
+    EXPECT_EQ(broken.verdict, wizard::JpegRepairVerdict::ProgressiveBroken);
+    drive.Put(10 * Cluster, photo.data(), photo.size());
+    const wizard::JpegRepairResult whole = wizard::RepairJpeg(
+        InputFor(drive, {10 * Cluster, static_cast<std::int64_t>(photo.size())}), drive.Reader());
+    EXPECT_EQ(whole.verdict, wizard::JpegRepairVerdict::Whole);
 }
 
 // Another photo's data between the pieces decodes as picture data too: the
