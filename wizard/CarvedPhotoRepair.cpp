@@ -101,13 +101,18 @@ PhotoRepairCounts RepairCarvedPhotos(std::vector<CarvedFile>& carved, const Phot
         case JpegRepairVerdict::NotChecked:
         case JpegRepairVerdict::Whole:
             continue;
+        case JpegRepairVerdict::NotWhole:
+            if (result.runs.size() != 1 || result.runs[0].offset != file.startOffset ||
+                result.runs[0].length != file.bytes)
+                break;
+            [[fallthrough]]; // nothing of it to cut: it stays as carved
         case JpegRepairVerdict::ProgressiveBroken:
             ++counts.notWhole;
             file.how = CarvedFileEnd::BrokenOff;
+            file.rule = CarvedEndRule::CutShort;
             host.FileRepaired(file.path, {{file.startOffset, file.bytes}}, file.bytes, file.sha256, false);
             continue;
         case JpegRepairVerdict::Repaired:
-        case JpegRepairVerdict::NotWhole:
             break;
         }
         const bool whole = result.verdict == JpegRepairVerdict::Repaired;

@@ -125,6 +125,7 @@ private:
     int tried_ = 0;
     std::int64_t scanned_ = 0;
     std::int64_t headerEnd_ = -1;
+    bool headerBroken_ = false; // the header's segments stop checking out (or the carve ends in them)
 };
 
 JpegRepairResult Repairer::Run() {
@@ -134,7 +135,18 @@ JpegRepairResult Repairer::Run() {
     }
     const std::vector<DriveRun> carved{{input_.start, input_.carvedBytes}};
     const JpegDecodeResult decoded = Decode(carved, false);
-    if (decoded.stop == JpegDecodeStop::NoPicture) return result;
+    // A header that stops checking out is a photo broken off in its header
+    // (a camera's runs to tens of kilobytes). It is not put back together:
+    // what its segments hold (thumbnails, camera data) cannot be checked, so
+    // foreign bytes there would go unseen. Anything else libjpeg cannot
+    // decode is left alone.
+    if (decoded.stop == JpegDecodeStop::NoPicture) {
+        HeaderEnd();
+        if (!headerBroken_) return result;
+        result.verdict = JpegRepairVerdict::NotWhole;
+        result.runs = carved;
+        return result;
+    }
     if (EndsWhole(decoded)) {
         // Bytes of one value throughout a cluster are no picture data:
         // the picture decoded on over a gap of zeros.
@@ -177,6 +189,9 @@ std::int64_t Repairer::HeaderEnd() {
         if (walker.State() != WalkState::Walking) break;
     }
     headerEnd_ = std::max<std::int64_t>(0, walker.EndPatternsFrom());
+    std::uint8_t first[3] = {};
+    headerBroken_ = walker.EndPatternsFrom() <= 0 && cache_.Copy(input_.start, first, sizeof first) == sizeof first &&
+                    JpegWalker::Recognises(first, sizeof first);
     return headerEnd_;
 }
 
@@ -228,7 +243,8 @@ JpegRepairResult Repairer::Search(const std::vector<DriveRun>& carved, const Jpe
     const JpegDecodeResult& first = jumped.stoppedAt < decoded.stoppedAt ? jumped : decoded;
     const std::int64_t good = first.rowEnds.empty() ? HeaderEnd() : first.rowEnds.back();
     result.verdict = JpegRepairVerdict::NotWhole;
-    result.runs = Truncated(carved, std::max<std::int64_t>(good, 0));
+    // Not even the header is known right: the carve stays as it is.
+    result.runs = good > 0 ? Truncated(carved, good) : carved;
     return result;
 }
 

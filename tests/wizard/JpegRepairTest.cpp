@@ -154,6 +154,22 @@ TEST(JpegRepair, AShortLastPieceAcrossASharpEdgeJoins) {
     EXPECT_EQ(result.runs[1].length, runs[1].length);
 }
 
+// A camera's header (here 8 KiB of EXIF with a thumbnail) may itself be
+// split. What its segments hold cannot be checked, so the photo is not put
+// back together there, but it is said to be broken, never whole.
+TEST(JpegRepair, APhotoBrokenOffInItsHeaderIsSaidToBeBroken) {
+    Drive drive;
+    drive.bytes = Noise(300 * Cluster, 8);
+    const Bytes photo = wizardtest::MakeCameraJpeg(wizardtest::MakeJpeg(320, 240, 81, 90),
+                                                   wizardtest::MakeJpeg(64, 48, 82, 80), 8192);
+    Scatter(drive, photo, {{10, 6}, {120, 0}});
+    const DriveRun carve{10 * Cluster, 40 * Cluster};
+    const wizard::JpegRepairResult result = wizard::RepairJpeg(InputFor(drive, carve), drive.Reader());
+    ASSERT_EQ(result.verdict, wizard::JpegRepairVerdict::NotWhole);
+    ASSERT_EQ(result.runs.size(), 1u);
+    EXPECT_EQ(result.runs[0].length, carve.length);
+}
+
 // A progressive photo holds its picture in several passes over the whole
 // of it: it is not put back together, but a broken one is said to be.
 TEST(JpegRepair, ABrokenProgressivePhotoIsSaidToBeBroken) {
