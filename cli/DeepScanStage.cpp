@@ -83,6 +83,11 @@ void DeepScanConsole::FileCarved(const std::string& path, std::int64_t bytes, wi
     DrawBar();
 }
 
+void DeepScanConsole::PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) {
+    if (quiet_ || terminal_) return;
+    out_ << "put back together " << path << " (" << bytes << " bytes, from " << pieces << " pieces)\n" << std::flush;
+}
+
 void DeepScanConsole::EndBar() {
     if (barShown_) out_ << '\n' << std::flush;
     barShown_ = false;

@@ -45,6 +45,8 @@ public:
     void ShowReadErrors(std::int64_t errors);
     void ShowProgress(std::int32_t value);
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how);
+    // Listed like a carved file (not when quiet or on a terminal).
+    void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces);
     // Ends the bar's line before other output.
     void EndBar();
     // Prints the summary (also when quiet: it is the run's result) and

@@ -178,6 +178,9 @@ public:
     void FileCarved(const std::string& path, std::int64_t bytes, wizard::CarvedFileEnd how) override {
         deep_.FileCarved(path, bytes, how);
     }
+    void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) override {
+        deep_.PhotoPutBackTogether(path, bytes, pieces);
+    }
     void ShowEngineError(const std::string& message) override {
         EndTurboBar();
         platform::MsgBox(message, platform::vbExclamation, "Tranquo");

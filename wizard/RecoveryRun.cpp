@@ -88,7 +88,11 @@ public:
     }
     void FileRepaired(const std::string& path, const std::vector<DriveRun>& runs, std::int64_t bytes,
                       const std::string& sha256, bool whole) override {
-        if (!whole) run_.view_.FileCarved(path, bytes, CarvedFileEnd::BrokenOff);
+        if (whole) {
+            run_.view_.PhotoPutBackTogether(path, bytes, runs.size());
+        } else {
+            run_.view_.FileCarved(path, bytes, CarvedFileEnd::BrokenOff);
+        }
         if (!run_.report_) return;
         std::vector<engine::VolumeByteRun> volumeRuns;
         for (const DriveRun& run : runs) volumeRuns.push_back({run.offset, run.length});

@@ -125,6 +125,11 @@ public:
     virtual void FileCarved(const std::string& path, std::int64_t bytes, CarvedFileEnd how) {
         (void)path, (void)bytes, (void)how;
     }
+    // After the deep scan's pass: a carved photo put back together from
+    // pieces pieces of the card; its file now holds bytes bytes.
+    virtual void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) {
+        (void)path, (void)bytes, (void)pieces;
+    }
     virtual void TurboScanEnded(const TurboScanSummary& summary) { (void)summary; }
     virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
     virtual std::int32_t BarMaximum() { return 100; }
