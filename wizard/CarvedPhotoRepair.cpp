@@ -57,8 +57,13 @@ Written Replace(const std::string& path, const std::vector<DriveRun>& runs, engi
     ok = output.Close() && ok;
     if (!ok) return result; // the temporary file is removed with output
     const std::string sha256 = output.Digest();
-    const std::string temporary = "." + old.filename().string() + ".repaired";
-    if (output.Commit(temporary, nullptr, nullptr).empty()) return result;
+    // Named beside the old file first (a name left by an earlier run is not
+    // taken over), then moved over it in one step.
+    const std::string stem = "." + old.filename().string() + ".repaired";
+    int tries = 0;
+    const std::string temporary =
+        output.Commit(stem, [&stem, &tries] { return stem + std::to_string(++tries); }, nullptr);
+    if (temporary.empty()) return result;
     std::error_code error;
     std::filesystem::rename(folder + temporary, path, error);
     if (error) {
