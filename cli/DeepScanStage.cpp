@@ -22,6 +22,7 @@ const char* CarvedReason(wizard::CarvedFileEnd how) {
     case wizard::CarvedFileEnd::CutAtUnreadableSector: return ": the drive could not be read on";
     case wizard::CarvedFileEnd::CutByStop: return ": the scan was stopped";
     case wizard::CarvedFileEnd::CutByError: return ": the scan ended with an error";
+    case wizard::CarvedFileEnd::BrokenOff: return ": its data breaks off and the rest was not found";
     default: return "";
     }
 }
@@ -101,6 +102,11 @@ void DeepScanConsole::FileAlreadySaved(const std::string& carvedPath, const std:
     out_ << "not kept " << carvedPath << ": the turbo scan saved it as " << turboPath << "\n" << std::flush;
 }
 
+void DeepScanConsole::PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) {
+    if (quiet_ || terminal_) return;
+    out_ << "put back together " << path << " (" << bytes << " bytes, from " << pieces << " pieces)\n" << std::flush;
+}
+
 void DeepScanConsole::EndBar() {
     if (barShown_) out_ << '\n' << std::flush;
     barShown_ = false;
@@ -135,7 +141,8 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
     }
     // A file that did not reach the disk whole, or that unreadable sectors
     // cut short, is a failure, however the scan ended.
-    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0) && outcome != RunOutcome::Stopped) {
+    if ((o.filesNotWritten > 0 || o.filesCutAtUnreadableSectors > 0 || o.photosNotWhole > 0) &&
+        outcome != RunOutcome::Stopped) {
         outcome = RunOutcome::Failed;
     }
     char secondsText[32];
@@ -148,6 +155,8 @@ RunOutcome DeepScanConsole::Summarize(const wizard::DeepScanOutcome& o, double s
         out_ << ", " << o.filesNamed << (o.filesNamed == 1 ? " file" : " files") << " with their names from the card";
     if (o.filesAlreadySaved > 0)
         out_ << ", " << o.filesAlreadySaved << " already saved by the turbo scan";
+    if (o.photosRepaired > 0)
+        out_ << ", " << o.photosRepaired << (o.photosRepaired == 1 ? " photo" : " photos") << " put back together";
     if (o.incompleteFiles > 0) out_ << ", " << o.incompleteFiles << " incomplete";
     if (o.filesNotWritten > 0) out_ << ", " << o.filesNotWritten << " not written whole";
     out_ << ", " << o.readErrors << " read errors";

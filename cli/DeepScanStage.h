@@ -51,12 +51,15 @@ public:
     // turbo scan's copy and was removed. One line each, as for carved files.
     void FileNamed(const wizard::CarvedFileNamed& named);
     void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath);
+    // Listed like a carved file (not when quiet or on a terminal).
+    void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces);
     // Ends the bar's line before other output.
     void EndBar();
     // Prints the summary (also when quiet: it is the run's result) and
     // returns how the stage ended: Failed when nothing could be read, a
-    // carved file did not reach the disk whole or was cut by an unreadable
-    // sector, or an error ended it, Stopped after Stop, else Succeeded (also
+    // carved file did not reach the disk whole, was cut by an unreadable
+    // sector or is a photo whose data breaks off, or an error ended it,
+    // Stopped after Stop, else Succeeded (also
     // past unreadable sectors that cut no file).
     RunOutcome Summarize(const wizard::DeepScanOutcome& outcome, double seconds, const std::string& destinationRoot);
 

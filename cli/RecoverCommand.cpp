@@ -185,6 +185,9 @@ public:
     void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) override {
         deep_.FileAlreadySaved(carvedPath, turboPath);
     }
+    void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) override {
+        deep_.PhotoPutBackTogether(path, bytes, pieces);
+    }
     void ShowEngineError(const std::string& message) override {
         EndTurboBar();
         platform::MsgBox(message, platform::vbExclamation, "Tranquo");

@@ -17,6 +17,7 @@
 #include "wizard/CardNameFinder.h"
 #include "wizard/CarvedFile.h"
 #include "wizard/CarvedFileNaming.h"
+#include "wizard/CarvedPhotoRepair.h"
 #include "wizard/CarvedFileWriter.h"
 #include "wizard/EntryDataCopier.h"
 #include "wizard/Carver.h"
@@ -72,6 +73,7 @@ private:
     void LoseSectors(const SectorRun& run);
     void Finish();
     void AfterThePass();
+    void RepairPhotos();
     void Count(const NamingCounts& counts);
     void SetEnd();
     DeepScanOutcome Outcome() const;
@@ -140,6 +142,7 @@ private:
     std::int32_t filesNotWritten_ = 0;
     std::int32_t filesCut_ = 0;
     NamingCounts naming_;
+    PhotoRepairCounts photos_;
 };
 
 DeepScanOutcome ScanRun::Run() {
@@ -182,6 +185,8 @@ DeepScanOutcome ScanRun::Outcome() const {
     outcome.filesCutAtUnreadableSectors = filesCut_;
     outcome.filesNamed = naming_.named;
     outcome.filesAlreadySaved = naming_.alreadySaved;
+    outcome.photosRepaired = photos_.repaired;
+    outcome.photosNotWhole = photos_.notWhole;
     return outcome;
 }
 
@@ -435,10 +440,33 @@ void ScanRun::Finish() {
 // The steps that work on what the pass carved, while the drive is still
 // open.
 void ScanRun::AfterThePass() {
+    RepairPhotos();
     if (!names_) return;
     // After a failed write the destination takes no copies either.
     EntryDataCopier copier(types_, drive_, bytesPerSector_, endSector_);
     Count(CarvedFileNaming(folder_, host_).Run(carved_, *names_, abort_ ? nullptr : &copier));
+}
+
+// Photos whose data broke off are put back together from their pieces, or
+// cut to what is right. Before the names: a photo made whole is named whole.
+void ScanRun::RepairPhotos() {
+    // A destination that failed a write takes no more files.
+    if (!source_ || carved_.empty() || abort_) return;
+    PhotoRepairSetup setup;
+    setup.drive = drive_;
+    setup.driveBytes = static_cast<std::int64_t>(endSector_) * bytesPerSector_;
+    const std::int64_t sectorsPerCluster = host_.SectorsPerCluster();
+    setup.clusterBytes = (sectorsPerCluster > 0 ? sectorsPerCluster : 1) * bytesPerSector_;
+    setup.dataStart = sectorsPerCluster > 0 ? static_cast<std::int64_t>(firstDataSector_) * bytesPerSector_ : 0;
+    auto bytesOnDisk = [this] {
+        std::int64_t bytes = 0;
+        for (const CarvedFile& file : carved_) bytes += file.bytes;
+        return bytes;
+    };
+    const std::int64_t before = bytesOnDisk();
+    photos_ = RepairCarvedPhotos(carved_, setup, host_);
+    incompleteFiles_ += photos_.notWhole;
+    totalBytesWritten_ += bytesOnDisk() - before;
 }
 
 // The turbo scan's copies are files already counted: found counts files.

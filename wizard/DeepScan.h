@@ -67,6 +67,8 @@ struct DeepScanOutcome {
     std::int32_t filesNotWritten = 0;   // not written whole to the destination
     std::int32_t filesNamed = 0;        // given their names, folders and dates from the card
     std::int32_t filesAlreadySaved = 0; // the turbo scan's copies: not kept twice, not in found
+    std::int32_t photosRepaired = 0;    // photos in pieces put back together
+    std::int32_t photosNotWhole = 0;    // photos whose data breaks off (also in incompleteFiles)
 };
 
 class DeepScan {

@@ -22,6 +22,14 @@ enum class CarvedFileEnd {
     CutByStop,             // Stop came while it was being carved: incomplete
     CutByError,            // a run-time error ended the scan: incomplete
     NotWrittenWhole,       // the destination did not take all its bytes
+    BrokenOff,             // its data breaks off and the rest was not found: saved as far as it is right
+};
+
+// Bytes of the drive, from a byte offset of the drive's first sector.
+struct DriveRun {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    std::int64_t End() const { return offset + length; }
 };
 
 // What told where a carved file ends.
@@ -86,6 +94,9 @@ public:
     // First sector scanned: the DeepScanStart() of the layout that the
     // boot-sector parse of this drive gave (0 when there was none).
     virtual std::int32_t FirstDataSector() = 0;
+    // Sectors of the drive in one cluster, counted from FirstDataSector;
+    // 0 when the layout is not known (the sector is then the unit).
+    virtual std::int64_t SectorsPerCluster() { return 0; }
     virtual std::int32_t SectorsAtOnce() = 0;
     // Read attempts for a failing block.
     virtual std::int32_t RetryLimit() = 0;
@@ -146,6 +157,14 @@ public:
     // and was removed; the turbo scan's copy stands for it.
     virtual void FileAlreadySaved(const std::string& carvedPath, const TurboScanCopy& copy) {
         (void)carvedPath, (void)copy;
+    }
+    // After the pass: a carved photo whose data broke off was put back
+    // together from these runs of the drive (whole), or could not be and
+    // was cut to what is right (not whole). The file at path now holds
+    // those bytes; it replaces what FileCarved reported there.
+    virtual void FileRepaired(const std::string& path, const std::vector<DriveRun>& runs, std::int64_t bytes,
+                              const std::string& sha256, bool whole) {
+        (void)path, (void)runs, (void)bytes, (void)sha256, (void)whole;
     }
 
     // A message of the scan: its text, the message-box style (icon and

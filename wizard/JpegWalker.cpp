@@ -20,6 +20,7 @@ constexpr std::uint8_t App2 = 0xE2;
 // flash reads as FF): the walk gives up rather than hide what follows.
 constexpr int MaxFillBytes = 64;
 constexpr std::int64_t MaxHeaderBytes = 16 * 1024 * 1024;
+constexpr std::size_t MinUniformRun = 512;
 
 // Markers that stand alone, without a length.
 bool StandsAlone(std::uint8_t code) { return code == 0x01 || (code >= 0xD0 && code <= 0xD7); }
@@ -48,6 +49,11 @@ void JpegWalker::Begin(std::int64_t limit) {
 }
 
 void JpegWalker::Feed(const std::uint8_t* bytes, std::size_t count) {
+    // A sector of one byte value is no entropy-coded data (erased or zeroed
+    // space): the picture's data broke off before it.
+    if (step_ == Step::Entropy && count >= MinUniformRun && std::memcmp(bytes, bytes + 1, count - 1) == 0) {
+        return GiveUp();
+    }
     std::size_t i = 0;
     while (i < count && state_ == WalkState::Walking) {
         std::size_t n = Pass(bytes + i, count - i);

@@ -352,6 +352,24 @@ void RecoveryReport::CarvedFileAlreadySaved(const std::string& carvedPath, const
     Save(false);
 }
 
+void RecoveryReport::ReplaceCarvedFile(const std::string& path, const std::vector<engine::VolumeByteRun>& runs,
+                                       std::int64_t bytes, const std::string& sha256, bool complete) {
+    const auto found = carvedAt_.find(path);
+    if (found == carvedAt_.end()) return;
+    auto& [index, file] = found->second;
+    if (file.Complete && !complete) ++incomplete_;
+    if (!file.Complete && complete) --incomplete_;
+    file.Bytes = bytes;
+    file.Sha256 = sha256;
+    file.Complete = complete;
+    file.Runs = runs;
+    file.EndRule = complete ? "format structure" : "broken off";
+    objects_[index] = CarvedFileXml(file);
+    Save(false);
+}
+
+// A carved file's fileobject: one byte run from its start, or the runs it
+// was put back together from.
 std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
     std::string xml = "  <fileobject>\n";
     if (file.Named) xml += "    " + Element("filename", file.Name.cardPath) + "\n";
@@ -364,9 +382,17 @@ std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
                            WithUtcOffset(FatDateTime(name.writeDate, name.writeTime, name.writeTime10ms), name.writeUtcOffset),
                            fine ? 1 : 2);
     }
-    xml += "    <byte_runs>\n      <byte_run file_offset=\"0\" fs_offset=\"" + std::to_string(file.StartOffset) +
-           "\" img_offset=\"" + std::to_string(file.StartOffset + std::int64_t(volumeOffset_)) + "\" len=\"" +
-           std::to_string(file.Bytes) + "\"/>\n    </byte_runs>\n";
+    const std::vector<engine::VolumeByteRun> runs =
+        file.Runs.empty() ? std::vector<engine::VolumeByteRun>{{file.StartOffset, file.Bytes}} : file.Runs;
+    xml += "    <byte_runs>\n";
+    std::int64_t fileOffset = 0;
+    for (const auto& run : runs) {
+        xml += "      <byte_run file_offset=\"" + std::to_string(fileOffset) + "\" fs_offset=\"" +
+               std::to_string(run.Offset) + "\" img_offset=\"" + std::to_string(run.Offset + std::int64_t(volumeOffset_)) +
+               "\" len=\"" + std::to_string(run.Length) + "\"/>\n";
+        fileOffset += run.Length;
+    }
+    xml += "    </byte_runs>\n";
     if (const std::string hash = file.Sha256.empty() ? engine::Sha256OfFile(file.Path) : file.Sha256;
         !hash.empty())
         xml += "    <hashdigest type=\"sha256\">" + hash + "</hashdigest>\n";
@@ -376,6 +402,7 @@ std::string RecoveryReport::CarvedFileXml(const CarvedFileReport& file) const {
     // The name came from a folder the deep scan found on the card itself,
     // as after a format, not from the card's file system.
     if (file.Named) xml += std::string(" name_from=\"found folder\"") + (file.Name.folderNameLost ? " folder_name_lost=\"1\"" : "");
+    if (runs.size() > 1) xml += " pieces=\"" + std::to_string(runs.size()) + "\"";
     xml += ">" + XmlText(SavedAs(file.Path)) + "</tq:saved>\n";
     xml += "  </fileobject>\n";
     return xml;

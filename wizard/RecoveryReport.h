@@ -52,6 +52,9 @@ struct CarvedFileReport {
     // whether a folder on the path had lost its name.
     bool Named = false;
     CarvedFileNamed Name;
+    // Where its bytes lie when it was put together from pieces; empty: one
+    // run of Bytes from StartOffset.
+    std::vector<engine::VolumeByteRun> Runs;
 };
 
 // CompletedWithErrors: the scans ran to their end, but files were cut short
@@ -83,6 +86,11 @@ public:
     // A carved file listed before was the turbo scan's copy byte for byte
     // and was removed: it is listed with that copy instead, and counted once.
     void CarvedFileAlreadySaved(const std::string& carvedPath, const std::string& turboPath);
+    // A carved file added before now holds other bytes: those of runs
+    // (a photo put back together, or cut to what is right when not
+    // complete). Nothing happens for a path not reported.
+    void ReplaceCarvedFile(const std::string& path, const std::vector<engine::VolumeByteRun>& runs,
+                           std::int64_t bytes, const std::string& sha256, bool complete);
     // Ends the run with its state and writes the last version. False when
     // it could not be written whole (Failure says why; the file on disk is
     // then the last version that was).
@@ -96,10 +104,10 @@ private:
     std::string Tail() const;
     void Save(bool now);
     std::string SavedAs(const std::string& path) const;
+    std::string CarvedFileXml(const CarvedFileReport& file) const;
 
     std::vector<std::string> outputs_;
     std::string head_;
-    std::string CarvedFileXml(const CarvedFileReport& file) const;
 
     // One fileobject each, in the order they came; the carved files' records
     // and the saved files' places by path, for what the step after the

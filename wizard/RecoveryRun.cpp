@@ -20,6 +20,7 @@
 #include "shell/DestinationFolder.h"
 #include "support/DriveAccess.h"
 #include "wizard/DriveList.h"
+#include "wizard/FolderLayout.h"
 
 namespace wizard {
 
@@ -41,11 +42,13 @@ constexpr long ErrStoppedDuringWalk = 70;
 // The deep scan's inputs come from the run, its progress goes to the view.
 class RecoveryRun::DeepScanAdapter : public DeepScanHost {
 public:
-    DeepScanAdapter(RecoveryRun& run, std::int32_t firstDataSector) : run_(run), firstDataSector_(firstDataSector) {}
+    DeepScanAdapter(RecoveryRun& run, std::int32_t firstDataSector, std::int64_t sectorsPerCluster)
+        : run_(run), firstDataSector_(firstDataSector), sectorsPerCluster_(sectorsPerCluster) {}
 
     engine::DriveNumber Drive() override { return run_.drive_; }
     engine::DriveGeometry Geometry() override { return run_.geometry_; }
     std::int32_t FirstDataSector() override { return firstDataSector_; }
+    std::int64_t SectorsPerCluster() override { return sectorsPerCluster_; }
     std::int32_t SectorsAtOnce() override {
         return run_.request_.sectorsAtOnce > 0 ? run_.request_.sectorsAtOnce : ProposedSectorsAtOnce(run_.geometry_);
     }
@@ -108,6 +111,20 @@ public:
         if (run_.report_) run_.report_->CarvedFileAlreadySaved(carvedPath, copy.path);
         run_.view_.FileAlreadySaved(carvedPath, copy.path);
     }
+    // A photo is looked at only when it was carved whole, and counted so.
+    void FileRepaired(const std::string& path, const std::vector<DriveRun>& runs, std::int64_t bytes,
+                      const std::string& sha256, bool whole) override {
+        if (whole) {
+            run_.view_.PhotoPutBackTogether(path, bytes, runs.size());
+        } else {
+            if (run_.outcome_.deepSavedWhole > 0) --run_.outcome_.deepSavedWhole;
+            run_.view_.FileCarved(path, bytes, CarvedFileEnd::BrokenOff);
+        }
+        if (!run_.report_) return;
+        std::vector<engine::VolumeByteRun> volumeRuns;
+        for (const DriveRun& run : runs) volumeRuns.push_back({run.offset, run.length});
+        run_.report_->ReplaceCarvedFile(path, volumeRuns, bytes, sha256, whole);
+    }
     void ShowMessage(const std::string& text, int style, const std::string& title) override {
         run_.view_.ShowDeepScanMessage(text, style, title);
     }
@@ -120,6 +137,7 @@ public:
 private:
     RecoveryRun& run_;
     std::int32_t firstDataSector_;
+    std::int64_t sectorsPerCluster_;
     std::int64_t lastBytes_ = 0;
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
     std::string lastDigest_;
@@ -258,7 +276,8 @@ RunState RecoveryRun::ReportState() const {
         (deep.end == DeepScanEnd::FirstSectorUnreadable || deep.end == DeepScanEnd::WriteFailure ||
          deep.end == DeepScanEnd::RunTimeError || deep.filesNotWritten > 0))
         return RunState::Failed;
-    if (outcome_.deepScanRan && deep.filesCutAtUnreadableSectors > 0) return RunState::CompletedWithErrors;
+    if (outcome_.deepScanRan && (deep.filesCutAtUnreadableSectors > 0 || deep.photosNotWhole > 0))
+        return RunState::CompletedWithErrors;
     return RunState::Completed;
 }
 
@@ -403,7 +422,7 @@ void RecoveryRun::RunStages(const engine::VolumeLayout& probed) {
         // The data area starts where this card's boot sector says, if it
         // says something usable; otherwise the whole drive is scanned.
         engine::CloseDrive(drive_);
-        RunDeepScan(probed.DeepScanStart());
+        RunDeepScan(probed);
         return;
     }
     RunTurboScan();
@@ -486,7 +505,7 @@ void RecoveryRun::RunTurboScan() {
     const auto started = Clock::now();
     bool failed = false;
     support::RuntimeError failure(0, "", "");
-    std::int32_t deepScanStart = 0;
+    engine::VolumeLayout deepScanLayout;
     {
         engine::FATEngine engine;
         ConnectEvents(engine);
@@ -504,7 +523,7 @@ void RecoveryRun::RunTurboScan() {
         engine_ = nullptr;
         engine::CloseDrive(drive_);
         // The deep scan starts at the data area of the boot sector just read.
-        deepScanStart = engine.Layout().DeepScanStart();
+        deepScanLayout = engine.Layout();
         KeepCard(engine);
         const engine::SaveSummary& saving = engine.SaveResults();
         turbo.incomplete = saving.Incomplete;
@@ -512,12 +531,12 @@ void RecoveryRun::RunTurboScan() {
         turbo.destinationFull = saving.DestinationFull;
     }
     turbo.seconds = SecondsSince(started);
-    EndTurboScan(failed ? &failure : nullptr, deepScanStart);
+    EndTurboScan(failed ? &failure : nullptr, deepScanLayout);
 }
 
 // What follows the turbo scan: the message of a stop or a failure, and the
 // deep scan when it is wanted. failure: the error that ended it, if any.
-void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart) {
+void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, const engine::VolumeLayout& deepScanLayout) {
     TurboScanSummary& turbo = outcome_.turbo;
     const bool failed = failure != nullptr;
     if (turboScanCancelled_) {
@@ -538,14 +557,14 @@ void RecoveryRun::EndTurboScan(const support::RuntimeError* failure, std::int32_
         if (!EndForFullDestination() && request_.stages != RunStages::TurboOnly &&
             platform::MsgBox(texts_(text::TurboFailedBefore) + "\r\n\r\n" + texts_(text::TurboFailedAfter),
                              platform::vbYesNo | platform::vbQuestion, texts_(text::TurboFailedTitle)) == platform::IDYES)
-            RunDeepScan(deepScanStart);
+            RunDeepScan(deepScanLayout);
     } else {
         turbo.end = StageEnd::Completed;
         turboScanRunning_ = false;
         view_.ShowStatus(texts_(text::TurboScanFinished));
         view_.TurboScanEnded(turbo);
         if (!EndForFullDestination() && request_.stages != RunStages::TurboOnly && DeepScanWanted())
-            RunDeepScan(deepScanStart);
+            RunDeepScan(deepScanLayout);
     }
     view_.ShowProgress(0);
     turboScanRunning_ = false;
@@ -570,9 +589,13 @@ bool RecoveryRun::DeepScanWanted() {
                             texts_(text::DeepScanQuestionTitle)) == platform::IDYES;
 }
 
-void RecoveryRun::RunDeepScan(std::int32_t firstDataSector) {
+void RecoveryRun::RunDeepScan(const engine::VolumeLayout& layout) {
     Enter(RunStage::DeepScan);
-    DeepScanAdapter host(*this, firstDataSector);
+    const auto clusters = BootSectorClusterLayout(layout, static_cast<std::uint32_t>(geometry_.BytesPerSector));
+    // Clusters counted from the first sector scanned: the boot sector's data area.
+    const std::int64_t sectorsPerCluster =
+        clusters && clusters->firstDataSector == layout.DeepScanStart() ? clusters->sectorsPerCluster : 0;
+    DeepScanAdapter host(*this, layout.DeepScanStart(), sectorsPerCluster);
     const auto started = Clock::now();
     DeepScan scan;
     scan.Run(host);

@@ -150,6 +150,11 @@ public:
     virtual void FileAlreadySaved(const std::string& carvedPath, const std::string& turboPath) {
         (void)carvedPath, (void)turboPath;
     }
+    // After the deep scan's pass: a carved photo put back together from
+    // pieces pieces of the card; its file now holds bytes bytes.
+    virtual void PhotoPutBackTogether(const std::string& path, std::int64_t bytes, std::size_t pieces) {
+        (void)path, (void)bytes, (void)pieces;
+    }
     virtual void TurboScanEnded(const TurboScanSummary& summary) { (void)summary; }
     virtual void DeepScanEnded(const DeepScanOutcome& outcome, double seconds) { (void)outcome, (void)seconds; }
     virtual std::int32_t BarMaximum() { return 100; }
@@ -209,9 +214,9 @@ private:
     void RunStages(const engine::VolumeLayout& probed);
     void RunTurboScan();
     void TurboScanFailed(const support::RuntimeError& error);
-    void EndTurboScan(const support::RuntimeError* failure, std::int32_t deepScanStart);
+    void EndTurboScan(const support::RuntimeError* failure, const engine::VolumeLayout& deepScanLayout);
     bool DeepScanWanted();
-    void RunDeepScan(std::int32_t firstDataSector);
+    void RunDeepScan(const engine::VolumeLayout& layout);
     bool EndForFullDestination();
     void OfferToRemoveEarlierResults();
     void ConnectEvents(engine::FATEngine& engine);
