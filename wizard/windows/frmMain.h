@@ -16,6 +16,7 @@
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -39,6 +40,12 @@ protected:
 
 private:
     void BuildControls();
+    void BuildHeading();
+    void BuildDriveControls();
+    void LayOutDriveFrame();
+    QWidget* BuildStatistics();
+    QHBoxLayout* BuildButtons();
+    void LayOut(QWidget* statisticsPage, QHBoxLayout* buttons);
     void ApplyTexts();
     void Form_Load();
 
