@@ -389,7 +389,6 @@ private:
     TakenNames takenNames_;
     SaveSummary saveSummary_;
     std::string savedDigest_;  // SHA-256 of the file just saved
-    std::vector<std::uint8_t> runBuffer_; // the runs of clusters being saved; kept from file to file
     SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
     bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 

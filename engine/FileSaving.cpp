@@ -348,7 +348,7 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
     std::size_t r = 0;
     int failures = 0;
     std::int64_t unreadable = 0;
-    std::vector<std::uint8_t>& buffer = runBuffer_;
+    std::vector<BYTE> buffer;
     platform::DoEvents();
     while (remaining >= 1) {
         WaitWhilePaused();
