@@ -1,7 +1,5 @@
 #include "engine/HashWorker.h"
 
-#include <chrono>
-
 namespace engine {
 
 HashWorker::HashWorker() : thread_([this] { Work(); }) {}
@@ -32,15 +30,7 @@ std::uint64_t HashWorker::Start(Sha256& hash, const void* data, std::size_t size
     return ticket;
 }
 
-// A piece takes about as long to hash as to write, so the wait is short:
-// the caller keeps its processor for it rather than sleeping, which on a
-// busy machine can cost far more than the wait itself.
 void HashWorker::Wait(std::uint64_t ticket) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-    while (finished_.load(std::memory_order_acquire) < ticket) {
-        if (std::chrono::steady_clock::now() > giveUp) break;
-        std::this_thread::yield();
-    }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this, ticket] { return finished_ >= ticket; });
 }

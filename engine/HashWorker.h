@@ -5,7 +5,6 @@
 // or the hash change.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +42,7 @@ private:
     const void* data_ = nullptr;
     std::size_t size_ = 0;
     std::uint64_t started_ = 0;
-    std::atomic<std::uint64_t> finished_ = 0;
+    std::uint64_t finished_ = 0;
     bool ending_ = false;
     std::thread thread_;
 };
