@@ -45,7 +45,7 @@ constexpr int EventInterval = 16;
 // decisions carried out with the writer, and the messages.
 class ScanRun : public SectorReadEvents {
 public:
-    ScanRun(DeepScanHost& host, ISupportedFileTypes* types, std::vector<BYTE>& buffer)
+    ScanRun(DeepScanHost& host, ISupportedFileTypes* types, support::AlignedBytes& buffer)
         : host_(host), types_(types), buffer_(buffer), array_(buffer.data(), static_cast<ULONG>(buffer.size())),
           bufferVariant_(array_.ByRefVariant()) {}
     ScanRun(const ScanRun&) = delete;
@@ -90,7 +90,7 @@ private:
 
     DeepScanHost& host_;
     ISupportedFileTypes* types_;
-    std::vector<BYTE>& buffer_;
+    support::AlignedBytes& buffer_;
     platform::BorrowedByteArray array_;
     VARIANT bufferVariant_; // the whole buffer, by reference: the library reads it in place
     std::optional<SectorSource> source_;
