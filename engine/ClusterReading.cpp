@@ -55,7 +55,7 @@ std::vector<std::int64_t> FATEngine::FreeClustersFrom(const FileRecord& file, bo
     return clusters;
 }
 
-std::int64_t FATEngine::ReadSectorBySector(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+std::int64_t FATEngine::ReadSectorBySector(std::int64_t start, std::int64_t count, support::AlignedBytes& buffer,
                                            std::size_t bytes, std::int64_t wanted) {
     const std::size_t sector = count > 0 ? bytes / static_cast<std::size_t>(count) : 0;
     std::int64_t unreadable = 0;

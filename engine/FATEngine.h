@@ -21,6 +21,7 @@
 #include "engine/RawDevice.h"
 #include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
+#include "support/AlignedBytes.h"
 #include "support/RuntimeError.h"
 #include "support/Truth.h"
 
@@ -297,9 +298,9 @@ private:
     // be read is read again sector by sector, and only the sectors that
     // fail become zeros. Returns how many of the first wanted bytes are
     // such zeros.
-    std::int64_t ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+    std::int64_t ReadRunOrZeros(std::int64_t start, std::int64_t count, support::AlignedBytes& buffer,
                                 std::size_t bytes, std::int64_t wanted, int& failures);
-    std::int64_t ReadSectorBySector(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+    std::int64_t ReadSectorBySector(std::int64_t start, std::int64_t count, support::AlignedBytes& buffer,
                                     std::size_t bytes, std::int64_t wanted);
     // Writes size bytes of the clusters to the open output file; throws on a
     // failed write. Returns the bytes that could not be read (written as zeros).

@@ -324,7 +324,7 @@ void FATEngine::WaitWhilePaused() {
     }
 }
 
-std::int64_t FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, std::vector<std::uint8_t>& buffer,
+std::int64_t FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, support::AlignedBytes& buffer,
                                        std::size_t bytes, std::int64_t wanted, int& failures) {
     if (buffer.size() < bytes) buffer.resize(bytes);
     // Retries are counted for the whole file: the first run that fails is
@@ -349,7 +349,7 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
     std::size_t r = 0;
     int failures = 0;
     std::int64_t unreadable = 0;
-    std::vector<BYTE> buffer;
+    support::AlignedBytes buffer;
     platform::DoEvents();
     while (remaining >= 1) {
         WaitWhilePaused();

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "engine/FileTypeTable.h"
+#include "engine/HashWorker.h"
 #include "support/Truth.h"
 
 namespace engine {
@@ -16,6 +17,7 @@ namespace engine {
 namespace {
 
 constexpr int MaxTempNameTries = 100;
+constexpr std::int32_t HashAlongsideFrom = 128 * 1024;
 // Far more names than a folder holds: a bound, not a limit anyone meets.
 constexpr long MaxNameTries = 10000000;
 
@@ -92,15 +94,23 @@ bool NewOutputFile::Open(const std::string& folder, std::string* why) {
     return true;
 }
 
+// Large pieces are hashed on the second core while the writer takes them;
+// handing over a small one would cost more than hashing it here.
 bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
     if (!open_) return false;
+    const bool inBuffer =
+        start >= 0 && count >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(count) <= size;
+    const bool alongside = inBuffer && count >= HashAlongsideFrom;
+    const std::uint64_t ticket =
+        alongside ? HashWorker::Shared().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
     const std::int32_t written = WriteOutputChunk(data, size, start, count);
+    if (alongside) HashWorker::Shared().Wait(ticket);
     if (written > 0) written_ += written;
     if (written != count) {
         writeFailed_ = true;
         return false;
     }
-    hash_->Update(data + start, static_cast<std::size_t>(count));
+    if (!alongside) hash_->Update(data + start, static_cast<std::size_t>(count));
     return true;
 }
 

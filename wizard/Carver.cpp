@@ -15,6 +15,9 @@ namespace wizard {
 namespace {
 
 constexpr std::int64_t MaxFileBytes = DeepScanMaxFileBytes;
+// Starts walked at once inside one file: the first that checks out is all
+// that is needed, and they mostly settle one after the other.
+constexpr std::size_t MaxProbes = 4;
 
 // A failing HRESULT from the library reaches the scan as a run-time error of
 // the call, with the HRESULT as its number.
@@ -47,6 +50,7 @@ CarveDecision Carver::Examine(const SectorView& view) {
         fed = false;
     } else if (carving_) {
         decision.action = CarveAction::Continue;
+        FeedProbes(view);
     } else {
         return decision;
     }
@@ -54,8 +58,10 @@ CarveDecision Carver::Examine(const SectorView& view) {
     const std::optional<FileEnd> end = TestForEnd(view);
     const std::optional<std::int64_t> hidden = HiddenStart(end.has_value());
     if (end) {
+        if (!hidden) decision.readAgainFrom = ProbedStart(*end);
         carving_ = false;
         DropSignature();
+        DropProbes();
     } else {
         KeepTail(view);
     }
@@ -82,6 +88,7 @@ void Carver::Drop() {
     carving_ = false;
     claimedStarts_.clear();
     DropSignature();
+    DropProbes();
 }
 
 // Whether a file starts at this sector. A start inside the file being
@@ -113,6 +120,7 @@ std::optional<Carver::Start> Carver::FindStart(const SectorView& view, bool& fed
 bool Carver::BelongsToFile(const SectorView& view) {
     if (!carving_ || !walk_.Holds(fileOffset_)) return false;
     if (walk_.GetState() == FileWalk::State::Walking) claimedStarts_.push_back({view.sector, fileOffset_});
+    if (!walk_.Embeds(fileOffset_)) StartProbe(view);
     return true;
 }
 
@@ -140,6 +148,8 @@ void Carver::BeginFile(Start start, const SectorView& view) {
     const std::int64_t left = driveBytes_ - view.sector * bytesPerSector_;
     walk_.Begin(view.bytes + view.at, static_cast<std::size_t>(view.length), std::min(left, MaxFileBytes));
     claimedStarts_.clear();
+    DropProbes();
+    fileStartByte_ = view.sector * bytesPerSector_;
     tail_.clear();
     carving_ = true;
 }
@@ -333,6 +343,50 @@ std::optional<std::int64_t> Carver::HiddenStart(bool fileEnds) {
     claimedStarts_.erase(unsettled, claimedStarts_.end());
     if (hidden) claimedStarts_.clear();
     return hidden;
+}
+
+// A start the file covers by a length only: its own structure is walked
+// from here (fed with this sector by FeedProbes). Once one checked out, the
+// starts after it need no walk: the scan reads them again anyway.
+void Carver::StartProbe(const SectorView& view) {
+    if (probes_.size() >= MaxProbes || checkedOut_) return;
+    Probe probe{view.sector, {}};
+    const std::int64_t left = driveBytes_ - view.sector * bytesPerSector_;
+    probe.walk.Begin(view.bytes + view.at, static_cast<std::size_t>(view.length), std::min(left, MaxFileBytes));
+    if (probe.walk.GetState() == FileWalk::State::Walking) probes_.push_back(std::move(probe));
+}
+
+void Carver::FeedProbes(const SectorView& view) {
+    for (Probe& probe : probes_) {
+        probe.walk.Feed(view.bytes + view.at, static_cast<std::size_t>(view.length));
+        if (probe.walk.GetState() == FileWalk::State::Ended && (!checkedOut_ || probe.sector < checkedOut_->sector))
+            checkedOut_ = CheckedOut{probe.sector, probe.sector * bytesPerSector_ + probe.walk.End()};
+    }
+    std::erase_if(probes_, [this](const Probe& probe) {
+        return probe.walk.GetState() != FileWalk::State::Walking || (checkedOut_ && probe.sector > checkedOut_->sector);
+    });
+}
+
+// Where to read again once the file has ended (in this sector, as end
+// says): the first start whose own structure checked out, or was still
+// being read (a photo is never hidden for want of its last bytes). One that
+// ends where the file ends is a part of it that can be read on its own (a
+// pack of a film, a frame of a sound), not a file of its own.
+std::optional<std::int64_t> Carver::ProbedStart(const FileEnd& end) const {
+    const std::int64_t fileEnd = walk_.GetState() == FileWalk::State::Ended
+                                     ? fileStartByte_ + walk_.End()
+                                     : fileStartByte_ + fileOffset_ + end.bytes - end.trim;
+    std::optional<std::int64_t> first;
+    if (checkedOut_ && checkedOut_->endByte < fileEnd) first = checkedOut_->sector;
+    for (const Probe& probe : probes_) {
+        if (!first || probe.sector < *first) first = probe.sector;
+    }
+    return first;
+}
+
+void Carver::DropProbes() {
+    probes_.clear();
+    checkedOut_.reset();
 }
 
 void Carver::AdvanceFileOffset() {

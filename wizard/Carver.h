@@ -57,6 +57,11 @@ struct CarveDecision {
     // from it. When it cannot go back, the file goes on as Continue (or End
     // with endBytes) would have it.
     std::int64_t goBackTo = 0;
+    // End: a start inside the file whose own structure checks out (or was
+    // still being read when the file ended). Once the file is written, the
+    // scan reads on from this drive sector again, so that the file found
+    // there is carved too.
+    std::optional<std::int64_t> readAgainFrom;
 };
 
 // One sector as the carver sees it: the whole read buffer (the library's end
@@ -116,6 +121,10 @@ private:
     std::optional<std::int32_t> FixedLengthEnd(const SectorView& view, std::optional<std::int64_t> patternEnd) const;
     bool EndPatternAccepted(const SectorView& view, std::int64_t endPoint) const;
     std::optional<std::int64_t> HiddenStart(bool fileEnds);
+    void StartProbe(const SectorView& view);
+    void FeedProbes(const SectorView& view);
+    std::optional<std::int64_t> ProbedStart(const FileEnd& end) const;
+    void DropProbes();
     void AdvanceFileOffset();
     void DropSignature();
 
@@ -142,6 +151,21 @@ private:
         std::int64_t offset; // in the file
     };
     std::vector<Claim> claimedStarts_;
+    // Starts the file's structure covers only by a length, each walked by
+    // its own structure while the file is carved: one that checks out is a
+    // file of its own (a stale length covers it), read again once this file
+    // ends. A few at a time; the earliest that checked out is kept.
+    struct Probe {
+        std::int64_t sector; // on the drive
+        FileWalk walk;
+    };
+    std::vector<Probe> probes_;
+    struct CheckedOut {
+        std::int64_t sector;  // on the drive
+        std::int64_t endByte; // the drive byte its structure ends before
+    };
+    std::optional<CheckedOut> checkedOut_;
+    std::int64_t fileStartByte_ = 0; // the drive byte the file being carved starts with
     std::bitset<256> endStarts_;     // the bytes an end pattern can begin with
     std::size_t longestEnd_ = 0;     // the longest end pattern's length
     std::vector<std::uint8_t> tail_; // the file's last bytes before the next sector

@@ -49,7 +49,7 @@ constexpr int EventInterval = 16;
 // decisions carried out with the writer, and the messages.
 class ScanRun : public SectorReadEvents {
 public:
-    ScanRun(DeepScanHost& host, ISupportedFileTypes* types, std::vector<BYTE>& buffer)
+    ScanRun(DeepScanHost& host, ISupportedFileTypes* types, support::AlignedBytes& buffer)
         : host_(host), types_(types), buffer_(buffer), array_(buffer.data(), static_cast<ULONG>(buffer.size())),
           bufferVariant_(array_.ByRefVariant()) {}
     ScanRun(const ScanRun&) = delete;
@@ -67,6 +67,7 @@ private:
     void ScanSector();
     void Apply(const CarveDecision& decision);
     bool GoBack(const CarveDecision& decision);
+    bool ReadAgainFrom(std::int64_t sector);
     void StartFile();
     void EndFile(const FileEnd& end, int failureText);
     void EndOfBlock();
@@ -95,7 +96,7 @@ private:
 
     DeepScanHost& host_;
     ISupportedFileTypes* types_;
-    std::vector<BYTE>& buffer_;
+    support::AlignedBytes& buffer_;
     platform::BorrowedByteArray array_;
     VARIANT bufferVariant_; // the whole buffer, by reference: the library reads it in place
     std::optional<SectorSource> source_;
@@ -302,12 +303,11 @@ void ScanRun::ScanSector() {
     CountSectorForEvents();
     const SectorView view{&bufferVariant_, buffer_.data(), buffer_.size(), bytePosition_, sectorBytes_, scanSector_};
     const CarveDecision decision = carver_->Examine(view);
-    if (decision.action == CarveAction::GoBack && GoBack(decision)) {
-        scanSector_ = decision.goBackTo;
-        return;
-    }
+    if (decision.action == CarveAction::GoBack && GoBack(decision)) return;
     Apply(decision);
     ++scanSector_;
+    // A file its structure covered but did not hold is carved now.
+    if (decision.readAgainFrom) ReadAgainFrom(*decision.readAgainFrom);
 }
 
 void ScanRun::Apply(const CarveDecision& decision) {
@@ -342,10 +342,7 @@ void ScanRun::Apply(const CarveDecision& decision) {
 // and the scan goes on from there. The sectors examined again are budgeted
 // (the drive's length over the whole scan): false beyond it.
 bool ScanRun::GoBack(const CarveDecision& decision) {
-    const std::int64_t again = scanSector_ - decision.goBackTo;
-    if (again > revisitBudget_) return false;
-    if (decision.goBackTo < blockFirst_ && !source_->Rewind(decision.goBackTo)) return false;
-    revisitBudget_ -= again;
+    if (!ReadAgainFrom(decision.goBackTo)) return false;
     if (WriterOpen()) {
         const std::int64_t pendingAt = blockFirst_ * bytesPerSector_ + pendingStart_;
         pendingBytes_ =
@@ -353,6 +350,18 @@ bool ScanRun::GoBack(const CarveDecision& decision) {
         EndFile(FileEnd{}, TextWriteFailedAtEnd);
     }
     carver_->Drop();
+    return true;
+}
+
+// Goes on from an earlier sector: from the buffer when it lies in this
+// read, else the source reads again from it. The sectors examined again are
+// budgeted (the drive's length over the whole scan): false beyond it.
+bool ScanRun::ReadAgainFrom(std::int64_t sector) {
+    const std::int64_t again = scanSector_ - sector;
+    if (again > revisitBudget_) return false;
+    if (sector < blockFirst_ && !source_->Rewind(sector)) return false;
+    revisitBudget_ -= again;
+    scanSector_ = sector;
     return true;
 }
 

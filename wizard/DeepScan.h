@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/wintypes.h"
+#include "support/AlignedBytes.h"
 #include "wizard/DeepScanHost.h"
 
 struct ISupportedFileTypes;
@@ -88,7 +89,7 @@ public:
     const DeepScanOutcome& LastOutcome() const { return outcome_; }
 
 private:
-    std::vector<BYTE> buffer_;
+    support::AlignedBytes buffer_;
     DeepScanOutcome outcome_;
 };
 

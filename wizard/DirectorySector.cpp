@@ -93,16 +93,45 @@ bool RestIsZero(std::span<const std::uint8_t> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
+// The live long name being followed: the sequence number the next entry
+// must carry (0: none open; ShortEntryDue: the entry it names) and its
+// checksum.
+constexpr unsigned ShortEntryDue = 0x100;
+struct LongNameChain {
+    unsigned expected = 0;
+    std::uint8_t checksum = 0;
+};
+
+// Takes the next long-name entry of a sector (first: its first entry);
+// false when it breaks the name being followed.
+bool FollowLongName(const engine::LongNameEntry& lfn, bool first, LongNameChain& name) {
+    if (!IsPlausibleLongNameEntry(lfn)) return false;
+    if (lfn.Sequence == engine::DeletedMark) {
+        // A deleted name's order is lost: nothing to hold it to, but it
+        // cannot interrupt a live one.
+        return name.expected == 0;
+    }
+    if ((lfn.Sequence & LastLongNameEntry) || (name.expected == 0 && first)) {
+        // A name's last part comes first; or a name that began in the
+        // sector before.
+        if (name.expected != 0) return false;
+        name.expected = (lfn.Sequence & 0x1F) - 1u;
+        name.checksum = lfn.Checksum;
+        if (name.expected == 0) name.expected = ShortEntryDue;
+        return true;
+    }
+    if (name.expected != (lfn.Sequence & 0x1Fu) || lfn.Checksum != name.checksum) return false;
+    name.expected = name.expected == 1 ? ShortEntryDue : name.expected - 1;
+    return true;
+}
+
 } // namespace
 
 DirectorySectorTest TestDirectorySector(std::span<const std::uint8_t> sector, const DirectorySectorBounds& bounds) {
     DirectorySectorTest result;
     const std::size_t count = sector.size() / EntryBytes;
     if (count == 0 || sector.size() % EntryBytes != 0 || !FirstEntryMayBeOne(sector)) return result;
-    // The live long name being followed: the sequence number the next
-    // entry must carry (0: none open) and its checksum.
-    unsigned expected = 0;
-    std::uint8_t checksum = 0;
+    LongNameChain name;
     bool startsWithDots = false;
     std::size_t named = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -112,31 +141,12 @@ DirectorySectorTest TestDirectorySector(std::span<const std::uint8_t> sector, co
         if (raw[0] == 0) {
             // The end marker: nothing follows it in the folder.
             if (!RestIsZero(sector.subspan(i * EntryBytes))) return {};
-            if (expected != 0 || named == 0) return {};
+            if (name.expected != 0 || named == 0) return {};
             result.endsFolder = true;
             break;
         }
         if (raw[11] == engine::AttrLongName) {
-            const engine::LongNameEntry lfn = engine::ParseLongNameEntry(raw);
-            if (!IsPlausibleLongNameEntry(lfn)) return {};
-            if (lfn.Sequence == engine::DeletedMark) {
-                // A deleted name's order is lost: nothing to hold it to, but
-                // it cannot interrupt a live one.
-                if (expected != 0) return {};
-            } else if (lfn.Sequence & LastLongNameEntry) {
-                if (expected != 0) return {};
-                expected = (lfn.Sequence & 0x1F) - 1u;
-                checksum = lfn.Checksum;
-                if (expected == 0) expected = 0x100;  // the short entry is due next
-            } else if (expected == 0 && i == 0) {
-                // A name that began in the sector before.
-                expected = lfn.Sequence - 1u;
-                checksum = lfn.Checksum;
-                if (expected == 0) expected = 0x100;
-            } else {
-                if (expected != (lfn.Sequence & 0x1Fu) || lfn.Checksum != checksum) return {};
-                expected = expected == 1 ? 0x100 : expected - 1;
-            }
+            if (!FollowLongName(engine::ParseLongNameEntry(raw), i == 0, name)) return {};
             ++named;
             continue;
         }
@@ -153,11 +163,12 @@ DirectorySectorTest TestDirectorySector(std::span<const std::uint8_t> sector, co
         }
         if (i == 1 && startsWithDots) return {};  // "." without ".."
         if (!IsPlausibleShortEntry(entry, bounds)) return {};
-        if (expected != 0) {
+        if (name.expected != 0) {
             // A live long name must end right here, in the entry it names.
-            if (expected != 0x100 || entry.IsDeleted() || engine::LongNameChecksum(entry.NameBytes) != checksum)
+            if (name.expected != ShortEntryDue || entry.IsDeleted() ||
+                engine::LongNameChecksum(entry.NameBytes) != name.checksum)
                 return {};
-            expected = 0;
+            name.expected = 0;
         }
         ++named;
     }

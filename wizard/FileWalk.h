@@ -33,6 +33,9 @@ public:
     // found there belongs to this file, if the structure holds. Asked after
     // the sector at that offset was fed.
     bool Holds(std::int64_t offset) const { return walker_ && walker_->Holds(offset); }
+    // Whether a start at this offset is a part the structure names as its
+    // own (FormatWalker::Embeds).
+    bool Embeds(std::int64_t offset) const { return walker_ && walker_->Embeds(offset); }
     // Where end patterns start to count: past a JPEG's marker segments,
     // whose embedded pictures have end patterns of their own; -1 while that
     // is not known yet.

@@ -266,6 +266,15 @@ FolderTree FolderTreeBuilder::Build() {
     units_.insert(units_.end(), std::make_move_iterator(orphans.begin()), std::make_move_iterator(orphans.end()));
     NameFolders();
 
+    std::vector<FoundEntry> files = FoundFiles();
+    std::vector<FoundFolder> folders;
+    for (auto& [cluster, folder] : folders_) folders.push_back(std::move(folder));
+    return FolderTree(layout_, settings_.bytesPerSector, std::move(folders), std::move(files));
+}
+
+// The files of every folder's entries, with their paths (made safe) and
+// their paths as the card has them.
+std::vector<FoundEntry> FolderTreeBuilder::FoundFiles() const {
     std::vector<FoundEntry> files;
     for (const Unit& unit : units_) {
         std::string folderPath, cardFolder;
@@ -295,9 +304,7 @@ FolderTree FolderTreeBuilder::Build() {
             files.push_back(std::move(found));
         }
     }
-    std::vector<FoundFolder> folders;
-    for (auto& [cluster, folder] : folders_) folders.push_back(std::move(folder));
-    return FolderTree(layout_, settings_.bytesPerSector, std::move(folders), std::move(files));
+    return files;
 }
 
 } // namespace wizard

@@ -74,6 +74,7 @@ private:
     void AssignOrphan(Unit& unit) const;
     void AssignToOpenFolder(Unit& orphan, std::map<std::int64_t, Unit*>& openTails);
     void NameFolders();
+    std::vector<FoundEntry> FoundFiles() const;
     // safe: each name made safe; otherwise as the card has it.
     std::string FolderPath(std::int64_t cluster, bool safe) const;
     bool FolderNameLost(std::int64_t cluster) const;

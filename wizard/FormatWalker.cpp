@@ -1,5 +1,6 @@
 #include "wizard/FormatWalker.h"
 
+#include "wizard/AmrWalker.h"
 #include "wizard/AsfWalker.h"
 #include "wizard/BmpWalker.h"
 #include "wizard/EbmlWalker.h"
@@ -36,7 +37,8 @@ std::unique_ptr<FormatWalker> WalkerFor(const std::uint8_t* first, std::size_t c
         Try<PngWalker>(first, count, walker) || Try<GifWalker>(first, count, walker) ||
         Try<BmpWalker>(first, count, walker) || Try<MpegPsWalker>(first, count, walker) ||
         Try<AsfWalker>(first, count, walker) || Try<OggWalker>(first, count, walker) ||
-        Try<EbmlWalker>(first, count, walker) || Try<Mp3Walker>(first, count, walker);
+        Try<EbmlWalker>(first, count, walker) || Try<AmrWalker>(first, count, walker) ||
+        Try<Mp3Walker>(first, count, walker);
     return walker;
 }
 

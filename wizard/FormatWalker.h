@@ -49,6 +49,15 @@ public:
     // unit that begins on a sector boundary is known only once that sector
     // has been fed, so ask after feeding it.
     virtual bool Holds(std::int64_t offset) const = 0;
+    // Whether a file start at this offset is a part the structure names as
+    // its own (a preview or thumbnail picture it points to, or keeps in a
+    // segment of its header), rather than bytes it only covers by a length
+    // (the payload of a chunk or box, which stale or hostile lengths can
+    // make cover other files). False by default.
+    virtual bool Embeds(std::int64_t offset) const {
+        (void)offset;
+        return false;
+    }
     // Where end patterns may start to count when the structure is not used
     // to end the file (JPEG: past the header's marker segments, whose
     // embedded pictures have their own end patterns); 0 by default. -1

@@ -21,6 +21,8 @@ public:
     WalkState State() const override { return state_; }
     std::int64_t End() const override { return end_; }
     bool Holds(std::int64_t offset) const override;
+    // Coded data cannot hold a start: what a JPEG holds is in its segments.
+    bool Embeds(std::int64_t offset) const override { return Holds(offset); }
     // Past the header's segments, or 0 when the header does not chain up.
     std::int64_t EndPatternsFrom() const override { return headerEnd_; }
     const char* Format() const override { return "JPEG"; }

@@ -20,6 +20,7 @@ public:
     // Only the parts the directories name, once all were read: anything else
     // inside the file's span may be another file written over it.
     bool Holds(std::int64_t offset) const override { return State() == WalkState::Ended && layout_.Holds(offset); }
+    bool Embeds(std::int64_t offset) const override { return Holds(offset); }
     const char* Format() const override { return "TIFF"; }
 
 private:

@@ -72,6 +72,35 @@ TEST_F(EngineTest, NewOutputFilesAreNamedOnlyWholeAndNeverReplaceAFile) {
 
 // A small sysfs: disk sdb (8:16) with partition sdb1 (8:17), disk sdc
 // (8:32), dm-0 (254:0) mapped over sdb1, loop0 (7:0) backed by an image.
+// Large pieces are hashed on another thread while they are written: the
+// digest must still be that of the bytes in their order.
+TEST_F(EngineTest, TheDigestOfAFileIsThatOfItsBytesInOrderWhateverThePieces) {
+    std::vector<BYTE> bytes(3 * 1024 * 1024 + 77);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>((i * 2654435761u) >> 13);
+    const std::size_t pieces[] = {10, 1 << 20, 100, 300000, 1 << 20, 5, bytes.size()};
+    engine::NewOutputFile file;
+    std::string why;
+    ASSERT_TRUE(file.Open(root_.string(), &why)) << why;
+    for (std::size_t at = 0, i = 0; at < bytes.size(); ++i) {
+        const std::size_t count = std::min(pieces[i], bytes.size() - at);
+        ASSERT_TRUE(file.Write(bytes.data(), bytes.size(), static_cast<std::int32_t>(at),
+                               static_cast<std::int32_t>(count)));
+        at += count;
+    }
+    ASSERT_TRUE(file.Close());
+    ASSERT_EQ(file.Commit("pieces.bin", {}, &why), "pieces.bin") << why;
+    const std::string digest = file.Digest();
+    EXPECT_EQ(digest.size(), 64u);
+    EXPECT_EQ(digest, engine::Sha256OfFile((root_ / "pieces.bin").string()));
+
+    // A large piece that is not inside its buffer is refused: no digest.
+    engine::NewOutputFile failed;
+    ASSERT_TRUE(failed.Open(root_.string(), &why)) << why;
+    EXPECT_FALSE(failed.Write(bytes.data(), 1000, 0, 1 << 20));
+    ASSERT_TRUE(failed.Close());
+    EXPECT_EQ(failed.Digest(), "");
+}
+
 TEST_F(EngineTest, ADestinationOnTheCardBeingReadIsRecognised) {
     const fs::path sys = root_ / "sys";
     const fs::path block = sys / "devices" / "block";

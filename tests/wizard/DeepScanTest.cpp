@@ -386,6 +386,42 @@ TEST_F(DeepScanTest, AClaimNeverHidesAPhoto) {
     }
 }
 
+// A stale sound's header whose data chunk claims the next 300,000 bytes,
+// where photos were stored since: the sound is carved as its header says,
+// and each photo, whose own structure checks out, is carved too (read
+// again from where it starts).
+TEST_F(DeepScanTest, APhotoInsideAStaleClaimIsCarvedToo) {
+    if (!HaveShippedDatabase()) GTEST_SKIP() << "settings.zq4 is not built";
+    const std::uint32_t dataBytes = 300000;
+    const std::uint32_t riffBytes = 36 + dataBytes;
+    auto le32 = [](std::uint32_t v) { return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); };
+    std::vector<std::uint8_t> header = Bytes({'R', 'I', 'F', 'F'});
+    for (auto b : le32(riffBytes)) header.push_back(b);
+    for (auto b : Bytes({'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80,
+                         0x3E, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'}))
+        header.push_back(b);
+    for (auto b : le32(dataBytes)) header.push_back(b);
+    const auto photo = MakeJpeg(320, 240, 60);
+    const auto other = MakeJpeg(200, 150, 61);
+    Card card(1200, 0x5A);
+    card.Put(10, header);
+    card.Put(12, photo);
+    card.Put(300, other);
+    card.Put(700, photo); // after the claim
+    Attach(card);
+
+    for (const std::int32_t sectorsAtOnce : {4000, 16}) {
+        fs::remove_all(Folder());
+        host.sectorsAtOnce = sectorsAtOnce;
+        Run(Shipped());
+        std::vector<std::vector<std::uint8_t>> carved;
+        for (const auto& name : CarvedNames()) carved.push_back(Carved(name));
+        EXPECT_EQ(std::count(carved.begin(), carved.end(), photo), 2) << sectorsAtOnce;
+        EXPECT_EQ(std::count(carved.begin(), carved.end(), other), 1) << sectorsAtOnce;
+        EXPECT_EQ(std::count(carved.begin(), carved.end(), card.Range(10, 8 + riffBytes)), 1) << sectorsAtOnce;
+    }
+}
+
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
 // A card written by other tools (mkfs.fat and mtools) and then quick

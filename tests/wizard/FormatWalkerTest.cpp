@@ -33,6 +33,7 @@ TEST(FormatWalker, TheWalkerIsChosenByTheFilesOwnFirstBytes) {
     EXPECT_STREQ(FormatOf(Start({0x89, 'P', 'N', 'G', 13, 10, 26, 10})), "PNG");
     EXPECT_STREQ(FormatOf(Start({'G', 'I', 'F', '8', '7', 'a'})), "GIF");
     EXPECT_STREQ(FormatOf(Start({'B', 'M'})), "BMP");
+    EXPECT_STREQ(FormatOf(Start({'#', '!', 'A', 'M', 'R', '\n'})), "AMR");
     EXPECT_STREQ(FormatOf(Start({0, 0, 1, 0xBA, 0x44})), "MPEG");
     EXPECT_STREQ(FormatOf(Start({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C})), "ASF");
     EXPECT_STREQ(FormatOf(Start({'O', 'g', 'g', 'S', 0, 2})), "Ogg");
@@ -234,6 +235,35 @@ TEST(FormatWalker, AnMp3EndsAfterItsLastFrameOrTag) {
     other[2] = 0x94; // 48 kHz
     EXPECT_EQ(EndOf(Joined(mp3, other)), 138 + 5 * 417);
     EXPECT_EQ(Walk(mp3, 512, 900)->State(), WalkState::Unstructured); // a frame past the drive's end
+}
+
+// AMR frames as encoders write them: the quality bit set, the type's length.
+Bytes AmrFrames(std::uint8_t header, std::size_t length, int count) {
+    Bytes frames;
+    for (int i = 0; i < count; ++i) {
+        frames.push_back(header);
+        Fill(frames, length - 1, static_cast<std::uint8_t>(0x11 * i + 1));
+    }
+    return frames;
+}
+
+TEST(FormatWalker, AnAmrRecordingEndsAfterItsLastFrame) {
+    Bytes narrow;
+    Put(narrow, "#!AMR\n");
+    narrow = Joined(Joined(narrow, AmrFrames(0x3C, 32, 50)), AmrFrames(0x7C, 1, 3)); // 12.2 kbit/s, then no data
+    const auto narrowEnd = static_cast<std::int64_t>(narrow.size());
+    EXPECT_EQ(EndOf(Joined(narrow, Bytes(700, 0)), 1), narrowEnd); // zeros are no frames
+    EXPECT_EQ(EndOf(Joined(narrow, Bytes(700, 0))), narrowEnd);
+    EXPECT_EQ(EndOf(narrow), narrowEnd); // up to the drive's end
+    Bytes wide;
+    Put(wide, "#!AMR-WB\n");
+    wide = Joined(wide, AmrFrames(0x44, 61, 20)); // 23.85 kbit/s
+    EXPECT_EQ(EndOf(Joined(wide, Bytes(300, 0xFF)), 7), static_cast<std::int64_t>(wide.size()));
+    // No frame at all, and a last frame cut by the drive's end, are no recording.
+    Bytes bare;
+    Put(bare, "#!AMR\n");
+    EXPECT_EQ(Walk(Joined(bare, Bytes(600, 0)))->State(), WalkState::Unstructured);
+    EXPECT_EQ(Walk(narrow, 512, narrowEnd - 20)->State(), WalkState::Unstructured);
 }
 
 TEST(FormatWalker, ATiffIsNotTrustedPastTheDrivesEnd) {

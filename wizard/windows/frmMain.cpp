@@ -131,7 +131,8 @@ QLabel* frmMain::NewValue(const char* name) {
     return label;
 }
 
-void frmMain::BuildControls() {
+// The heading and the line under it.
+void frmMain::BuildHeading() {
     Label2 = NewCaption("Label2", 3, "Recover Lost Files");
     QFont heading = Label2->font();
     heading.setPointSizeF(heading.pointSizeF() * 1.4);
@@ -140,7 +141,10 @@ void frmMain::BuildControls() {
     MoveWindowByDragging(Label2);
     lblInfo = NewCaption("lblInfo", 2, "Choose the drive of the memory card and press Start.");
     lblInfo->setWordWrap(true);
+}
 
+// The drive and the settings of a run.
+void frmMain::BuildDriveControls() {
     XPFrame201 = NewControl<QGroupBox>(this, "XPFrame201");
     SetCaption(XPFrame201, QStringLiteral("Drive to recover from"));
     lblSearchStatus = KeepPlace(NewValue("lblSearchStatus"));
@@ -191,7 +195,9 @@ void frmMain::BuildControls() {
     // While a run goes on, the drive row names the drive being scanned.
     lblScanDrive = NewValue("lblScanDrive");
     lblScanDrive->hide();
+}
 
+void frmMain::LayOutDriveFrame() {
     auto* frame = new QGridLayout(XPFrame201);
     frame->addWidget(lblSelect, 1, 0);
     frame->addWidget(DriveBox, 1, 1, 1, 2);
@@ -214,7 +220,10 @@ void frmMain::BuildControls() {
     frame->addWidget(butBrowse, 6, 3);
     frame->setColumnStretch(1, 1);
     frame->setColumnStretch(3, 1);
+}
 
+// The counters and the progress of a run, on a page of their own.
+QWidget* frmMain::BuildStatistics() {
     lblStatistics = KeepPlace(NewCaption("lblStatistics", 5, "Statistics"));
     QFont bold = lblStatistics->font();
     bold.setBold(true);
@@ -263,6 +272,12 @@ void frmMain::BuildControls() {
     MakeLink(Label5, kResultsLink, {});
     connect(Label5, &QLabel::linkActivated, this, [this] { Label5_Click(); });
 
+    return LayOutStatistics();
+}
+
+// The statistics page's grid: the counters, the file, the bar, and what the
+// run came to.
+QWidget* frmMain::LayOutStatistics() {
     auto* statisticsPage = new QWidget(this);
     auto* statistics = new QGridLayout(statisticsPage);
     statistics->setContentsMargins(0, 0, 0, 0);
@@ -286,7 +301,10 @@ void frmMain::BuildControls() {
     statistics->addWidget(lstProblems, 9, 0, 1, 4);
     statistics->setColumnStretch(1, 1);
     statistics->setColumnStretch(3, 1);
+    return statisticsPage;
+}
 
+QHBoxLayout* frmMain::BuildButtons() {
     xpbutRescan = NewControl<QPushButton>(this, "xpbutRescan");
     SetCaption(xpbutRescan, QStringLiteral("Rescan"));
     xpbutBack = NewControl<QPushButton>(this, "xpbutBack");
@@ -301,7 +319,11 @@ void frmMain::BuildControls() {
     buttons->addWidget(xpbutBack);
     buttons->addWidget(xpbutStart);
     buttons->addWidget(xpbutStop);
+    return buttons;
+}
 
+// The window's parts in their places, and the handlers of its controls.
+void frmMain::LayOut(QWidget* statisticsPage, QHBoxLayout* buttons) {
     // Before a run the drive search's result (it points to the list below
     // it), during and after it the statistics, in the same place.
     searchOrStatistics_ = new QStackedWidget(this);
@@ -353,6 +375,15 @@ void frmMain::BuildControls() {
         const QString item = ListBoxDrives->item(row)->text();
         if (!item.isEmpty()) SelectDrive(item.at(0).toLatin1());
     });
+}
+
+void frmMain::BuildControls() {
+    BuildHeading();
+    BuildDriveControls();
+    LayOutDriveFrame();
+    QWidget* statisticsPage = BuildStatistics();
+    QHBoxLayout* buttons = BuildButtons();
+    LayOut(statisticsPage, buttons);
 }
 
 // Captions from the language file; a section that could not be read leaves

@@ -17,6 +17,7 @@
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -40,6 +41,13 @@ protected:
 
 private:
     void BuildControls();
+    void BuildHeading();
+    void BuildDriveControls();
+    void LayOutDriveFrame();
+    QWidget* BuildStatistics();
+    QWidget* LayOutStatistics();
+    QHBoxLayout* BuildButtons();
+    void LayOut(QWidget* statisticsPage, QHBoxLayout* buttons);
     void ApplyTexts();
     void Form_Load();
 

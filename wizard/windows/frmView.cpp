@@ -80,35 +80,8 @@ void frmView::BuildControls() {
     lblInfo = NewControl<QLabel>(this, "lblInfo");
     lblInfo->setWordWrap(true);
 
-    XPFrame201 = NewControl<QGroupBox>(this, "XPFrame201");
-    xpTurbo = NewControl<QRadioButton>(XPFrame201, "xpTurbo");
-    xpDeep = NewControl<QRadioButton>(XPFrame201, "xpDeep");
-    lblSort = NewControl<QLabel>(XPFrame201, "lblSort");
-    cboSort = NewControl<QComboBox>(XPFrame201, "cboSort");
-    for (int n = 0; n < 3; ++n) cboSort->addItem(QString());
-    lblSort->setBuddy(cboSort);
-    auto* options = new QHBoxLayout(XPFrame201);
-    options->addWidget(xpTurbo);
-    options->addSpacing(24);
-    options->addWidget(xpDeep);
-    options->addStretch();
-    options->addWidget(lblSort);
-    options->addWidget(cboSort);
-
-    lblStatus = NewControl<QLabel>(this, "lblStatus");
-    lblStatus->setWordWrap(true);
-    lblStatus->setMinimumHeight(2 * lblStatus->fontMetrics().lineSpacing());
-    QSizePolicy keepRoom = lblStatus->sizePolicy();
-    keepRoom.setRetainSizeWhenHidden(true); // the panel does not jump when it comes and goes
-    lblStatus->setSizePolicy(keepRoom);
-    lblStatus->hide();
-
-    ImgThumb = NewControl<ThumbnailPanel>(this, "ImgThumb");
-    ImgThumb->SetFallbackPicture(FileNameText(StockPicturePath(AppFolder, Picture::Unknown)));
-    const int frame = 2 * ImgThumb->frameWidth();
-    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    ImgThumb->setFixedSize(kThumbnailColumns * ImgThumb->gridSize().width() + scrollBar + frame + 4,
-                           kThumbnailRows * ImgThumb->gridSize().height() + frame + 4);
+    BuildChoices();
+    BuildThumbnails();
 
     // Holds the destination root; not shown.
     EditDestPath = NewControl<QLineEdit>(this, "EditDestPath");
@@ -149,6 +122,42 @@ void frmView::BuildControls() {
     connect(butClose, &QPushButton::clicked, this, [this] { butClose_Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(Label18, &QLabel::linkActivated, this, [this] { Label18_Click(); });
+}
+
+// The choice of folder and of order.
+void frmView::BuildChoices() {
+    XPFrame201 = NewControl<QGroupBox>(this, "XPFrame201");
+    xpTurbo = NewControl<QRadioButton>(XPFrame201, "xpTurbo");
+    xpDeep = NewControl<QRadioButton>(XPFrame201, "xpDeep");
+    lblSort = NewControl<QLabel>(XPFrame201, "lblSort");
+    cboSort = NewControl<QComboBox>(XPFrame201, "cboSort");
+    for (int n = 0; n < 3; ++n) cboSort->addItem(QString());
+    lblSort->setBuddy(cboSort);
+    auto* options = new QHBoxLayout(XPFrame201);
+    options->addWidget(xpTurbo);
+    options->addSpacing(24);
+    options->addWidget(xpDeep);
+    options->addStretch();
+    options->addWidget(lblSort);
+    options->addWidget(cboSort);
+}
+
+// The status line over the thumbnails, and the thumbnails.
+void frmView::BuildThumbnails() {
+    lblStatus = NewControl<QLabel>(this, "lblStatus");
+    lblStatus->setWordWrap(true);
+    lblStatus->setMinimumHeight(2 * lblStatus->fontMetrics().lineSpacing());
+    QSizePolicy keepRoom = lblStatus->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true); // the panel does not jump when it comes and goes
+    lblStatus->setSizePolicy(keepRoom);
+    lblStatus->hide();
+
+    ImgThumb = NewControl<ThumbnailPanel>(this, "ImgThumb");
+    ImgThumb->SetFallbackPicture(FileNameText(StockPicturePath(AppFolder, Picture::Unknown)));
+    const int frame = 2 * ImgThumb->frameWidth();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    ImgThumb->setFixedSize(kThumbnailColumns * ImgThumb->gridSize().width() + scrollBar + frame + 4,
+                           kThumbnailRows * ImgThumb->gridSize().height() + frame + 4);
 }
 
 void frmView::LoadTexts() {

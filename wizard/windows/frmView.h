@@ -49,6 +49,8 @@ protected:
 
 private:
     void BuildControls();
+    void BuildChoices();
+    void BuildThumbnails();
     void LoadTexts();
     void Form_Load();
     void ChooseFolder(ResultFolder folder);
