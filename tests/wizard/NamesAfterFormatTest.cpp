@@ -185,8 +185,9 @@ TEST_F(NamesAfterFormatTest, AnExFatCardFormattedAgainGivesItsNamesBack) {
 }
 
 // A film deleted, and a photo written over clusters in the middle of it: the
-// film's structure holds the photo's start, so the pass carves no file
-// there; the photo's entry has it copied for its size.
+// film's structure holds the photo's start, and the photo's own structure is
+// damaged, so the pass carves no file there; the photo's entry has it copied
+// for its size.
 TEST_F(NamesAfterFormatTest, APhotoWhoseStartAnOlderFilmHoldsIsCopiedFromItsEntry) {
     if (Shell("command -v ffmpeg") != 0) GTEST_SKIP() << "ffmpeg missing";
     const fs::path film = dir_ / "film.mp4";
@@ -202,7 +203,10 @@ TEST_F(NamesAfterFormatTest, APhotoWhoseStartAnOlderFilmHoldsIsCopiedFromItsEntr
     const std::size_t clusters = (files_[0].bytes.size() + card.BytesPerCluster() - 1) / card.BytesPerCluster();
     ASSERT_GT(old.clusters.size(), clusters + 20);
     inside.clusters.assign(old.clusters.begin() + 10, old.clusters.begin() + 10 + std::ptrdiff_t(clusters));
-    card.AddFile(dcim, "IMG_0005.JPG", files_[0].bytes, inside);
+    Bytes damaged = files_[0].bytes;
+    ASSERT_GT(damaged.size(), 40u);
+    damaged[4] = 0x00, damaged[5] = 0x21; // the first segment's length points into the next one
+    card.AddFile(dcim, "IMG_0005.JPG", damaged, inside);
     const fs::path image = dir_ / "reused.img";
     card.WriteFile(image.string());
     const fs::path deep = DeepScan(image, "dest");
@@ -210,7 +214,7 @@ TEST_F(NamesAfterFormatTest, APhotoWhoseStartAnOlderFilmHoldsIsCopiedFromItsEntr
     for (const auto& entry : fs::recursive_directory_iterator(deep))
         if (entry.path().filename() == "IMG_0005.JPG") photo = entry.path();
     ASSERT_FALSE(photo.empty());
-    EXPECT_EQ(ReadAll(photo), files_[0].bytes);
+    EXPECT_EQ(ReadAll(photo), damaged);
     const Bytes report = ReadAll(deep.parent_path() / "report.xml");
     EXPECT_NE(std::string(report.begin(), report.end()).find("end=\"entry size\""), std::string::npos);
 }
