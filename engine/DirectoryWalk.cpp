@@ -357,7 +357,9 @@ void FATEngine::AddDirectory(DirRecord record) {
     const std::string key = record.Name + '\x01' + std::to_string(record.FirstCluster) + '\x01' +
                             std::to_string(record.FirstSector);
     if (!directoryKeys_.insert(key).second) return;
-    RaiseInfo("FAT Directory : " + PrintableName(TrimBlanks(record.Name)) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
+    // An exFAT card's folders are not a FAT's: the line says which it is.
+    const char* kind = fatType_ == FatTypeExFAT ? "exFAT Directory : " : "FAT Directory : ";
+    RaiseInfo(kind + PrintableName(TrimBlanks(record.Name)) + " @ " + MessageNumber(record.FirstCluster) + " Cluster (Sector " +
               MessageNumber(ClusterToSector(record.FirstCluster)) + ")");
     directories_.push_back(std::move(record));
 }

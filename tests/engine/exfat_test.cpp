@@ -1,6 +1,7 @@
 // exFAT cards: the boot region and its backup, entry sets live and deleted,
 // the clusters of a file (one run, a FAT chain, or the free clusters after a
 // deleted file's first one), and whole turbo scans of builder cards.
+#include <algorithm>
 #include "EngineTestSupport.h"
 
 #include <random>
@@ -151,6 +152,11 @@ TEST_F(ExFatScanTest, LiveAndDeletedFilesComeBackInTheirFolders) {
     }
     EXPECT_EQ(scan.files.size(), expected.size());  // not REUSED.JPG
     EXPECT_EQ(scan.filesFound, 6);
+    // The walk's lines name the file system the card has.
+    const auto folderLine = std::find_if(scan.infos.begin(), scan.infos.end(),
+                                         [](const std::string& line) { return line.find("Directory : DCIM") != std::string::npos; });
+    ASSERT_NE(folderLine, scan.infos.end());
+    EXPECT_EQ(folderLine->rfind("exFAT Directory : DCIM", 0), 0u) << *folderLine;
 
     // The write time to the 10 ms, in UTC: 12:30:03.55 at UTC+2.
     struct stat info{};
