@@ -38,7 +38,8 @@ void AmrWalker::Start() {
 
 int AmrWalker::FrameBytes(std::uint8_t header) const {
     if ((header & FixedBits) != 0 || (header & QualityBit) == 0) return 0;
-    return (wideBand_ ? WideFrameBytes : NarrowFrameBytes)[(header >> 3) & 0x0F];
+    const std::size_t type = (header >> 3) & 0x0F;
+    return wideBand_ ? WideFrameBytes[type] : NarrowFrameBytes[type];
 }
 
 void AmrWalker::Parse(std::int64_t at, const std::uint8_t* bytes, std::size_t count) {
