@@ -53,6 +53,7 @@ std::string CarvedFileWriter::NextFreeName(std::int64_t& nextNumber) {
 }
 
 void CarvedFileWriter::Open() {
+    Settle();
     writeFailed_ = false;
     held_.clear();
     std::string why;
@@ -67,6 +68,7 @@ void CarvedFileWriter::Open() {
 
 bool CarvedFileWriter::Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
     constexpr auto Hold = static_cast<std::size_t>(MaxTrimBytes);
+    if (!Settle()) return false;
     if (count <= 0 || start < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size) {
         return Flush(held_.size()) && output_.Write(data, size, start, count);
     }
@@ -80,6 +82,40 @@ bool CarvedFileWriter::Write(BYTE* data, std::size_t size, std::int32_t start, s
     }
     held_.insert(held_.end(), data + start, data + start + bytes);
     return held_.size() <= Hold || Flush(held_.size() - Hold);
+}
+
+// All but the last MaxTrimBytes of what is held and the new bytes go to the
+// worker in one piece; the rest is held, as Write holds it.
+void CarvedFileWriter::WriteLater(const BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
+    constexpr auto Hold = static_cast<std::size_t>(MaxTrimBytes);
+    if (!behind_.Wait()) laterFailed_ = true;
+    if (count <= 0 || start < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size ||
+        !output_.IsOpen()) {
+        if (!Write(const_cast<BYTE*>(data), size, start, count)) laterFailed_ = true;
+        return;
+    }
+    const BYTE* from = data + start;
+    const auto bytes = static_cast<std::size_t>(count);
+    if (held_.size() + bytes <= Hold) {
+        held_.insert(held_.end(), from, from + bytes);
+        return;
+    }
+    const std::size_t out = held_.size() + bytes - Hold;
+    const std::size_t fromHeld = std::min(out, held_.size());
+    std::vector<BYTE> piece = behind_.TakeBuffer();
+    piece.reserve(out);
+    piece.insert(piece.end(), held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(fromHeld));
+    piece.insert(piece.end(), from, from + (out - fromHeld));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(fromHeld));
+    held_.insert(held_.end(), from + (out - fromHeld), from + bytes);
+    behind_.Hand(output_, std::move(piece));
+}
+
+bool CarvedFileWriter::Settle() {
+    const bool written = behind_.Wait() && !laterFailed_;
+    laterFailed_ = false;
+    if (!written) writeFailed_ = true;
+    return written;
 }
 
 // Writes the first count bytes held back.
@@ -100,6 +136,7 @@ void CarvedFileWriter::Trim(std::int64_t bytes) {
 // destination may only show at the close.
 CarvedFileWriter::Closed CarvedFileWriter::Close(std::int64_t& nextNumber) {
     Closed result;
+    Settle();
     result.writeFailed = writeFailed_;
     if (output_.IsOpen()) Flush(held_.size());
     held_.clear();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/NewOutputFile.h"
+#include "engine/WriteBehind.h"
 #include "platform/wintypes.h"
 
 namespace wizard {
@@ -39,6 +40,14 @@ public:
     // all reach the writer; the file is then marked as failed. The file's
     // last bytes (MaxTrimBytes) are held back until Close, for Trim.
     bool Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    // Appends as Write does, but the bytes reach the writer on a thread of
+    // its own while the caller goes on: they are copied, so data may change
+    // at once. Whether they all reached it, Settle says.
+    void WriteLater(const BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    // Waits for the bytes given to WriteLater: false when some did not reach
+    // the writer (the file is then marked as failed, and that is said once).
+    // Every other call waits for them too.
+    bool Settle();
     // Drops the file's last bytes given to Write (at most those held back).
     void Trim(std::int64_t bytes);
 
@@ -75,9 +84,12 @@ private:
     engine::NewOutputFile output_;
     bool writeFailed_ = false;
     std::vector<BYTE> held_; // the file's last bytes, not yet written
+    bool laterFailed_ = false; // a piece for WriteLater could not be handed over
     // File names in the folder: the free-name search tests them without
     // asking the file system, however many there are.
     std::unordered_set<std::string> namesInUse_;
+    // Last: it stops, after its piece, before output_ goes.
+    engine::WriteBehind behind_;
 };
 
 } // namespace wizard

@@ -82,6 +82,7 @@ private:
     std::string RunTimeErrorText(const support::RuntimeError& error);
 
     bool WritePending(int failureText);
+    bool SettleWrites();
     void CloseFile(CarvedFileEnd how);
     void ShowProgress();
     void CountSectorForEvents();
@@ -401,9 +402,14 @@ void ScanRun::EndFile(const FileEnd& end, int failureText) {
     host_.ShowCurrentFile(writer_->Name());
 }
 
+// The block's bytes of a file that goes on are written while the next block
+// is read and examined. A failure shows at the latest when the block after
+// ends, and ends the scan there.
 void ScanRun::EndOfBlock() {
     if (WriterOpen() && pendingBytes_ >= 1) {
-        WritePending(TextWriteFailedAtEnd);
+        if (SettleWrites()) {
+            writer_->WriteLater(buffer_.data(), buffer_.size(), pendingStart_, static_cast<std::int32_t>(pendingBytes_));
+        }
         pendingBytes_ = 0;
         ShowProgress();
         LetEventsRun();
@@ -433,6 +439,7 @@ void ScanRun::LoseSectors(const SectorRun& run) {
 
 void ScanRun::Finish() {
     if (WriterOpen()) {
+        SettleWrites();
         // Stopped or ended by a failed write before the drive's end: the file
         // may go on beyond.
         const bool early = scanSector_ < endSector_;
@@ -514,6 +521,7 @@ std::string ScanRun::RunTimeErrorText(const support::RuntimeError& error) {
 }
 
 bool ScanRun::WritePending(int failureText) {
+    if (!SettleWrites()) return false;
     const auto count = static_cast<std::int32_t>(pendingBytes_);
     if (writer_->Write(buffer_.data(), buffer_.size(), pendingStart_, count)) return true;
     abort_ = true;
@@ -522,11 +530,24 @@ bool ScanRun::WritePending(int failureText) {
     return false;
 }
 
+// Waits for the bytes written behind the scan. Their failure is said as that
+// of the step that handed them over, the end of a block.
+bool ScanRun::SettleWrites() {
+    if (writer_->Settle()) return true;
+    if (!abort_) {
+        host_.ShowMessage(host_.WizardText(TextWriteFailedAtEnd) + " " + writer_->Path(), platform::vbOKOnly,
+                          host_.WizardText(TextTitle));
+    }
+    abort_ = true;
+    return false;
+}
+
 // Closes the file being carved, names it and reports it. A file cut short
 // keeps what it has under its name, and the record says it is incomplete. A
 // file not written whole ends the scan (the destination is full, failing or
 // gone: the next file would fare no better); it is said once.
 void ScanRun::CloseFile(CarvedFileEnd how) {
+    SettleWrites();
     const CarvedFileWriter::Closed closed = writer_->Close(Wizard().NextFileNumber);
     if (!closed.named) {
         abort_ = true;
