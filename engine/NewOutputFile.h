@@ -13,13 +13,19 @@
 #include <string>
 
 #include "engine/Sha256.h"
+#include "platform/com.h"
 #include "platform/wintypes.h"
+
+struct ILargeFile;
 
 namespace engine {
 
 class NewOutputFile {
 public:
-    NewOutputFile() = default;
+    NewOutputFile();
+    // Writes through writer instead of the shared one (NewLargeFile), so
+    // that it may be written on another thread while the shared one is used.
+    explicit NewOutputFile(platform::ComPtr<ILargeFile> writer);
     // A file still open is closed; one that was not given its name is removed.
     ~NewOutputFile();
     NewOutputFile(const NewOutputFile&) = delete;
@@ -56,6 +62,11 @@ private:
     std::int64_t written_ = 0;
     bool writeFailed_ = false;
     std::unique_ptr<Sha256> hash_;
+    platform::ComPtr<ILargeFile> writer_; // null: the shared one
+
+    bool OpenWriter(const std::string& path);
+    std::int32_t WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    bool CloseWriter();
 };
 
 // Renames from to to unless to exists (in any form, a dangling link too):

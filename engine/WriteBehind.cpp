@@ -1,13 +1,18 @@
 #include "engine/WriteBehind.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace engine {
 
-WriteBehind::WriteBehind() : thread_([this] { Work(); }) {}
+namespace {
+// A few pieces in flight; more would only hold memory.
+constexpr std::size_t MaxSpares = 4;
+} // namespace
+
+WriteBehind::WriteBehind(std::size_t maxQueued) : maxQueued_(std::max<std::size_t>(1, maxQueued)), thread_([this] { Work(); }) {}
 
 WriteBehind::~WriteBehind() {
-    Wait();
     {
         std::lock_guard lock(mutex_);
         ending_ = true;
@@ -16,47 +21,55 @@ WriteBehind::~WriteBehind() {
     thread_.join();
 }
 
+std::uint64_t WriteBehind::Post(std::function<void()> task) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < maxQueued_; });
+    queue_.push_back(std::move(task));
+    const std::uint64_t ticket = ++posted_;
+    lock.unlock();
+    changed_.notify_all();
+    return ticket;
+}
+
+bool WriteBehind::Done(std::uint64_t ticket) {
+    std::lock_guard lock(mutex_);
+    return finished_ >= ticket;
+}
+
+void WriteBehind::Wait(std::uint64_t ticket) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this, ticket] { return finished_ >= ticket; });
+}
+
 std::vector<BYTE> WriteBehind::TakeBuffer() {
     std::lock_guard lock(mutex_);
-    std::vector<BYTE> buffer = std::move(spare_);
-    spare_ = {};
+    if (spares_.empty()) return {};
+    std::vector<BYTE> buffer = std::move(spares_.back());
+    spares_.pop_back();
     buffer.clear();
     return buffer;
 }
 
-void WriteBehind::Hand(NewOutputFile& output, std::vector<BYTE> bytes) {
-    const bool before = Wait();
-    std::unique_lock lock(mutex_);
-    // A failure of the piece before is not lost by starting this one.
-    written_ = before;
-    output_ = &output;
-    bytes_ = std::move(bytes);
-    lock.unlock();
-    changed_.notify_all();
+void WriteBehind::GiveBack(std::vector<BYTE> buffer) {
+    std::lock_guard lock(mutex_);
+    if (spares_.size() < MaxSpares) spares_.push_back(std::move(buffer));
 }
 
-bool WriteBehind::Wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return output_ == nullptr; });
-    const bool written = written_;
-    written_ = true;
-    return written;
-}
-
+// Every task posted runs, also when the thread is asked to end: a file
+// handed over is always closed.
 void WriteBehind::Work() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return output_ != nullptr || ending_; });
-        if (output_ == nullptr) return;
-        NewOutputFile* output = output_;
-        std::vector<BYTE> bytes = std::move(bytes_);
+        changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        if (queue_.empty()) return;
+        std::function<void()> task = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all(); // room in the queue
         lock.unlock();
-        const bool written =
-            bytes.empty() || output->Write(bytes.data(), bytes.size(), 0, static_cast<std::int32_t>(bytes.size()));
+        task();
+        task = nullptr;
         lock.lock();
-        written_ = written_ && written;
-        spare_ = std::move(bytes);
-        output_ = nullptr;
+        ++finished_;
         changed_.notify_all();
     }
 }

@@ -1,49 +1,57 @@
-// A thread of its own that writes one piece of a saved file at a time while
-// the caller goes on with other work (reading and examining what comes
-// next). The piece's bytes are the worker's until the next Hand or Wait, and
-// so is the output file: the caller touches neither in between. The worker
-// touches nothing else.
+// A thread of its own that does the writing of saved files behind the
+// caller: the caller posts tasks (write this piece, close that file), goes
+// on with reading and examining what comes next, and looks at their
+// outcome once it needs it. Tasks run one at a time in the order posted.
+// What a task works on is the task's until it is done: the caller touches
+// it only after Wait or Done says so. The tasks touch nothing else.
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "engine/NewOutputFile.h"
 #include "platform/wintypes.h"
 
 namespace engine {
 
 class WriteBehind {
 public:
-    WriteBehind();
-    // Waits for the piece being written, then ends the thread.
+    // maxQueued: how many tasks may wait to run before Post waits (each
+    // holds its piece's bytes: this bounds the memory).
+    explicit WriteBehind(std::size_t maxQueued = 2);
+    // Runs what was posted, then ends the thread.
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
-    // A buffer to fill for the next Hand: the one the last piece finished
-    // with, so that its memory is used again (empty, its capacity kept).
+    // Queues task after those posted before (waiting first while the queue
+    // is full) and returns its ticket.
+    std::uint64_t Post(std::function<void()> task);
+    // True once the task of that ticket (and every one before it) has run.
+    bool Done(std::uint64_t ticket);
+    void Wait(std::uint64_t ticket);
+
+    // Buffers for the pieces, used again from piece to piece: TakeBuffer
+    // gives an empty one (with the capacity of an earlier piece when there
+    // is one), GiveBack returns it from a task.
     std::vector<BYTE> TakeBuffer();
-    // Starts writing bytes to output (after Wait for the piece before).
-    // Until the next Wait, output must not be used by anyone else.
-    void Hand(NewOutputFile& output, std::vector<BYTE> bytes);
-    // Returns once the piece handed last is written: false when its bytes
-    // did not all reach the output file; true when no piece was handed
-    // since the last Wait.
-    bool Wait();
+    void GiveBack(std::vector<BYTE> buffer);
 
 private:
     void Work();
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    NewOutputFile* output_ = nullptr; // the piece being written; null when none
-    std::vector<BYTE> bytes_;
-    std::vector<BYTE> spare_;
-    bool written_ = true;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::vector<BYTE>> spares_;
+    std::size_t maxQueued_;
+    std::uint64_t posted_ = 0;
+    std::uint64_t finished_ = 0;
     bool ending_ = false;
     std::thread thread_;
 };
