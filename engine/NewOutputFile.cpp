@@ -60,7 +60,8 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
 
 NewOutputFile::NewOutputFile() = default;
 
-NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer) : writer_(std::move(writer)) {}
+NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher)
+    : writer_(std::move(writer)), hasher_(&hasher) {}
 
 NewOutputFile::~NewOutputFile() {
     if (open_) CloseWriter();
@@ -74,6 +75,8 @@ bool NewOutputFile::OpenWriter(const std::string& path) {
 std::int32_t NewOutputFile::WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
     return writer_ ? WriteOutputChunk(*writer_.Get(), data, size, start, count) : WriteOutputChunk(data, size, start, count);
 }
+
+HashWorker& NewOutputFile::Hasher() { return hasher_ ? *hasher_ : HashWorker::Shared(); }
 
 bool NewOutputFile::CloseWriter() { return (writer_ ? CloseOutputFile(*writer_.Get()) : CloseOutputFile()) != support::False; }
 
@@ -117,9 +120,9 @@ bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std:
         start >= 0 && count >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(count) <= size;
     const bool alongside = inBuffer && count >= HashAlongsideFrom;
     const std::uint64_t ticket =
-        alongside ? HashWorker::Shared().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
+        alongside ? Hasher().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
     const std::int32_t written = WriteChunk(data, size, start, count);
-    if (alongside) HashWorker::Shared().Wait(ticket);
+    if (alongside) Hasher().Wait(ticket);
     if (written > 0) written_ += written;
     if (written != count) {
         writeFailed_ = true;

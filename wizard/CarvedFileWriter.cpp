@@ -23,7 +23,7 @@ constexpr std::size_t MaxPiecesQueued = 2;
 // A file handed to the writer's thread. The fields below the line are the
 // thread's while its tasks run, and read by the caller once they are done.
 struct CarvedFileWriter::InWork {
-    explicit InWork(platform::ComPtr<ILargeFile> writer) : output(std::move(writer)) {}
+    InWork(platform::ComPtr<ILargeFile> writer, engine::HashWorker& hasher) : output(std::move(writer), hasher) {}
     engine::NewOutputFile output;
     platform::ComPtr<ILargeFile> writer; // output's, given back once it is closed
     std::string name;
@@ -86,7 +86,7 @@ void CarvedFileWriter::Open() {
     } else {
         writer = engine::NewLargeFile();
     }
-    auto file = std::make_unique<InWork>(writer);
+    auto file = std::make_unique<InWork>(writer, hasher_);
     file->writer = writer;
     file->name = name_;
     file->path = path_;

@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/HashWorker.h"
 #include "engine/NewOutputFile.h"
 #include "engine/WriteBehind.h"
 #include "platform/wintypes.h"
@@ -103,7 +104,11 @@ private:
     // File names in the folder: the free-name search tests them without
     // asking the file system, however many there are.
     std::unordered_set<std::string> namesInUse_;
-    // Last: it finishes its tasks before the files they work on go.
+    // The writer's thread hashes on a hash thread of its own: it touches
+    // nothing the rest of the program shares.
+    engine::HashWorker hasher_;
+    // Last: it finishes its tasks before the files they work on, and the
+    // hash thread, go.
     engine::WriteBehind behind_;
 };
 
