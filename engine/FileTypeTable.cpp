@@ -174,7 +174,8 @@ std::int32_t WriteOutputChunk(BYTE* data, std::size_t size, std::int32_t start, 
     return WriteOutputChunk(*writer.Get(), data, size, start, count);
 }
 
-std::int32_t WriteOutputChunk(ILargeFile& writer, BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
+std::int32_t WriteOutputChunk(ILargeFile& writer, BYTE* data, std::size_t size, std::int32_t start,
+                              std::int32_t count) {
     if (start < 0 || count < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size) return -1;
     if (count == 0) return 0;
     platform::BorrowedByteArray array(data, static_cast<ULONG>(size));

@@ -73,12 +73,15 @@ bool NewOutputFile::OpenWriter(const std::string& path) {
 }
 
 std::int32_t NewOutputFile::WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
-    return writer_ ? WriteOutputChunk(*writer_.Get(), data, size, start, count) : WriteOutputChunk(data, size, start, count);
+    return writer_ ? WriteOutputChunk(*writer_.Get(), data, size, start, count)
+                   : WriteOutputChunk(data, size, start, count);
 }
 
 HashWorker& NewOutputFile::Hasher() { return hasher_ ? *hasher_ : HashWorker::Shared(); }
 
-bool NewOutputFile::CloseWriter() { return (writer_ ? CloseOutputFile(*writer_.Get()) : CloseOutputFile()) != support::False; }
+bool NewOutputFile::CloseWriter() {
+    return (writer_ ? CloseOutputFile(*writer_.Get()) : CloseOutputFile()) != support::False;
+}
 
 bool NewOutputFile::Open(const std::string& folder, std::string* why) {
     Discard();

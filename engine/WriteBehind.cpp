@@ -10,7 +10,8 @@ namespace {
 constexpr std::size_t MaxSpares = 4;
 } // namespace
 
-WriteBehind::WriteBehind(std::size_t maxQueued) : maxQueued_(std::max<std::size_t>(1, maxQueued)), thread_([this] { Work(); }) {}
+WriteBehind::WriteBehind(std::size_t maxQueued)
+    : maxQueued_(std::max<std::size_t>(1, maxQueued)), thread_([this] { Work(); }) {}
 
 WriteBehind::~WriteBehind() {
     {

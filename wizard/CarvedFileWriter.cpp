@@ -55,7 +55,9 @@ bool CarvedFileWriter::ChooseName(std::int64_t& nextNumber, std::int64_t found, 
     std::int64_t& next = nextNumber;
     next = next > found ? next + 1 : found;
     bool exists = NameInUse(next, extension, name_, path_);
-    while (exists && next < std::numeric_limits<std::int64_t>::max()) exists = NameInUse(++next, extension, name_, path_);
+    while (exists && next < std::numeric_limits<std::int64_t>::max()) {
+        exists = NameInUse(++next, extension, name_, path_);
+    }
     namesInUse_.insert(path_.substr(path_.rfind('/') + 1));
     return !exists;
 }

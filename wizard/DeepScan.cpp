@@ -532,7 +532,8 @@ std::string ScanRun::RunTimeErrorText(const support::RuntimeError& error) {
 }
 
 void ScanRun::WritePending(int failureText) {
-    writer_->Write(buffer_.data(), buffer_.size(), pendingStart_, static_cast<std::int32_t>(pendingBytes_), failureText);
+    writer_->Write(buffer_.data(), buffer_.size(), pendingStart_, static_cast<std::int32_t>(pendingBytes_),
+                   failureText);
 }
 
 // Waits for the bytes of the open file written behind the scan; a failure
