@@ -343,6 +343,7 @@ private:
     DriveNumber driveNumber_ = 0;
     DriveGeometry geometry_{};
     std::int16_t sectorsAtOnce_ = 64;
+    support::AlignedBytes runBuffer_; // what CopyClusters reads a run into
     support::Truth stopRequested_ = support::False;
     support::Truth paused_ = support::False;
     support::Truth keepFolderStructure_ = support::False;

@@ -349,7 +349,9 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
     std::size_t r = 0;
     int failures = 0;
     std::int64_t unreadable = 0;
-    support::AlignedBytes buffer;
+    // Kept from file to file: a new buffer would be zeroed, and its pages
+    // faulted in, for every file.
+    support::AlignedBytes& buffer = runBuffer_;
     platform::DoEvents();
     while (remaining >= 1) {
         WaitWhilePaused();

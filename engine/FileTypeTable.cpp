@@ -150,12 +150,20 @@ void UseFileTypeTableForTests(const std::vector<std::pair<std::string, bool>>& t
     state.count = static_cast<std::int32_t>(types.size());
 }
 
+platform::ComPtr<ILargeFile> NewLargeFile() {
+    return CreateLibraryObject<ILargeFile>(CLSID_LargeFile, IID_ILargeFile, "Typhex.LargeFile");
+}
+
 support::Truth OpenOutputFile(const std::string& path) {
     auto& writer = SharedLargeFile();
-    if (!writer) writer = CreateLibraryObject<ILargeFile>(CLSID_LargeFile, IID_ILargeFile, "Typhex.LargeFile");
+    if (!writer) writer = NewLargeFile();
+    return OpenOutputFile(*writer.Get(), path);
+}
+
+support::Truth OpenOutputFile(ILargeFile& writer, const std::string& path) {
     BSTR name = platform::BstrFromUtf8(path);
     VARIANT_BOOL opened = VARIANT_FALSE;
-    const HRESULT hr = writer->OpenFile(name, VARIANT_TRUE, &opened);
+    const HRESULT hr = writer.OpenFile(name, VARIANT_TRUE, &opened);
     SysFreeString(name);
     return support::ToTruth(SUCCEEDED(hr) && opened != VARIANT_FALSE);
 }
@@ -163,12 +171,17 @@ support::Truth OpenOutputFile(const std::string& path) {
 std::int32_t WriteOutputChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
     auto& writer = SharedLargeFile();
     if (!writer) return -1;
+    return WriteOutputChunk(*writer.Get(), data, size, start, count);
+}
+
+std::int32_t WriteOutputChunk(ILargeFile& writer, BYTE* data, std::size_t size, std::int32_t start,
+                              std::int32_t count) {
     if (start < 0 || count < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size) return -1;
     if (count == 0) return 0;
     platform::BorrowedByteArray array(data, static_cast<ULONG>(size));
     VARIANT buffer = array.ByRefVariant();
     LONG written = -1;
-    const HRESULT hr = writer->WriteData(buffer, start, count, &written);
+    const HRESULT hr = writer.WriteData(buffer, start, count, &written);
     if (FAILED(hr)) return -1;
     return written;
 }
@@ -180,8 +193,12 @@ std::int32_t WriteOutputChunk(std::vector<BYTE>& buffer, std::int32_t start, std
 support::Truth CloseOutputFile() {
     auto& writer = SharedLargeFile();
     if (!writer) return support::True;
+    return CloseOutputFile(*writer.Get());
+}
+
+support::Truth CloseOutputFile(ILargeFile& writer) {
     VARIANT_BOOL closed = VARIANT_FALSE;
-    const HRESULT hr = writer->CloseFile(&closed);
+    const HRESULT hr = writer.CloseFile(&closed);
     return support::ToTruth(SUCCEEDED(hr) && closed != VARIANT_FALSE);
 }
 

@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com.h"
 #include "platform/wintypes.h"
 #include "support/Truth.h"
 
 struct ISupportedFileTypes;
+struct ILargeFile;
 
 namespace engine {
 
@@ -52,6 +54,12 @@ std::int32_t WriteOutputChunk(BYTE* data, std::size_t size, std::int32_t start, 
 // Flushes and closes; true when there is no writer, false when the pending
 // bytes could not be written.
 support::Truth CloseOutputFile();
+// The same on a writer of the caller's own (NewLargeFile), which another
+// thread may use while the shared one is busy.
+platform::ComPtr<ILargeFile> NewLargeFile();
+support::Truth OpenOutputFile(ILargeFile& writer, const std::string& path);
+std::int32_t WriteOutputChunk(ILargeFile& writer, BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+support::Truth CloseOutputFile(ILargeFile& writer);
 
 // The output file of one save: closed by Close, whose result says whether
 // its bytes reached the disk, or else when it goes out of scope (an error

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Typhex.h"
 #include "engine/FileTypeTable.h"
 #include "engine/HashWorker.h"
 #include "support/Truth.h"
@@ -57,9 +58,29 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str());
 }
 
+NewOutputFile::NewOutputFile() = default;
+
+NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher)
+    : writer_(std::move(writer)), hasher_(&hasher) {}
+
 NewOutputFile::~NewOutputFile() {
-    if (open_) CloseOutputFile();
+    if (open_) CloseWriter();
     Discard();
+}
+
+bool NewOutputFile::OpenWriter(const std::string& path) {
+    return (writer_ ? OpenOutputFile(*writer_.Get(), path) : OpenOutputFile(path)) != support::False;
+}
+
+std::int32_t NewOutputFile::WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count) {
+    return writer_ ? WriteOutputChunk(*writer_.Get(), data, size, start, count)
+                   : WriteOutputChunk(data, size, start, count);
+}
+
+HashWorker& NewOutputFile::Hasher() { return hasher_ ? *hasher_ : HashWorker::Shared(); }
+
+bool NewOutputFile::CloseWriter() {
+    return (writer_ ? CloseOutputFile(*writer_.Get()) : CloseOutputFile()) != support::False;
 }
 
 bool NewOutputFile::Open(const std::string& folder, std::string* why) {
@@ -83,7 +104,7 @@ bool NewOutputFile::Open(const std::string& folder, std::string* why) {
     // other file can take its place, and the folder's name, whatever bytes
     // it has, never passes through the writer's text.
     const std::string viaDescriptor = "/proc/self/fd/" + std::to_string(fd);
-    open_ = OpenOutputFile(Exists(viaDescriptor) ? viaDescriptor : tempPath_) != support::False;
+    open_ = OpenWriter(Exists(viaDescriptor) ? viaDescriptor : tempPath_);
     const int openError = errno;
     ::close(fd);
     if (!open_) {
@@ -102,9 +123,9 @@ bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std:
         start >= 0 && count >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(count) <= size;
     const bool alongside = inBuffer && count >= HashAlongsideFrom;
     const std::uint64_t ticket =
-        alongside ? HashWorker::Shared().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
-    const std::int32_t written = WriteOutputChunk(data, size, start, count);
-    if (alongside) HashWorker::Shared().Wait(ticket);
+        alongside ? Hasher().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
+    const std::int32_t written = WriteChunk(data, size, start, count);
+    if (alongside) Hasher().Wait(ticket);
     if (written > 0) written_ += written;
     if (written != count) {
         writeFailed_ = true;
@@ -124,7 +145,7 @@ std::string NewOutputFile::Digest() {
 bool NewOutputFile::Close() {
     if (!open_) return true;
     open_ = false;
-    if (CloseOutputFile() != support::False) return true;
+    if (CloseWriter()) return true;
     writeFailed_ = true;
     return false;
 }
@@ -148,7 +169,7 @@ std::string NewOutputFile::Commit(const std::string& name, const std::function<s
 
 void NewOutputFile::Discard() {
     if (open_) {
-        CloseOutputFile();
+        CloseWriter();
         open_ = false;
     }
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());

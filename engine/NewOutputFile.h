@@ -13,13 +13,24 @@
 #include <string>
 
 #include "engine/Sha256.h"
+#include "platform/com.h"
 #include "platform/wintypes.h"
+
+struct ILargeFile;
+
+namespace engine {
+class HashWorker;
+}
 
 namespace engine {
 
 class NewOutputFile {
 public:
-    NewOutputFile() = default;
+    NewOutputFile();
+    // Writes through writer instead of the shared one (NewLargeFile), and
+    // hashes large pieces on hasher instead of the shared one, so that it
+    // may be written on another thread while the shared ones are used.
+    NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher);
     // A file still open is closed; one that was not given its name is removed.
     ~NewOutputFile();
     NewOutputFile(const NewOutputFile&) = delete;
@@ -56,6 +67,13 @@ private:
     std::int64_t written_ = 0;
     bool writeFailed_ = false;
     std::unique_ptr<Sha256> hash_;
+    platform::ComPtr<ILargeFile> writer_; // null: the shared one
+    HashWorker* hasher_ = nullptr;        // null: the shared one
+
+    bool OpenWriter(const std::string& path);
+    std::int32_t WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    bool CloseWriter();
+    HashWorker& Hasher();
 };
 
 // Renames from to to unless to exists (in any form, a dangling link too):

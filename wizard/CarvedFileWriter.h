@@ -1,18 +1,25 @@
 // The files the deep scan carves: their names (a running number, at least
 // five digits, and the type's extension, after the prefix), opening,
-// writing and closing them, one at a time. Each is made new under a hidden
-// temporary name, hashed as it is written, and given its name only when it
-// is closed, without replacing a file that took the name meanwhile (it then
-// takes the next free number). It reports what happened; it shows nothing
-// and asks nothing.
+// writing and closing them. Each is made new under a hidden temporary name,
+// hashed as it is written, and given its name only when it is closed,
+// without replacing a file that took the name meanwhile (it then takes the
+// next free number). The bytes are written and the files closed on a
+// thread of their own, behind the caller; the caller takes each closed
+// file's outcome in order. It reports what happened; it shows nothing and
+// asks nothing.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "engine/HashWorker.h"
 #include "engine/NewOutputFile.h"
+#include "engine/WriteBehind.h"
 #include "platform/wintypes.h"
 
 namespace wizard {
@@ -22,6 +29,8 @@ public:
     // folder: where the files go (it is created if need be, and the names
     // already in it are taken); prefix: put before every number.
     CarvedFileWriter(std::string folder, std::string prefix);
+    // Files still being written are finished and closed; those not taken
+    // with TakeClosed are removed.
     ~CarvedFileWriter();
     CarvedFileWriter(const CarvedFileWriter&) = delete;
     CarvedFileWriter& operator=(const CarvedFileWriter&) = delete;
@@ -35,49 +44,72 @@ public:
     // error for a path that is not found or a file that may not be created:
     // nothing more could be carved.
     void Open();
-    // Appends count bytes of data from index start. False when they did not
-    // all reach the writer; the file is then marked as failed. The file's
-    // last bytes (MaxTrimBytes) are held back until Close, for Trim.
-    bool Write(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
+    // Appends count bytes of data from index start. They are copied, and
+    // reach the file behind the caller; tag is said back (by Settle or in
+    // Closed) when they do not. The file's last bytes (MaxTrimBytes) are
+    // held back until Close, for Trim.
+    void Write(const BYTE* data, std::size_t size, std::int32_t start, std::int32_t count, int tag);
     // Drops the file's last bytes given to Write (at most those held back).
     void Trim(std::int64_t bytes);
+    // Waits for the bytes of the open file given so far: the tag of those
+    // that did not all reach the writer (said once), 0 when they did.
+    int Settle();
+    // Hands the open file over to be finished, closed and hashed behind the
+    // caller; TakeClosed gives the outcome.
+    void Close();
 
     struct Closed {
         bool whole = false;       // every byte given reached the disk
-        bool writeFailed = false; // a Write had already failed (and was reported)
-        bool named = false;       // the file is in the folder under Path()
+        bool writeFailed = false; // a failure was already said by Settle
+        int failedTag = 0;        // the tag of the bytes that did not reach the disk, if any
+        bool named = false;       // the file is in the folder under path
         std::int64_t bytes = 0;   // bytes on the disk
         std::string why;          // why it could not be named
         std::string sha256;       // of the bytes written; "" when a write failed
+        std::string path;         // where it is (or, not named, would have been)
+        std::string name;         // its name without the folder and prefix
     };
-    // Closes the file and names it: the chosen name, or when that was taken
-    // meanwhile the next free number after nextNumber (which keeps it). A
-    // file cut short is named too, with what it has. Says what reached the
-    // disk; a file that cannot be named is removed.
-    Closed Close(std::int64_t& nextNumber);
+    // The oldest file handed to Close, named: the chosen name, or when that
+    // was taken meanwhile the next free number after nextNumber (which
+    // keeps it). A file cut short is named too, with what it has; one that
+    // cannot be named is removed. Waits for it when wait is set, else
+    // nothing while it is still being written (or when none is left).
+    std::optional<Closed> TakeClosed(std::int64_t& nextNumber, bool wait);
+    // Files handed to Close and not yet taken.
+    std::size_t Closing() const { return closing_.size(); }
 
-    bool IsOpen() const { return output_.IsOpen(); }
+    bool IsOpen() const { return open_ != nullptr; }
+    // The name chosen last (and its path): the open file's while one is.
     const std::string& Name() const { return name_; }
     const std::string& Path() const { return path_; }
 
 private:
-    bool NameInUse(std::int64_t number, const std::string& extension);
+    struct InWork;
+    enum class Piece { Middle, Last, Missing }; // Last: the file is closed after it
 
-    std::string NextFreeName(std::int64_t& nextNumber);
+    bool NameInUse(std::int64_t number, const std::string& extension, std::string& name, std::string& path);
+    std::string NextFreeName(std::int64_t& nextNumber, InWork& file);
+    void Hand(InWork& file, std::vector<BYTE> piece, int tag, Piece kind);
 
     std::string folder_;
     std::string stem_;
     std::string extension_;
     std::string name_;
     std::string path_;
-    bool Flush(std::size_t count);
 
-    engine::NewOutputFile output_;
-    bool writeFailed_ = false;
-    std::vector<BYTE> held_; // the file's last bytes, not yet written
+    std::vector<BYTE> held_; // the open file's last bytes, not yet handed over
+    std::unique_ptr<InWork> open_;
+    std::deque<std::unique_ptr<InWork>> closing_;
+    std::vector<platform::ComPtr<ILargeFile>> writers_; // free writers, used again
     // File names in the folder: the free-name search tests them without
     // asking the file system, however many there are.
     std::unordered_set<std::string> namesInUse_;
+    // The writer's thread hashes on a hash thread of its own: it touches
+    // nothing the rest of the program shares.
+    engine::HashWorker hasher_;
+    // Last: it finishes its tasks before the files they work on, and the
+    // hash thread, go.
+    engine::WriteBehind behind_;
 };
 
 } // namespace wizard

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -81,8 +82,11 @@ private:
     void ShowRunTimeError(const support::RuntimeError& error);
     std::string RunTimeErrorText(const support::RuntimeError& error);
 
-    bool WritePending(int failureText);
+    void WritePending(int failureText);
+    bool SettleWrites();
     void CloseFile(CarvedFileEnd how);
+    void ReportClosed(std::size_t keepAtMost);
+    void Report(const CarvedFileWriter::Closed& closed, CarvedFileEnd how);
     void ShowProgress();
     void CountSectorForEvents();
     void LetEventsRun();
@@ -133,6 +137,15 @@ private:
 
     // Every file carved and named so far, in the order they were closed.
     std::vector<CarvedFile> carved_;
+    // What the scan knew of each file handed to the writer to be closed and
+    // not yet reported, oldest first.
+    struct Closing {
+        CarvedFileEnd how;
+        CarvedEndRule rule;
+        std::int64_t carveStart;
+        std::string type;
+    };
+    std::deque<Closing> closing_;
 
     // Counters.
     DeepScanEnd end_ = DeepScanEnd::Completed;
@@ -377,6 +390,7 @@ void ScanRun::StartFile() {
         carver_->Drop(); // the user kept the existing file: counted, not written
         return;
     }
+    ReportClosed(1);
     writer_->Open();
     pendingStart_ = bytePosition_;
     pendingBytes_ = 0;
@@ -398,16 +412,19 @@ void ScanRun::EndFile(const FileEnd& end, int failureText) {
         LetEventsRun();
     }
     CloseFile(CarvedFileEnd::Complete);
-    host_.ShowCurrentFile(writer_->Name());
 }
 
+// The block's bytes of a file that goes on are written while the next block
+// is read and examined. A failure shows at the latest when the block after
+// ends, and ends the scan there.
 void ScanRun::EndOfBlock() {
     if (WriterOpen() && pendingBytes_ >= 1) {
-        WritePending(TextWriteFailedAtEnd);
+        if (SettleWrites()) WritePending(TextWriteFailedAtEnd);
         pendingBytes_ = 0;
         ShowProgress();
         LetEventsRun();
     }
+    ReportClosed(closing_.size());
 }
 
 // Sectors that could not be read: the file being carved ends with the last
@@ -420,7 +437,6 @@ void ScanRun::LoseSectors(const SectorRun& run) {
     if (WriterOpen()) {
         EndOfBlock();
         CloseFile(CarvedFileEnd::CutAtUnreadableSector);
-        host_.ShowCurrentFile(writer_->Name());
     }
     scanSector_ = run.first + run.count;
     // A start the cut file's structure claimed is carved from a second read.
@@ -433,6 +449,7 @@ void ScanRun::LoseSectors(const SectorRun& run) {
 
 void ScanRun::Finish() {
     if (WriterOpen()) {
+        SettleWrites();
         // Stopped or ended by a failed write before the drive's end: the file
         // may go on beyond.
         const bool early = scanSector_ < endSector_;
@@ -442,8 +459,8 @@ void ScanRun::Finish() {
             endRule_ = CarvedEndRule::DriveEnd;
             CloseFile(early && abort_ ? CarvedFileEnd::CutByError : CarvedFileEnd::Complete);
         }
-        host_.ShowCurrentFile(writer_->Name());
     }
+    if (writer_) ReportClosed(0);
 }
 
 // The steps that work on what the pass carved, while the drive is still
@@ -495,6 +512,7 @@ void ScanRun::ShowRunTimeError(const support::RuntimeError& error) {
     // What was carved of the open file is kept: its buffered bytes would be
     // lost if it stayed open.
     if (WriterOpen()) CloseFile(CarvedFileEnd::CutByError);
+    if (writer_) ReportClosed(0);
     engine::CloseDrive(drive_);
 }
 
@@ -513,37 +531,69 @@ std::string ScanRun::RunTimeErrorText(const support::RuntimeError& error) {
     }
 }
 
-bool ScanRun::WritePending(int failureText) {
-    const auto count = static_cast<std::int32_t>(pendingBytes_);
-    if (writer_->Write(buffer_.data(), buffer_.size(), pendingStart_, count)) return true;
+void ScanRun::WritePending(int failureText) {
+    writer_->Write(buffer_.data(), buffer_.size(), pendingStart_, static_cast<std::int32_t>(pendingBytes_),
+                   failureText);
+}
+
+// Waits for the bytes of the open file written behind the scan; a failure
+// is said with the text of the step that handed them over.
+bool ScanRun::SettleWrites() {
+    const int failureText = writer_->Settle();
+    if (failureText == 0) return true;
+    if (!abort_) {
+        host_.ShowMessage(host_.WizardText(failureText) + " " + writer_->Path(), platform::vbOKOnly,
+                          host_.WizardText(TextTitle));
+    }
     abort_ = true;
-    host_.ShowMessage(host_.WizardText(failureText) + " " + writer_->Path(), platform::vbOKOnly,
-                      host_.WizardText(TextTitle));
     return false;
 }
 
-// Closes the file being carved, names it and reports it. A file cut short
-// keeps what it has under its name, and the record says it is incomplete. A
-// file not written whole ends the scan (the destination is full, failing or
-// gone: the next file would fare no better); it is said once.
+// Hands the file being carved over to be closed behind the scan; it is
+// reported once it is.
 void ScanRun::CloseFile(CarvedFileEnd how) {
-    const CarvedFileWriter::Closed closed = writer_->Close(Wizard().NextFileNumber);
+    writer_->Close();
+    closing_.push_back(Closing{how, endRule_, carveStart_, carveType_});
+    ReportClosed(closing_.size());
+}
+
+// Reports the files closed behind the scan, in the order they were handed
+// over, waiting for the oldest until at most keepAtMost are left.
+void ScanRun::ReportClosed(std::size_t keepAtMost) {
+    while (!closing_.empty()) {
+        const std::optional<CarvedFileWriter::Closed> closed =
+            writer_->TakeClosed(Wizard().NextFileNumber, closing_.size() > keepAtMost);
+        if (!closed) return;
+        Report(*closed, closing_.front().how);
+        closing_.pop_front();
+    }
+}
+
+// A file cut short keeps what it has under its name, and the record says it
+// is incomplete. A file not written whole ends the scan (the destination is
+// full, failing or gone: the next file would fare no better); it is said
+// once.
+void ScanRun::Report(const CarvedFileWriter::Closed& closed, CarvedFileEnd how) {
+    const Closing& file = closing_.front();
+    const int failureText = closed.failedTag != 0 ? closed.failedTag : TextWriteFailedAtEnd;
+    const bool say = !closed.writeFailed && !abort_;
     if (!closed.named) {
         abort_ = true;
         ++filesNotWritten_;
-        if (!closed.writeFailed) {
-            host_.ShowMessage(host_.WizardText(TextWriteFailedAtEnd) + " " + writer_->Path() + ": " + closed.why,
-                              platform::vbOKOnly, host_.WizardText(TextTitle));
+        if (say) {
+            host_.ShowMessage(host_.WizardText(failureText) + " " + closed.path + ": " + closed.why, platform::vbOKOnly,
+                              host_.WizardText(TextTitle));
         }
         // Nothing is left under a name, so the record has nothing to list.
-        host_.FileCarved(writer_->Path(), 0, CarvedFileEnd::NotWrittenWhole);
+        host_.FileCarved(closed.path, 0, CarvedFileEnd::NotWrittenWhole);
+        host_.ShowCurrentFile(closed.name);
         return;
     }
     if (!closed.whole) {
         abort_ = true;
         ++filesNotWritten_;
-        if (!closed.writeFailed) {
-            host_.ShowMessage(host_.WizardText(TextWriteFailedAtEnd) + " " + writer_->Path(), platform::vbOKOnly,
+        if (say) {
+            host_.ShowMessage(host_.WizardText(failureText) + " " + closed.path, platform::vbOKOnly,
                               host_.WizardText(TextTitle));
         }
         how = CarvedFileEnd::NotWrittenWhole;
@@ -552,12 +602,13 @@ void ScanRun::CloseFile(CarvedFileEnd how) {
         if (how == CarvedFileEnd::CutAtUnreadableSector) ++filesCut_;
     }
     totalBytesWritten_ += closed.bytes;
-    host_.FileCarved(writer_->Path(), closed.bytes, how);
-    host_.FileCarvedDigest(writer_->Path(), closed.sha256);
-    host_.FileCarvedEndRule(writer_->Path(), how == CarvedFileEnd::Complete ? endRule_ : CarvedEndRule::CutShort);
-    host_.FileCarvedFrom(writer_->Path(), carveStart_, carveType_);
-    const CarvedEndRule rule = how == CarvedFileEnd::Complete ? endRule_ : CarvedEndRule::CutShort;
-    carved_.push_back(CarvedFile{writer_->Path(), carveStart_, closed.bytes, carveType_, how, rule, closed.sha256});
+    const CarvedEndRule rule = how == CarvedFileEnd::Complete ? file.rule : CarvedEndRule::CutShort;
+    host_.FileCarved(closed.path, closed.bytes, how);
+    host_.FileCarvedDigest(closed.path, closed.sha256);
+    host_.FileCarvedEndRule(closed.path, rule);
+    host_.FileCarvedFrom(closed.path, file.carveStart, file.type);
+    host_.ShowCurrentFile(closed.name);
+    carved_.push_back(CarvedFile{closed.path, file.carveStart, closed.bytes, file.type, how, rule, closed.sha256});
 }
 
 void ScanRun::ShowProgress() {

@@ -20,11 +20,13 @@
 #include "TypeBuilder.h"
 #include "engine/FileTypeTable.h"
 #include "engine/RawDevice.h"
+#include "engine/Sha256.h"
 #include "platform/com.h"
 #include "platform/drives.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
 #include "support/ProgramFolder.h"
+#include "wizard/CarvedFileWriter.h"
 #include "wizard/DeepScan.h"
 #include "wizard/WizardState.h"
 
@@ -913,6 +915,47 @@ TEST_F(DeepScanTest, AFileThatCannotBeCreatedIsARunTimeError) {
     EXPECT_EQ(ui.boxes[0].style, platform::vbOKOnly);
     EXPECT_TRUE(host.backEnabled);
     EXPECT_EQ(scan.LastOutcome().end, wizard::DeepScanEnd::RunTimeError);
+}
+
+// Files are written and closed behind the scan: the next one is open while
+// the last is finished, each keeps its own bytes and name, a name another
+// run took meanwhile moves only the file that wanted it, and the bytes
+// trimmed last never reach the disk.
+TEST_F(DeepScanTest, FilesClosedBehindTheScanKeepTheirOwnBytesAndNames) {
+    const std::string folder = root_.string() + "/out/";
+    std::vector<BYTE> a(300000, 'a'), b(200000, 'b');
+    std::int64_t next = 0;
+    wizard::CarvedFileWriter writer(folder, "");
+    ASSERT_TRUE(writer.ChooseName(next, 1, "JPG"));
+    writer.Open();
+    writer.Write(a.data(), a.size(), 0, 150000, 1);
+    writer.Write(a.data(), a.size(), 150000, 150000, 1);
+    writer.Trim(1000);
+    writer.Close();
+    ASSERT_TRUE(writer.ChooseName(next, 2, "JPG"));
+    writer.Open();
+    std::ofstream(folder + "00001.JPG") << "theirs"; // before the first is named
+    writer.Write(b.data(), b.size(), 0, static_cast<std::int32_t>(b.size()), 1);
+    EXPECT_EQ(writer.Settle(), 0);
+    writer.Close();
+
+    auto first = writer.TakeClosed(next, true);
+    auto second = writer.TakeClosed(next, true);
+    ASSERT_TRUE(first && second);
+    EXPECT_FALSE(writer.TakeClosed(next, true));
+    EXPECT_EQ(first->path, folder + "00003.JPG");
+    EXPECT_EQ(second->path, folder + "00002.JPG");
+    EXPECT_TRUE(first->whole && second->whole);
+    EXPECT_EQ(first->bytes, 299000);
+    auto digest = [](const std::vector<BYTE>& bytes, std::size_t count) {
+        engine::Sha256 hash;
+        hash.Update(bytes.data(), count);
+        return hash.HexDigest();
+    };
+    EXPECT_EQ(first->sha256, digest(a, 299000));
+    EXPECT_EQ(second->sha256, digest(b, b.size()));
+    EXPECT_EQ(fs::file_size(first->path), 299000u);
+    EXPECT_EQ(fs::file_size(folder + "00001.JPG"), 6u);
 }
 
 } // namespace
