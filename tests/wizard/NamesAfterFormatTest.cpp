@@ -15,6 +15,7 @@
 
 #include "JpegMaker.h"
 #include "support/ProgramFolder.h"
+#include "tests/common/ShellTools.h"
 #include "tests/common/FatImageBuilder.h"
 
 namespace fs = std::filesystem;
@@ -22,18 +23,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-int Shell(const std::string& command) {
-    const int status = std::system(("(" + command + ") >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using testcommon::Quote;
+using testcommon::ReadAll;
+using testcommon::Shell;
 
 struct CardFile {
     std::string path;  // on the card

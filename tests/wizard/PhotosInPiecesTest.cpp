@@ -16,24 +16,16 @@
 
 #include "JpegMaker.h"
 #include "support/ProgramFolder.h"
+#include "tests/common/ShellTools.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-int Shell(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using testcommon::Quote;
+using testcommon::ReadAll;
+using testcommon::Shell;
 
 void WriteAll(const fs::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)

@@ -13,22 +13,15 @@
 #include <unistd.h>
 
 #include "support/ProgramFolder.h"
+#include "tests/common/ShellTools.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-int Shell(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using testcommon::ReadAll;
+using testcommon::Shell;
 
 constexpr const char* Film = "-f lavfi -i testsrc=duration=2:size=160x120:rate=25 "
                              "-f lavfi -i sine=frequency=440:duration=2 -shortest ";
