@@ -1,6 +1,8 @@
 #include "engine/ExFatEntrySet.h"
 
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "engine/DirEntry.h"
 #include "engine/TextEncoding.h"
@@ -169,6 +171,16 @@ std::int64_t ExFatTimestampSeconds(std::uint32_t timestamp, std::uint8_t utcOffs
     // Seven-bit two's complement: 15-minute steps from -16 h to +15:45.
     const int steps = (utcOffset & 0x40) ? static_cast<int>(utcOffset & 0x7F) - 128 : (utcOffset & 0x7F);
     return static_cast<std::int64_t>(timegm(&when)) - std::int64_t(steps) * 15 * 60;
+}
+
+void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time, std::uint8_t time10ms,
+                    std::uint8_t utcOffset) {
+    const std::int64_t seconds = ExFatTimestampSeconds((std::uint32_t(date) << 16) | time, utcOffset);
+    if (seconds < 0) return;
+    const int steps = time10ms <= 199 ? time10ms : 0;
+    const timespec when{static_cast<std::time_t>(seconds + steps / 100), static_cast<long>(steps % 100) * 10000000L};
+    const timespec times[2] = {when, when};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
 } // namespace engine

@@ -68,4 +68,10 @@ std::uint16_t ExFatEntrySetChecksum(platform::ByteView set, bool deleted);
 // does not exist.
 std::int64_t ExFatTimestampSeconds(std::uint32_t timestamp, std::uint8_t utcOffset);
 
+// Gives a saved file an entry's write time: FAT's date and time, exFAT's
+// 10 ms steps (0 to 199) and UTC offset (0 for FAT: local time, as cameras
+// write it). A date that does not exist is left out.
+void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time, std::uint8_t time10ms = 0,
+                    std::uint8_t utcOffset = 0);
+
 } // namespace engine

@@ -71,18 +71,6 @@ BootRegion ReadBackupRegion(const std::vector<std::uint8_t>& start, const BootRe
     return {};
 }
 
-// Gives the saved file the entry's write time, to the 10 ms, in UTC when
-// the entry says its offset (else read as local time, as cameras write it).
-void ApplyExFatWriteTime(const std::string& path, const FileRecord& file) {
-    const std::uint32_t timestamp = (std::uint32_t(file.WriteDate) << 16) | file.WriteTime;
-    const std::int64_t seconds = ExFatTimestampSeconds(timestamp, file.WriteUtcOffset);
-    if (seconds < 0) return;
-    const int steps = file.WriteTime10ms <= 199 ? file.WriteTime10ms : 0;
-    const timespec when{static_cast<std::time_t>(seconds + steps / 100), static_cast<long>(steps % 100) * 10000000L};
-    const timespec times[2] = {when, when};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
 const char* IncompleteReason(ExFatChainEnd end) {
     switch (end) {
     case ExFatChainEnd::BeyondDrive: return "the drive ends before the rest of its data";
@@ -393,7 +381,7 @@ support::Truth FATEngine::SaveExFatFile(FileRecord& file, const std::string& rel
         }
         const std::string saved = WriteSavedFile(file, folder, chain.Clusters, current, shortfall);
         const std::string path = folder + saved;
-        ApplyExFatWriteTime(path, file);
+        ApplyWriteTime(path, file.WriteDate, file.WriteTime, file.WriteTime10ms, file.WriteUtcOffset);
         ApplyReadOnly(path, file.Attributes);
         RaiseSaved(file, folder, saved, chain.Clusters, sizeOnCard, shortfall);
         if (shortfall.Any()) {

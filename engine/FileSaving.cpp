@@ -25,17 +25,6 @@ namespace engine {
 
 namespace {
 
-// Gives a saved file the write time of its entry (local time, as cameras
-// write it), so that photos keep their dates; an impossible date is left out.
-void ApplyWriteTime(const std::string& path, std::uint16_t date, std::uint16_t time) {
-    // exFAT's timestamp is FAT's date and time side by side; without an
-    // offset from UTC it is read as local time.
-    const std::int64_t seconds = ExFatTimestampSeconds((std::uint32_t(date) << 16) | time, 0);
-    if (seconds < 0) return;
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
 constexpr int MaxReadFailuresBeforeZeros = 3;
 
 // The folder's identity, to notice it being removed or replaced mid-run.

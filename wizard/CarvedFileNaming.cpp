@@ -36,13 +36,7 @@ bool FormatDecidedEnd(const CarvedFile& file) {
 }
 
 void ApplyWriteTime(const std::string& path, const CardEntry& entry) {
-    const std::uint32_t timestamp = (std::uint32_t(entry.writeDate) << 16) | entry.writeTime;
-    const std::int64_t seconds = engine::ExFatTimestampSeconds(timestamp, entry.writeUtcOffset);
-    if (seconds < 0) return;
-    const int steps = entry.writeTime10ms <= 199 ? entry.writeTime10ms : 0;
-    const timespec when{static_cast<std::time_t>(seconds + steps / 100), static_cast<long>(steps % 100) * 10000000L};
-    const timespec times[2] = {when, when};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    engine::ApplyWriteTime(path, entry.writeDate, entry.writeTime, entry.writeTime10ms, entry.writeUtcOffset);
 }
 
 CarvedFileNamed NamedRecord(const CarvedFile& file, const std::string& oldPath, const CardEntry& entry) {
