@@ -19,6 +19,7 @@
 #include "wizard/CarvedFile.h"
 #include "wizard/CarvedFileNaming.h"
 #include "wizard/CarvedPhotoRepair.h"
+#include "wizard/FolderLayout.h"
 #include "wizard/CarvedFileWriter.h"
 #include "wizard/EntryDataCopier.h"
 #include "wizard/Carver.h"
@@ -481,7 +482,10 @@ void ScanRun::RepairPhotos() {
     PhotoRepairSetup setup;
     setup.drive = drive_;
     setup.driveBytes = static_cast<std::int64_t>(endSector_) * bytesPerSector_;
-    const std::int64_t sectorsPerCluster = host_.SectorsPerCluster();
+    const auto clusters = BootSectorClusterLayout(host_.Card().layout, static_cast<std::uint32_t>(bytesPerSector_));
+    // Clusters counted from the first sector scanned: the boot sector's data area.
+    const std::int64_t sectorsPerCluster =
+        clusters && clusters->firstDataSector == firstDataSector_ ? clusters->sectorsPerCluster : 0;
     setup.clusterBytes = (sectorsPerCluster > 0 ? sectorsPerCluster : 1) * bytesPerSector_;
     setup.dataStart = sectorsPerCluster > 0 ? static_cast<std::int64_t>(firstDataSector_) * bytesPerSector_ : 0;
     auto bytesOnDisk = [this] {

@@ -94,9 +94,6 @@ public:
     // First sector scanned: the DeepScanStart() of the layout that the
     // boot-sector parse of this drive gave (0 when there was none).
     virtual std::int32_t FirstDataSector() = 0;
-    // Sectors of the drive in one cluster, counted from FirstDataSector;
-    // 0 when the layout is not known (the sector is then the unit).
-    virtual std::int64_t SectorsPerCluster() { return 0; }
     virtual std::int32_t SectorsAtOnce() = 0;
     // Read attempts for a failing block.
     virtual std::int32_t RetryLimit() = 0;

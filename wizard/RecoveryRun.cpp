@@ -20,7 +20,6 @@
 #include "shell/DestinationFolder.h"
 #include "support/DriveAccess.h"
 #include "wizard/DriveList.h"
-#include "wizard/FolderLayout.h"
 
 namespace wizard {
 
@@ -42,13 +41,11 @@ constexpr long ErrStoppedDuringWalk = 70;
 // The deep scan's inputs come from the run, its progress goes to the view.
 class RecoveryRun::DeepScanAdapter : public DeepScanHost {
 public:
-    DeepScanAdapter(RecoveryRun& run, std::int32_t firstDataSector, std::int64_t sectorsPerCluster)
-        : run_(run), firstDataSector_(firstDataSector), sectorsPerCluster_(sectorsPerCluster) {}
+    DeepScanAdapter(RecoveryRun& run, std::int32_t firstDataSector) : run_(run), firstDataSector_(firstDataSector) {}
 
     engine::DriveNumber Drive() override { return run_.drive_; }
     engine::DriveGeometry Geometry() override { return run_.geometry_; }
     std::int32_t FirstDataSector() override { return firstDataSector_; }
-    std::int64_t SectorsPerCluster() override { return sectorsPerCluster_; }
     std::int32_t SectorsAtOnce() override {
         return run_.request_.sectorsAtOnce > 0 ? run_.request_.sectorsAtOnce : ProposedSectorsAtOnce(run_.geometry_);
     }
@@ -137,7 +134,6 @@ public:
 private:
     RecoveryRun& run_;
     std::int32_t firstDataSector_;
-    std::int64_t sectorsPerCluster_;
     std::int64_t lastBytes_ = 0;
     CarvedFileEnd lastHow_ = CarvedFileEnd::Complete;
     std::string lastDigest_;
@@ -591,11 +587,7 @@ bool RecoveryRun::DeepScanWanted() {
 
 void RecoveryRun::RunDeepScan(const engine::VolumeLayout& layout) {
     Enter(RunStage::DeepScan);
-    const auto clusters = BootSectorClusterLayout(layout, static_cast<std::uint32_t>(geometry_.BytesPerSector));
-    // Clusters counted from the first sector scanned: the boot sector's data area.
-    const std::int64_t sectorsPerCluster =
-        clusters && clusters->firstDataSector == layout.DeepScanStart() ? clusters->sectorsPerCluster : 0;
-    DeepScanAdapter host(*this, layout.DeepScanStart(), sectorsPerCluster);
+    DeepScanAdapter host(*this, layout.DeepScanStart());
     const auto started = Clock::now();
     DeepScan scan;
     scan.Run(host);
