@@ -162,7 +162,13 @@ TEST(RecoveryReportTest, AReportIsWholeAfterEveryFileAndNeverReplaced) {
         saved.WriteDate = 0xFFFF;  // no such date
         saved.Runs = {{4096, 6}};
         report.AddSavedFATFile(saved);
-        report.AddCarvedFile({folder + "Deep Scan/00001.JPG", 6, 8192, "JPG", false});
+        wizard::CarvedFileReport carved;
+        carved.Path = folder + "Deep Scan/00001.JPG";
+        carved.Bytes = 6;
+        carved.StartOffset = 8192;
+        carved.Type = "JPG";
+        carved.Complete = false;
+        report.AddCarvedFile(carved);
         ExpectValid(folder + "report.xml");
         // Rewritten at most twice a second: a moment later it has them all.
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
