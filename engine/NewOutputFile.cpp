@@ -63,6 +63,9 @@ NewOutputFile::NewOutputFile() = default;
 NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher)
     : writer_(std::move(writer)), hasher_(&hasher) {}
 
+NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, CallerHashes)
+    : writer_(std::move(writer)), hashing_(false) {}
+
 NewOutputFile::~NewOutputFile() {
     if (open_) CloseWriter();
     Discard();
@@ -88,7 +91,7 @@ bool NewOutputFile::Open(const std::string& folder, std::string* why) {
     folder_ = WithSlash(folder);
     written_ = 0;
     writeFailed_ = false;
-    hash_ = std::make_unique<Sha256>();
+    if (hashing_) hash_ = std::make_unique<Sha256>();
     int fd = -1;
     for (int i = 0; i < MaxTempNameTries && fd < 0; ++i) {
         tempPath_ = folder_ + TempName();
@@ -121,7 +124,7 @@ bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std:
     if (!open_) return false;
     const bool inBuffer =
         start >= 0 && count >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(count) <= size;
-    const bool alongside = inBuffer && count >= HashAlongsideFrom;
+    const bool alongside = hashing_ && inBuffer && count >= HashAlongsideFrom;
     const std::uint64_t ticket =
         alongside ? Hasher().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
     const std::int32_t written = WriteChunk(data, size, start, count);
@@ -131,7 +134,7 @@ bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std:
         writeFailed_ = true;
         return false;
     }
-    if (!alongside) hash_->Update(data + start, static_cast<std::size_t>(count));
+    if (hashing_ && !alongside) hash_->Update(data + start, static_cast<std::size_t>(count));
     return true;
 }
 

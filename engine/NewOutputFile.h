@@ -31,6 +31,10 @@ public:
     // hashes large pieces on hasher instead of the shared one, so that it
     // may be written on another thread while the shared ones are used.
     NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher);
+    // Writes through writer (null: the shared one) and hashes nothing: the
+    // caller hashes the bytes it hands over, where it likes; Digest is "".
+    struct CallerHashes {};
+    NewOutputFile(platform::ComPtr<ILargeFile> writer, CallerHashes);
     // A file still open is closed; one that was not given its name is removed.
     ~NewOutputFile();
     NewOutputFile(const NewOutputFile&) = delete;
@@ -69,6 +73,7 @@ private:
     std::unique_ptr<Sha256> hash_;
     platform::ComPtr<ILargeFile> writer_; // null: the shared one
     HashWorker* hasher_ = nullptr;        // null: the shared one
+    bool hashing_ = true;
 
     bool OpenWriter(const std::string& path);
     std::int32_t WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
