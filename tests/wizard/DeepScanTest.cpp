@@ -928,14 +928,14 @@ TEST_F(DeepScanTest, FilesClosedBehindTheScanKeepTheirOwnBytesAndNames) {
     wizard::CarvedFileWriter writer(folder, "");
     ASSERT_TRUE(writer.ChooseName(next, 1, "JPG"));
     writer.Open();
-    writer.Write(a.data(), a.size(), 0, 150000, 1);
-    writer.Write(a.data(), a.size(), 150000, 150000, 1);
+    writer.Write(nullptr, a.data(), a.size(), 0, 150000, 1);
+    writer.Write(nullptr, a.data(), a.size(), 150000, 150000, 1);
     writer.Trim(1000);
     writer.Close();
     ASSERT_TRUE(writer.ChooseName(next, 2, "JPG"));
     writer.Open();
     std::ofstream(folder + "00001.JPG") << "theirs"; // before the first is named
-    writer.Write(b.data(), b.size(), 0, static_cast<std::int32_t>(b.size()), 1);
+    writer.Write(nullptr, b.data(), b.size(), 0, static_cast<std::int32_t>(b.size()), 1);
     EXPECT_EQ(writer.Settle(), 0);
     writer.Close();
 
