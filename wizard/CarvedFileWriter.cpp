@@ -220,8 +220,9 @@ std::optional<CarvedFileWriter::Closed> CarvedFileWriter::TakeClosed(std::int64_
         const auto onDisk = std::filesystem::file_size(result.path, error);
         result.bytes = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), given);
         // A failed last piece has no tag of its own: it still makes the file not whole.
-        result.sha256 = file.writeFailed ? "" : file.digest;
-        result.whole = file.closedWhole && !file.writeFailed && result.bytes >= given;
+        const bool allWritten = file.closedWhole && !file.writeFailed;
+        result.sha256 = allWritten ? file.digest : "";
+        result.whole = allWritten && result.bytes >= given;
     }
     writers_.push_back(std::move(file.writer));
     closing_.pop_front();
