@@ -161,13 +161,9 @@ void CarvedFileWriter::Write(std::shared_ptr<const void> owner, const BYTE* data
 
 // The first bytes of those held, as a piece of their own.
 CarvedFileWriter::Bytes CarvedFileWriter::TakeHeld(std::size_t bytes) {
-    auto piece = std::make_shared<std::vector<BYTE>>();
-    if (bytes == held_.size()) {
-        piece->swap(held_);
-    } else {
-        piece->assign(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
-        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
-    }
+    // Copied, not moved: the held bytes keep their buffer from block to block.
+    auto piece = std::make_shared<std::vector<BYTE>>(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
     const BYTE* data = piece->data();
     return Bytes{std::move(piece), data, bytes};
 }
