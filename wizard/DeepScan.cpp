@@ -301,9 +301,9 @@ bool ScanRun::CanRead() {
 }
 
 // The next read goes into a block the writer does not hold: the one read
-// last when it is done with it, else another.
+// last comes back through the pool, whose lock orders the threads' last
+// reads of a block before the next read into it.
 void ScanRun::TakeFreeBlock() {
-    if (block_.use_count() == 1) return;
     block_.reset();
     block_ = blocks_.Take();
     source_->UseBuffer(block_->bytes.data());
