@@ -15,29 +15,36 @@
 namespace wizard {
 
 namespace {
-// The open file and one being finished behind it: more would only hold
-// memory, since the scan waits for the writer at each block anyway.
-constexpr std::size_t MaxPiecesQueued = 2;
+// Pieces waiting for each thread. The bytes a piece points into are held by
+// the scan's block pool, which bounds the memory; a piece copied (the bytes
+// held back for a late trim) is at most MaxTrimBytes.
+constexpr std::size_t MaxPiecesQueued = 16;
 } // namespace
 
-// A file handed to the writer's thread. The fields below the line are the
-// thread's while its tasks run, and read by the caller once they are done.
+// A file handed to the writer's and the hash's threads. The fields below
+// the line are the threads' while their tasks run, and read by the caller
+// once they are done.
 struct CarvedFileWriter::InWork {
-    InWork(platform::ComPtr<ILargeFile> writer, engine::HashWorker& hasher) : output(std::move(writer), hasher) {}
+    explicit InWork(const platform::ComPtr<ILargeFile>& writer)
+        : output(writer, engine::NewOutputFile::CallerHashes{}), writer(writer) {}
     engine::NewOutputFile output;
     platform::ComPtr<ILargeFile> writer; // output's, given back once it is closed
     std::string name;
     std::string path;
     std::string extension;
-    std::uint64_t lastTicket = 0;
+    std::uint64_t lastTicket = 0;     // the writer's
+    std::uint64_t lastHashTicket = 0; // the hash's
     bool failureSaid = false;
     // ---
-    int failedTag = 0;
+    std::atomic<int> failedTag{0}; // read by Settle while the writer works
+    bool writeFailed = false;
     bool closedWhole = false;
+    engine::Sha256 hash;
+    std::string digest;
 };
 
 CarvedFileWriter::CarvedFileWriter(std::string folder, std::string prefix)
-    : folder_(std::move(folder)), stem_(folder_ + prefix), behind_(MaxPiecesQueued) {
+    : folder_(std::move(folder)), stem_(folder_ + prefix), behind_(MaxPiecesQueued), hashing_(MaxPiecesQueued) {
     std::error_code ignored;
     // The folder may not exist yet (a first run, or earlier results that were
     // removed); without it not one file could be carved.
@@ -88,8 +95,7 @@ void CarvedFileWriter::Open() {
     } else {
         writer = engine::NewLargeFile();
     }
-    auto file = std::make_unique<InWork>(writer, hasher_);
-    file->writer = writer;
+    auto file = std::make_unique<InWork>(writer);
     file->name = name_;
     file->path = path_;
     file->extension = extension_;
@@ -107,21 +113,31 @@ void CarvedFileWriter::Open() {
     throw support::RuntimeError(support::ErrPermissionDenied, "Fotrida 4", "Cannot create " + path_ + ": " + why);
 }
 
-void CarvedFileWriter::Hand(InWork& file, std::vector<BYTE> piece, int tag, Piece kind) {
+void CarvedFileWriter::Hand(InWork& file, Bytes piece, int tag, Piece kind) {
     InWork* target = &file;
-    file.lastTicket = behind_.Post([this, target, piece = std::move(piece), tag, kind]() mutable {
+    file.lastTicket = behind_.Post([target, piece, tag, kind] {
         const bool written =
-            kind != Piece::Missing && (piece.empty() || target->output.Write(piece.data(), piece.size(), 0,
-                                                                             static_cast<std::int32_t>(piece.size())));
-        if (!written && target->failedTag == 0) target->failedTag = tag;
+            kind != Piece::Missing &&
+            (piece.size == 0 || target->output.Write(const_cast<BYTE*>(piece.data), piece.size, 0,
+                                                     static_cast<std::int32_t>(piece.size)));
+        if (!written) {
+            target->writeFailed = true;
+            int none = 0;
+            target->failedTag.compare_exchange_strong(none, tag);
+        }
         if (kind == Piece::Last) target->closedWhole = target->output.Close();
-        behind_.GiveBack(std::move(piece));
+    });
+    file.lastHashTicket = hashing_.Post([target, piece = std::move(piece), kind] {
+        if (piece.size > 0) target->hash.Update(piece.data, piece.size);
+        if (kind == Piece::Last) target->digest = target->hash.HexDigest();
     });
 }
 
-// All but the last MaxTrimBytes of what is held and the new bytes go to the
-// writer's thread in one piece; the rest is held.
-void CarvedFileWriter::Write(const BYTE* data, std::size_t size, std::int32_t start, std::int32_t count, int tag) {
+// All but the last MaxTrimBytes of what is held and the new bytes are handed
+// over: the held ones as they are, the new ones where they lie; the rest is
+// copied and held.
+void CarvedFileWriter::Write(std::shared_ptr<const void> owner, const BYTE* data, std::size_t size,
+                             std::int32_t start, std::int32_t count, int tag) {
     constexpr auto Hold = static_cast<std::size_t>(MaxTrimBytes);
     if (!open_) return;
     if (count <= 0 || start < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(count) > size) {
@@ -137,13 +153,19 @@ void CarvedFileWriter::Write(const BYTE* data, std::size_t size, std::int32_t st
     }
     const std::size_t out = held_.size() + bytes - Hold;
     const std::size_t fromHeld = std::min(out, held_.size());
-    std::vector<BYTE> piece = behind_.TakeBuffer();
-    piece.reserve(out);
-    piece.insert(piece.end(), held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(fromHeld));
-    piece.insert(piece.end(), from, from + (out - fromHeld));
-    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(fromHeld));
-    held_.insert(held_.end(), from + (out - fromHeld), from + bytes);
-    Hand(*open_, std::move(piece), tag, Piece::Middle);
+    if (fromHeld > 0) Hand(*open_, TakeHeld(fromHeld), tag, Piece::Middle);
+    const std::size_t direct = out - fromHeld;
+    if (direct > 0) Hand(*open_, Bytes{std::move(owner), from, direct}, tag, Piece::Middle);
+    held_.insert(held_.end(), from + direct, from + bytes);
+}
+
+// The first bytes of those held, as a piece of their own.
+CarvedFileWriter::Bytes CarvedFileWriter::TakeHeld(std::size_t bytes) {
+    // Copied, not moved: the held bytes keep their buffer from block to block.
+    auto piece = std::make_shared<std::vector<BYTE>>(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    const BYTE* data = piece->data();
+    return Bytes{std::move(piece), data, bytes};
 }
 
 void CarvedFileWriter::Trim(std::int64_t bytes) {
@@ -152,18 +174,18 @@ void CarvedFileWriter::Trim(std::int64_t bytes) {
 }
 
 int CarvedFileWriter::Settle() {
-    if (!open_) return 0;
-    behind_.Wait(open_->lastTicket);
-    if (open_->failedTag == 0 || open_->failureSaid) return 0;
+    if (!open_ || open_->failureSaid) return 0;
+    const int tag = open_->failedTag.load();
+    if (tag == 0) return 0;
     open_->failureSaid = true;
-    return open_->failedTag;
+    return tag;
 }
 
 // The held bytes are the last piece; the close follows it on the thread.
 void CarvedFileWriter::Close() {
     if (!open_) return;
-    std::vector<BYTE> last = behind_.TakeBuffer();
-    last.swap(held_);
+    Bytes last;
+    if (!held_.empty()) last = TakeHeld(held_.size());
     held_.clear();
     Hand(*open_, std::move(last), 0, Piece::Last);
     closing_.push_back(std::move(open_));
@@ -174,11 +196,12 @@ void CarvedFileWriter::Close() {
 std::optional<CarvedFileWriter::Closed> CarvedFileWriter::TakeClosed(std::int64_t& nextNumber, bool wait) {
     if (closing_.empty()) return std::nullopt;
     InWork& file = *closing_.front();
-    if (!wait && !behind_.Done(file.lastTicket)) return std::nullopt;
+    if (!wait && !(behind_.Done(file.lastTicket) && hashing_.Done(file.lastHashTicket))) return std::nullopt;
     behind_.Wait(file.lastTicket);
+    hashing_.Wait(file.lastHashTicket);
     Closed result;
     result.writeFailed = file.failureSaid;
-    result.failedTag = file.failedTag;
+    result.failedTag = file.failedTag.load();
     const std::int64_t given = file.output.BytesWritten();
     const std::string folder = file.path.substr(0, file.path.rfind('/') + 1);
     const std::string name = file.output.Commit(
@@ -192,8 +215,10 @@ std::optional<CarvedFileWriter::Closed> CarvedFileWriter::TakeClosed(std::int64_
         std::error_code error;
         const auto onDisk = std::filesystem::file_size(result.path, error);
         result.bytes = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(onDisk), given);
-        result.sha256 = file.output.Digest();
-        result.whole = file.closedWhole && file.failedTag == 0 && result.bytes >= given;
+        // A failed last piece has no tag of its own: it still makes the file not whole.
+        const bool allWritten = file.closedWhole && !file.writeFailed;
+        result.sha256 = allWritten ? file.digest : "";
+        result.whole = allWritten && result.bytes >= given;
     }
     writers_.push_back(std::move(file.writer));
     closing_.pop_front();

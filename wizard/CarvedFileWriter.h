@@ -4,11 +4,12 @@
 // hashed as it is written, and given its name only when it is closed,
 // without replacing a file that took the name meanwhile (it then takes the
 // next free number). The bytes are written and the files closed on a
-// thread of their own, behind the caller; the caller takes each closed
-// file's outcome in order. It reports what happened; it shows nothing and
+// thread of their own, and hashed on another, behind the caller; the caller
+// takes each closed file's outcome in order. It reports what happened; it shows nothing and
 // asks nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -17,8 +18,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/HashWorker.h"
 #include "engine/NewOutputFile.h"
+#include "engine/Sha256.h"
 #include "engine/WriteBehind.h"
 #include "platform/wintypes.h"
 
@@ -44,15 +45,19 @@ public:
     // error for a path that is not found or a file that may not be created:
     // nothing more could be carved.
     void Open();
-    // Appends count bytes of data from index start. They are copied, and
-    // reach the file behind the caller; tag is said back (by Settle or in
-    // Closed) when they do not. The file's last bytes (MaxTrimBytes) are
-    // held back until Close, for Trim.
-    void Write(const BYTE* data, std::size_t size, std::int32_t start, std::int32_t count, int tag);
+    // Appends count bytes of data from index start (size: the bytes at
+    // data). They are written and hashed from where they lie, behind the
+    // caller: they must not change while the writer holds owner, which keeps
+    // them alive. tag is said back (by Settle or in Closed) when they do not
+    // reach the file. The file's last bytes (MaxTrimBytes) are held back,
+    // copied, until Close, for Trim.
+    void Write(std::shared_ptr<const void> owner, const BYTE* data, std::size_t size, std::int32_t start,
+               std::int32_t count, int tag);
     // Drops the file's last bytes given to Write (at most those held back).
     void Trim(std::int64_t bytes);
-    // Waits for the bytes of the open file given so far: the tag of those
-    // that did not all reach the writer (said once), 0 when they did.
+    // The tag of the open file's bytes known not to have reached the file
+    // (said once), 0 otherwise. It does not wait: a failure shows once the
+    // writer has come to the bytes, and at the latest in Closed.
     int Settle();
     // Hands the open file over to be finished, closed and hashed behind the
     // caller; TakeClosed gives the outcome.
@@ -86,10 +91,16 @@ public:
 private:
     struct InWork;
     enum class Piece { Middle, Last, Missing }; // Last: the file is closed after it
+    struct Bytes {
+        std::shared_ptr<const void> owner; // keeps data alive until both threads are done with it
+        const BYTE* data = nullptr;
+        std::size_t size = 0;
+    };
 
     bool NameInUse(std::int64_t number, const std::string& extension, std::string& name, std::string& path);
     std::string NextFreeName(std::int64_t& nextNumber, InWork& file);
-    void Hand(InWork& file, std::vector<BYTE> piece, int tag, Piece kind);
+    void Hand(InWork& file, Bytes piece, int tag, Piece kind);
+    Bytes TakeHeld(std::size_t bytes);
 
     std::string folder_;
     std::string stem_;
@@ -104,12 +115,11 @@ private:
     // File names in the folder: the free-name search tests them without
     // asking the file system, however many there are.
     std::unordered_set<std::string> namesInUse_;
-    // The writer's thread hashes on a hash thread of its own: it touches
-    // nothing the rest of the program shares.
-    engine::HashWorker hasher_;
-    // Last: it finishes its tasks before the files they work on, and the
-    // hash thread, go.
+    // Last: they finish their tasks before the files they work on go. The
+    // bytes are written on one thread and hashed on another, each in the
+    // order they were given, so that neither waits for the other.
     engine::WriteBehind behind_;
+    engine::WriteBehind hashing_;
 };
 
 } // namespace wizard

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/wintypes.h"
-#include "support/AlignedBytes.h"
 #include "wizard/DeepScanHost.h"
 
 struct ISupportedFileTypes;
@@ -74,7 +73,7 @@ struct DeepScanOutcome {
 
 class DeepScan {
 public:
-    // Allocates the read buffer once; every scan of this object reuses it.
+    // Each scan reads into a few blocks of DeepScanBufferSize bytes of its own.
     DeepScan();
 
     // Runs the whole scan on the host's drive and returns the number of files
@@ -89,7 +88,6 @@ public:
     const DeepScanOutcome& LastOutcome() const { return outcome_; }
 
 private:
-    support::AlignedBytes buffer_;
     DeepScanOutcome outcome_;
 };
 

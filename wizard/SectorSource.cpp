@@ -60,7 +60,6 @@ SectorRun SectorSource::ReadBlock() {
     if (bad != knownBad_.end() && *bad == next_) return Bad(next_);
     if (bad != knownBad_.end() && *bad < next_ + blockCount) blockCount = static_cast<std::int32_t>(*bad - next_);
     std::int32_t count = blockCount;
-    std::memset(buffer_, 1, static_cast<std::size_t>(bytesPerSector_) * count);
     std::int32_t attempts = 0;
     bool ok = false;
     bool triedAlone = false;
@@ -68,6 +67,9 @@ SectorRun SectorSource::ReadBlock() {
         triedAlone = count == 1;
         ok = ReadSectorsAt(next_, count);
         if (!ok) {
+            // A read that succeeds fills what it asked for; after a failed
+            // one no stale byte of an earlier block may pass for the card's.
+            std::memset(buffer_, 1, static_cast<std::size_t>(bytesPerSector_) * blockCount);
             count = 1;
             ++attempts;
             Failed();

@@ -67,6 +67,8 @@ public:
 
     // The next run of sectors from Position() on.
     SectorRun Next();
+    // Reads from now on go into buffer, of the size given at the start.
+    void UseBuffer(std::uint8_t* buffer) { buffer_ = buffer; }
     // Goes back to an earlier sector, to read it again. The sectors read
     // twice this way are budgeted (the length of the range, over the whole
     // scan); false, and nothing changes, when the budget would be exceeded.

@@ -928,14 +928,14 @@ TEST_F(DeepScanTest, FilesClosedBehindTheScanKeepTheirOwnBytesAndNames) {
     wizard::CarvedFileWriter writer(folder, "");
     ASSERT_TRUE(writer.ChooseName(next, 1, "JPG"));
     writer.Open();
-    writer.Write(a.data(), a.size(), 0, 150000, 1);
-    writer.Write(a.data(), a.size(), 150000, 150000, 1);
+    writer.Write(nullptr, a.data(), a.size(), 0, 150000, 1);
+    writer.Write(nullptr, a.data(), a.size(), 150000, 150000, 1);
     writer.Trim(1000);
     writer.Close();
     ASSERT_TRUE(writer.ChooseName(next, 2, "JPG"));
     writer.Open();
     std::ofstream(folder + "00001.JPG") << "theirs"; // before the first is named
-    writer.Write(b.data(), b.size(), 0, static_cast<std::int32_t>(b.size()), 1);
+    writer.Write(nullptr, b.data(), b.size(), 0, static_cast<std::int32_t>(b.size()), 1);
     EXPECT_EQ(writer.Settle(), 0);
     writer.Close();
 
@@ -956,6 +956,30 @@ TEST_F(DeepScanTest, FilesClosedBehindTheScanKeepTheirOwnBytesAndNames) {
     EXPECT_EQ(second->sha256, digest(b, b.size()));
     EXPECT_EQ(fs::file_size(first->path), 299000u);
     EXPECT_EQ(fs::file_size(folder + "00001.JPG"), 6u);
+}
+
+// The bytes are written from the caller's blocks, which stay alive as long
+// as the writer holds them; a file whose last bytes do not reach the disk is
+// not whole and has no digest.
+TEST_F(DeepScanTest, CarvedBytesAreWrittenFromTheirBlockAndALostLastPieceIsSaid) {
+    const std::string folder = root_.string() + "/out/";
+    auto block = std::make_shared<std::vector<BYTE>>(150000, 'c');
+    std::int64_t next = 0;
+    wizard::CarvedFileWriter writer(folder, "");
+    ASSERT_TRUE(writer.ChooseName(next, 1, "JPG"));
+    writer.Open();
+    writer.Write(block, block->data(), block->size(), 0, 150000, 1);
+    const std::weak_ptr<std::vector<BYTE>> held = block;
+    block.reset(); // the writer's hold alone keeps the bytes
+    {
+        FileSizeLimit limit(100000);
+        writer.Close();
+        const auto closed = writer.TakeClosed(next, true);
+        ASSERT_TRUE(closed);
+        EXPECT_FALSE(closed->whole);
+        EXPECT_EQ(closed->sha256, "");
+    }
+    EXPECT_TRUE(held.expired());
 }
 
 } // namespace

@@ -26,7 +26,9 @@ public:
         Close();
         const std::string path = platform::Utf8FromBstr(strFileName);
         if (blnWriteAccess) {
-            buffer_.reset(new (std::nothrow) BYTE[BufferSize]);
+            // Kept from file to file: a new one would be mapped, faulted in
+            // and zeroed by the kernel for every file.
+            if (!buffer_) buffer_.reset(new (std::nothrow) BYTE[BufferSize]);
             if (!buffer_) {
                 if (success) *success = 0;
                 return E_OUTOFMEMORY;
@@ -133,7 +135,6 @@ private:
         }
         complete = std::fclose(file_) == 0 && complete;
         file_ = nullptr;
-        buffer_.reset();
         pending_ = 0;
         writing_ = false;
         writeFailed_ = false;
