@@ -381,7 +381,7 @@ support::Truth FATEngine::SaveExFatFile(FileRecord& file, const std::string& rel
         }
         const WrittenFile written = WriteSavedFile(file, folder, chain.Clusters, current, shortfall);
         if (written.name.empty()) {
-            lastSaveOutcome_ = SaveOutcome::Stopped;
+            lastSaveOutcome_ = SaveOutcome::NotStarted;
             return support::False;
         }
         ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime, file.WriteTime10ms,

@@ -275,7 +275,7 @@ private:
     std::string CardPath(const FileRecord& file) const;
     // A file written under its name, and its digest (known once hashed).
     struct WrittenFile {
-        std::string name; // "" when the scan was stopped before it was written
+        std::string name; // "": not written, the scan was stopped or its destination taken away first
         HashBehind::PendingDigest digest;
     };
     // Holds the file's record until its digest is known.
@@ -410,13 +410,27 @@ private:
     std::unordered_set<std::string> fileKeys_;
 
     // Saving.
-    enum class SaveOutcome { Saved, Incomplete, NotWritten, Stopped };
+    // NotStarted: nothing written, since the scan was stopped or its
+    // destination taken away before the file's first byte.
+    enum class SaveOutcome { Saved, Incomplete, NotWritten, NotStarted };
     TakenNames takenNames_;
     SaveSummary saveSummary_;
     // While files are saved: the hashes behind the scan, and the events
     // waiting for them (with those raised after them, to keep the order).
     HashBehind* hashing_ = nullptr;
     std::deque<std::function<void()>> heldEvents_;
+    // The destination folder's identity when the saving began, to notice it
+    // being removed or replaced mid-run (not known: not looked at).
+    struct FolderIdentity {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        bool known = false;
+        bool operator==(const FolderIdentity&) const = default;
+    };
+    FolderIdentity destination_;
+    static FolderIdentity IdentityOf(const std::string& folder);
+    bool DestinationUnchanged() const;
+    void ThrowIfDestinationChanged() const;
     SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
     bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 

@@ -28,20 +28,6 @@ namespace {
 
 constexpr int MaxReadFailuresBeforeZeros = 3;
 
-// The folder's identity, to notice it being removed or replaced mid-run.
-struct FolderIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool known = false;
-    bool operator==(const FolderIdentity&) const = default;
-};
-
-FolderIdentity IdentityOf(const std::string& folder) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
-    return {info.st_dev, info.st_ino, true};
-}
-
 } // namespace
 
 // Joins folder parts with exactly one "/" between them.
@@ -90,6 +76,24 @@ support::RuntimeError FATEngine::WriteFailure(const std::string& path, std::int6
                                      "Could not write " + path + ": no space left on the destination");
     }
     return support::RuntimeError(support::ErrDeviceIo, "FATEngine", "Could not write " + path);
+}
+
+FATEngine::FolderIdentity FATEngine::IdentityOf(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
+}
+
+bool FATEngine::DestinationUnchanged() const {
+    return !destination_.known || IdentityOf(destFolder_) == destination_;
+}
+
+void FATEngine::ThrowIfDestinationChanged() const {
+    if (!DestinationUnchanged())
+        throw support::RuntimeError(support::ErrPathNotFound, "FATEngine",
+                                    "The destination folder " + destFolder_ +
+                                        " was removed or replaced during the run: the files saved there are "
+                                        "gone, and the rest were not saved");
 }
 
 std::string FATEngine::DirectoryPath(std::int32_t index) const {
@@ -173,6 +177,7 @@ support::Truth FATEngine::SaveWithHashing(const std::function<support::Truth()>&
         ~Unhook() {
             engine.heldEvents_.clear();
             engine.hashing_ = nullptr;
+            engine.destination_ = {};
         }
     } unhook{*this};
     support::Truth result = support::False;
@@ -205,14 +210,10 @@ support::Truth FATEngine::SaveAllFiles() {
     destinationExhausted_ = false;
     // Folders are made as needed, so a destination removed mid-run would
     // come back empty and the run would end as if all were saved there.
-    const FolderIdentity destination = IdentityOf(destFolder_);
+    destination_ = IdentityOf(destFolder_);
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (stopRequested_) return support::False;
-        if (IdentityOf(destFolder_) != destination)
-            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine",
-                                        "The destination folder " + destFolder_ +
-                                            " was removed or replaced during the run: the files saved there are "
-                                            "gone, and the rest were not saved");
+        ThrowIfDestinationChanged();
         FileRecord& file = files_[i];
         if (IsSearchableExtension(GetExtension(file.Name))) {
             // A file that is not saved is said and counted, never passed over
@@ -236,7 +237,11 @@ support::Truth FATEngine::SaveAllFiles() {
                 case SaveOutcome::Saved: ++saveSummary_.Saved; break;
                 case SaveOutcome::Incomplete: ++saveSummary_.Incomplete; break;
                 case SaveOutcome::NotWritten: ++saveSummary_.NotWritten; break;
-                case SaveOutcome::Stopped: return support::False;
+                case SaveOutcome::NotStarted:
+                    // The events of the file before stopped the scan or
+                    // took the destination away.
+                    ThrowIfDestinationChanged();
+                    return support::False;
                 }
             }
         }
@@ -442,10 +447,10 @@ FATEngine::WrittenFile FATEngine::WriteSavedFile(const FileRecord& file, const s
     std::string why;
     // The file before is reported before this one writes anything (its
     // first run is read and hashing meanwhile): a host that stops on that
-    // report gets no further file.
+    // report, or removes the destination, gets no further file.
     const auto startOutput = [&] {
         RaiseHeldEvents();
-        if (stopRequested_) return false;
+        if (stopRequested_ || !DestinationUnchanged()) return false;
         if (!output.Open(folder, &why))
             throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
         return true;
@@ -485,7 +490,7 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         ForceDirectories(folder);
         const WrittenFile written = WriteSavedFile(file, folder, clusters, current, shortfall);
         if (written.name.empty()) {
-            lastSaveOutcome_ = SaveOutcome::Stopped;
+            lastSaveOutcome_ = SaveOutcome::NotStarted;
             return support::False;
         }
         ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime);
