@@ -430,7 +430,7 @@ private:
     FolderIdentity destination_;
     static FolderIdentity IdentityOf(const std::string& folder);
     bool DestinationUnchanged() const;
-    void ThrowIfDestinationChanged() const;
+    support::RuntimeError DestinationChanged() const;
     SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
     bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 

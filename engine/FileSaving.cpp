@@ -88,12 +88,11 @@ bool FATEngine::DestinationUnchanged() const {
     return !destination_.known || IdentityOf(destFolder_) == destination_;
 }
 
-void FATEngine::ThrowIfDestinationChanged() const {
-    if (!DestinationUnchanged())
-        throw support::RuntimeError(support::ErrPathNotFound, "FATEngine",
-                                    "The destination folder " + destFolder_ +
-                                        " was removed or replaced during the run: the files saved there are "
-                                        "gone, and the rest were not saved");
+support::RuntimeError FATEngine::DestinationChanged() const {
+    return support::RuntimeError(support::ErrPathNotFound, "FATEngine",
+                                 "The destination folder " + destFolder_ +
+                                     " was removed or replaced during the run: the files saved there are "
+                                     "gone, and the rest were not saved");
 }
 
 std::string FATEngine::DirectoryPath(std::int32_t index) const {
@@ -213,7 +212,7 @@ support::Truth FATEngine::SaveAllFiles() {
     destination_ = IdentityOf(destFolder_);
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (stopRequested_) return support::False;
-        ThrowIfDestinationChanged();
+        if (!DestinationUnchanged()) throw DestinationChanged();
         FileRecord& file = files_[i];
         if (IsSearchableExtension(GetExtension(file.Name))) {
             // A file that is not saved is said and counted, never passed over
@@ -240,8 +239,8 @@ support::Truth FATEngine::SaveAllFiles() {
                 case SaveOutcome::NotStarted:
                     // The events of the file before stopped the scan or
                     // took the destination away.
-                    ThrowIfDestinationChanged();
-                    return support::False;
+                    if (stopRequested_) return support::False;
+                    throw DestinationChanged();
                 }
             }
         }
