@@ -2,9 +2,11 @@
 // exFAT card's boot sector and first FAT, walks every directory breadth first
 // (deleted ones too, with long names and repaired short names) and saves
 // every file whose type the signature database allows into the destination
-// folder, reporting through five events. Everything runs on the caller's
-// thread; the message pump runs at fixed points, where StopScan and
-// PauseScan take effect. The engine never prints.
+// folder, reporting through its events. Everything runs on the caller's
+// thread but the saved files' SHA-256, which a second thread takes behind
+// the scan while the saving lasts; the events come on the caller's thread.
+// The message pump runs at fixed points, where StopScan and PauseScan take
+// effect. The engine never prints.
 #pragma once
 
 #include <cstdint>
