@@ -344,6 +344,8 @@ FATEngine::ClusterRun FATEngine::NextClusterRun(const std::vector<std::int64_t>&
 }
 
 void FATEngine::WaitWhilePaused() {
+    // The host is not left without the last file's report while it waits.
+    if (paused_) RaiseHeldEvents();
     while (paused_ && !stopRequested_) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         platform::DoEvents();
@@ -356,6 +358,9 @@ std::int64_t FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, s
     // Retries are counted for the whole file: the first run that fails is
     // tried again (a card may fail once and then read), later ones are not.
     while (!ReadVolumeSectors(start, count, buffer.data(), bytes)) {
+        // A failing card may take long over the retries: the last file's
+        // report is not kept waiting for them.
+        RaiseHeldEvents();
         if (++failures > MaxReadFailuresBeforeZeros) return ReadSectorBySector(start, count, buffer, bytes, wanted);
     }
     return 0;
