@@ -379,21 +379,14 @@ support::Truth FATEngine::SaveExFatFile(FileRecord& file, const std::string& rel
             shortfall.clustersRanOut = true;
             shortfall.clustersReason = IncompleteReason(chain.End);
         }
-        const std::string saved = WriteSavedFile(file, folder, chain.Clusters, current, shortfall);
-        const std::string path = folder + saved;
-        ApplyWriteTime(path, file.WriteDate, file.WriteTime, file.WriteTime10ms, file.WriteUtcOffset);
-        ApplyReadOnly(path, file.Attributes);
-        RaiseSaved(file, folder, saved, chain.Clusters, sizeOnCard, shortfall);
-        if (shortfall.Any()) {
-            lastSaveOutcome_ = SaveOutcome::Incomplete;
-            RaiseError("Incomplete: " + PrintableName(TrimBlanks(file.Name)) + ": " + ShortfallText(shortfall) +
-                       " (" + std::to_string(file.Size) + " of " + std::to_string(sizeOnCard) + " bytes saved in " +
-                       path + ")");
+        const WrittenFile written = WriteSavedFile(file, folder, chain.Clusters, current, shortfall);
+        if (written.name.empty()) {
+            lastSaveOutcome_ = SaveOutcome::NotStarted;
             return support::False;
         }
-        lastSaveOutcome_ = SaveOutcome::Saved;
-        if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, saved);
-        return support::True;
+        ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime, file.WriteTime10ms,
+                       file.WriteUtcOffset);
+        return ReportSavedFile(file, folder, written, chain.Clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));

@@ -93,11 +93,31 @@ void FATEngine::SetDriveForTests(DriveNumber drive) {
 void FATEngine::TraceMessage(const std::string& text) { trace_.push_back(text); }
 
 void FATEngine::RaiseInfo(const std::string& message) {
-    if (Events.LogInfoMessage) Events.LogInfoMessage(message);
+    RaiseOrHold([this, message] {
+        if (Events.LogInfoMessage) Events.LogInfoMessage(message);
+    });
 }
 
 void FATEngine::RaiseError(const std::string& message) {
-    if (Events.LogErrorMessage) Events.LogErrorMessage(message);
+    RaiseOrHold([this, message] {
+        if (Events.LogErrorMessage) Events.LogErrorMessage(message);
+    });
+}
+
+void FATEngine::RaiseOrHold(std::function<void()> event) {
+    if (heldEvents_.empty())
+        event();
+    else
+        heldEvents_.push_back(std::move(event));
+}
+
+void FATEngine::RaiseHeldEvents() {
+    while (!heldEvents_.empty()) {
+        // Taken off first: an event that throws is not raised twice.
+        const std::function<void()> event = std::move(heldEvents_.front());
+        heldEvents_.pop_front();
+        event();
+    }
 }
 
 std::int64_t FATEngine::ClusterToSector(std::int64_t cluster) const {

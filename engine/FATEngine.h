@@ -2,12 +2,15 @@
 // exFAT card's boot sector and first FAT, walks every directory breadth first
 // (deleted ones too, with long names and repaired short names) and saves
 // every file whose type the signature database allows into the destination
-// folder, reporting through five events. Everything runs on the caller's
-// thread; the message pump runs at fixed points, where StopScan and
-// PauseScan take effect. The engine never prints.
+// folder, reporting through its events. Everything runs on the caller's
+// thread but the saved files' SHA-256, which a second thread takes behind
+// the scan while the saving lasts; the events come on the caller's thread.
+// The message pump runs at fixed points, where StopScan and PauseScan take
+// effect. The engine never prints.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <unordered_set>
@@ -18,6 +21,7 @@
 #include "engine/ExFatAllocation.h"
 #include "engine/ExFatBootRegion.h"
 #include "engine/ExFatEntrySet.h"
+#include "engine/HashBehind.h"
 #include "engine/RawDevice.h"
 #include "engine/SavedFATFile.h"
 #include "engine/SafeName.h"
@@ -44,8 +48,11 @@ constexpr std::int32_t FatTypeExFAT = 4;
 // FF8 and above end a chain, FF1 to FF7 are bad; otherwise in use or free.
 std::uint8_t ClassifyFATValue(std::int32_t fatType, std::uint32_t value);
 
-// The events, raised synchronously in the order the scan meets them. Counts
-// are 32-bit so that cards with more than 32,767 files report them whole.
+// The events, raised on the scan's thread in the order the scan meets them.
+// Counts are 32-bit so that cards with more than 32,767 files report them
+// whole. A saved file's events (and those after them) come once its digest
+// is known: at the latest before the next file is written, and before the
+// scan returns.
 struct FATEngineEvents {
     std::function<void(const std::string& message)> LogInfoMessage;
     std::function<void(const std::string& message)> LogErrorMessage;
@@ -217,6 +224,13 @@ private:
     void TraceMessage(const std::string& text);
     void RaiseInfo(const std::string& message);
     void RaiseError(const std::string& message);
+    // Raises an event now, or after the events held for a digest.
+    void RaiseOrHold(std::function<void()> event);
+    // Raises the held events in order, waiting for the digests they carry.
+    void RaiseHeldEvents();
+    // Runs save with a hash thread for the files it saves; every event held
+    // is raised before it returns, also when save throws.
+    support::Truth SaveWithHashing(const std::function<support::Truth()>& save);
     bool ReadBootSectorInto(std::int32_t sector);
     // The primary boot sector, or the backup one when the primary's sector
     // size is not usable; one that cannot be read gives way to a common
@@ -261,7 +275,13 @@ private:
     void AddFile(FileRecord record);
     std::string DirectoryPath(std::int32_t index) const;
     std::string CardPath(const FileRecord& file) const;
-    void RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
+    // A file written under its name, and its digest (known once hashed).
+    struct WrittenFile {
+        std::string name; // "": not written, the scan was stopped or its destination taken away first
+        HashBehind::PendingDigest digest;
+    };
+    // Holds the file's record until its digest is known.
+    void RaiseSaved(const FileRecord& file, const WrittenFile& written, const std::string& folder,
                     const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard,
                     const ReadShortfall& shortfall);
     void NotWritten(const FileRecord& file, const std::string& reason);
@@ -302,18 +322,24 @@ private:
                                 std::size_t bytes, std::int64_t wanted, int& failures);
     std::int64_t ReadSectorBySector(std::int64_t start, std::int64_t count, support::AlignedBytes& buffer,
                                     std::size_t bytes, std::int64_t wanted);
-    // Writes size bytes of the clusters to the open output file; throws on a
-    // failed write. Returns the bytes that could not be read (written as zeros).
+    // Writes size bytes of the clusters to the output file, each run read
+    // into the hash's next buffer and hashed behind; throws on a failed
+    // write. startOutput opens the output once the first run is read, and
+    // says false when nothing is to be written (the copy then ends).
+    // Returns the bytes that could not be read (written as zeros).
     std::int64_t CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size, const std::string& path,
-                              std::int64_t& current, NewOutputFile& output);
+                              std::int64_t& current, NewOutputFile& output,
+                              const std::function<bool()>& startOutput);
     // Writes the file's bytes from its clusters under a temporary name in
     // folder and names it when whole (never over a name taken meanwhile).
-    // Returns the name it was saved under; adds its unreadable bytes to
-    // shortfall. Throws on a failed write.
-    std::string WriteSavedFile(const FileRecord& file, const std::string& folder,
+    // Before it writes anything, the file before is reported; when that
+    // (or anything else) stopped the scan, nothing is written. Adds its
+    // unreadable bytes to shortfall. Throws on a failed write.
+    WrittenFile WriteSavedFile(const FileRecord& file, const std::string& folder,
                                const std::vector<std::int64_t>& clusters, std::int64_t& current,
                                ReadShortfall& shortfall);
-    support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
+    // Applies the entry's attributes and reports the file, whole or not.
+    support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const WrittenFile& written,
                                    const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                    std::uint64_t sizeOnCard);
     bool FileDataIsRecoverable(const DirEntry& entry, std::int64_t firstCluster);
@@ -343,7 +369,6 @@ private:
     DriveNumber driveNumber_ = 0;
     DriveGeometry geometry_{};
     std::int16_t sectorsAtOnce_ = 64;
-    support::AlignedBytes runBuffer_; // what CopyClusters reads a run into
     support::Truth stopRequested_ = support::False;
     support::Truth paused_ = support::False;
     support::Truth keepFolderStructure_ = support::False;
@@ -387,10 +412,27 @@ private:
     std::unordered_set<std::string> fileKeys_;
 
     // Saving.
-    enum class SaveOutcome { Saved, Incomplete, NotWritten };
+    // NotStarted: nothing written, since the scan was stopped or its
+    // destination taken away before the file's first byte.
+    enum class SaveOutcome { Saved, Incomplete, NotWritten, NotStarted };
     TakenNames takenNames_;
     SaveSummary saveSummary_;
-    std::string savedDigest_;  // SHA-256 of the file just saved
+    // While files are saved: the hashes behind the scan, and the events
+    // waiting for them (with those raised after them, to keep the order).
+    HashBehind* hashing_ = nullptr;
+    std::deque<std::function<void()>> heldEvents_;
+    // The destination folder's identity when the saving began, to notice it
+    // being removed or replaced mid-run (not known: not looked at).
+    struct FolderIdentity {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        bool known = false;
+        bool operator==(const FolderIdentity&) const = default;
+    };
+    FolderIdentity destination_;
+    static FolderIdentity IdentityOf(const std::string& folder);
+    bool DestinationUnchanged() const;
+    support::RuntimeError DestinationChanged() const;
     SaveOutcome lastSaveOutcome_ = SaveOutcome::NotWritten;
     bool destinationExhausted_ = false;  // a write failed for lack of space: the rest are not tried
 

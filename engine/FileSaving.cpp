@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "Typhex.h"
 #include "engine/ExFatEntrySet.h"
 #include "engine/FATEngine.h"
 #include "engine/EngineText.h"
@@ -26,20 +27,6 @@ namespace engine {
 namespace {
 
 constexpr int MaxReadFailuresBeforeZeros = 3;
-
-// The folder's identity, to notice it being removed or replaced mid-run.
-struct FolderIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool known = false;
-    bool operator==(const FolderIdentity&) const = default;
-};
-
-FolderIdentity IdentityOf(const std::string& folder) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
-    return {info.st_dev, info.st_ino, true};
-}
 
 } // namespace
 
@@ -91,6 +78,23 @@ support::RuntimeError FATEngine::WriteFailure(const std::string& path, std::int6
     return support::RuntimeError(support::ErrDeviceIo, "FATEngine", "Could not write " + path);
 }
 
+FATEngine::FolderIdentity FATEngine::IdentityOf(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
+}
+
+bool FATEngine::DestinationUnchanged() const {
+    return !destination_.known || IdentityOf(destFolder_) == destination_;
+}
+
+support::RuntimeError FATEngine::DestinationChanged() const {
+    return support::RuntimeError(support::ErrPathNotFound, "FATEngine",
+                                 "The destination folder " + destFolder_ +
+                                     " was removed or replaced during the run: the files saved there are "
+                                     "gone, and the rest were not saved");
+}
+
 std::string FATEngine::DirectoryPath(std::int32_t index) const {
     // Parents always come before their children in the list, so the chain
     // ends; the bound guards against a damaged list all the same.
@@ -118,13 +122,13 @@ std::string FATEngine::CardPath(const FileRecord& file) const {
     return path;
 }
 
-void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, const std::string& name,
+void FATEngine::RaiseSaved(const FileRecord& file, const WrittenFile& written, const std::string& folder,
                            const std::vector<std::int64_t>& clusters, std::uint64_t sizeOnCard,
                            const ReadShortfall& shortfall) {
     if (!Events.OnSavedFATFile) return;
     SavedFATFile saved;
     saved.Folder = folder;
-    saved.SavedName = name;
+    saved.SavedName = written.name;
     saved.CardPath = CardPath(file);
     saved.Deleted = (file.Flags & 1) != 0;
     saved.Complete = !shortfall.Any();
@@ -142,7 +146,6 @@ void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, co
     saved.WriteDate = file.WriteDate;
     saved.WriteTime = file.WriteTime;
     saved.FirstCluster = file.FirstCluster;
-    saved.Sha256 = savedDigest_;
     // Adjacent clusters make one run; the runs end where the saved bytes do.
     const std::int64_t clusterBytes = std::int64_t(layout_.Boot.SectorsPerCluster) * layout_.Boot.BytesPerSector;
     std::int64_t left = file.Size;
@@ -155,10 +158,41 @@ void FATEngine::RaiseSaved(const FileRecord& file, const std::string& folder, co
             saved.Runs.push_back({offset, length});
         left -= length;
     }
-    Events.OnSavedFATFile(saved);
+    // Held, and the events after it, until the hash behind the scan has
+    // all of the file's bytes.
+    heldEvents_.push_back([this, hashing = hashing_, digest = written.digest, saved = std::move(saved)]() mutable {
+        saved.Sha256 = hashing->Digest(digest);
+        if (Events.OnSavedFATFile) Events.OnSavedFATFile(saved);
+    });
+}
+
+support::Truth FATEngine::SaveWithHashing(const std::function<support::Truth()>& save) {
+    HashBehind hashing;
+    hashing_ = &hashing;
+    // Declared after the hash, so it runs before the hash thread ends: no
+    // held event outlives the hashes it waits for.
+    struct Unhook {
+        FATEngine& engine;
+        ~Unhook() {
+            engine.heldEvents_.clear();
+            engine.hashing_ = nullptr;
+            engine.destination_ = {};
+        }
+    } unhook{*this};
+    support::Truth result = support::False;
+    try {
+        result = save();
+    } catch (...) {
+        // What was saved before the failure is reported all the same.
+        RaiseHeldEvents();
+        throw;
+    }
+    RaiseHeldEvents();
+    return result;
 }
 
 support::Truth FATEngine::SaveAllFiles() {
+    if (!hashing_) return SaveWithHashing([this] { return SaveAllFiles(); });
     if (Events.OnFATFilesFound) Events.OnFATFilesFound(static_cast<std::int32_t>(files_.size()));
     std::string prefix;
     std::vector<std::string> paths;
@@ -175,14 +209,10 @@ support::Truth FATEngine::SaveAllFiles() {
     destinationExhausted_ = false;
     // Folders are made as needed, so a destination removed mid-run would
     // come back empty and the run would end as if all were saved there.
-    const FolderIdentity destination = IdentityOf(destFolder_);
+    destination_ = IdentityOf(destFolder_);
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (stopRequested_) return support::False;
-        if (IdentityOf(destFolder_) != destination)
-            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine",
-                                        "The destination folder " + destFolder_ +
-                                            " was removed or replaced during the run: the files saved there are "
-                                            "gone, and the rest were not saved");
+        if (!DestinationUnchanged()) throw DestinationChanged();
         FileRecord& file = files_[i];
         if (IsSearchableExtension(GetExtension(file.Name))) {
             // A file that is not saved is said and counted, never passed over
@@ -206,11 +236,18 @@ support::Truth FATEngine::SaveAllFiles() {
                 case SaveOutcome::Saved: ++saveSummary_.Saved; break;
                 case SaveOutcome::Incomplete: ++saveSummary_.Incomplete; break;
                 case SaveOutcome::NotWritten: ++saveSummary_.NotWritten; break;
+                case SaveOutcome::NotStarted:
+                    // The events of the file before stopped the scan or
+                    // took the destination away.
+                    if (stopRequested_) return support::False;
+                    throw DestinationChanged();
                 }
             }
         }
         platform::DoEvents();
-        if (Events.OnProgress) Events.OnProgress(static_cast<std::int32_t>(i + 1));
+        RaiseOrHold([this, done = static_cast<std::int32_t>(i + 1)] {
+            if (Events.OnProgress) Events.OnProgress(done);
+        });
     }
     return support::True;
 }
@@ -307,6 +344,8 @@ FATEngine::ClusterRun FATEngine::NextClusterRun(const std::vector<std::int64_t>&
 }
 
 void FATEngine::WaitWhilePaused() {
+    // The host is not left without the last file's report while it waits.
+    if (paused_) RaiseHeldEvents();
     while (paused_ && !stopRequested_) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         platform::DoEvents();
@@ -319,13 +358,17 @@ std::int64_t FATEngine::ReadRunOrZeros(std::int64_t start, std::int64_t count, s
     // Retries are counted for the whole file: the first run that fails is
     // tried again (a card may fail once and then read), later ones are not.
     while (!ReadVolumeSectors(start, count, buffer.data(), bytes)) {
+        // A failing card may take long over the retries: the last file's
+        // report is not kept waiting for them.
+        RaiseHeldEvents();
         if (++failures > MaxReadFailuresBeforeZeros) return ReadSectorBySector(start, count, buffer, bytes, wanted);
     }
     return 0;
 }
 
 std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, std::int64_t size,
-                                     const std::string& path, std::int64_t& current, NewOutputFile& output) {
+                                     const std::string& path, std::int64_t& current, NewOutputFile& output,
+                                     const std::function<bool()>& startOutput) {
     const std::int64_t spc = layout_.Boot.SectorsPerCluster;
     const std::int64_t bps = layout_.Boot.BytesPerSector;
     const std::int64_t allocated = static_cast<std::int64_t>(clusters.size()) * spc * bps;
@@ -338,9 +381,6 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
     std::size_t r = 0;
     int failures = 0;
     std::int64_t unreadable = 0;
-    // Kept from file to file: a new buffer would be zeroed, and its pages
-    // faulted in, for every file.
-    support::AlignedBytes& buffer = runBuffer_;
     platform::DoEvents();
     while (remaining >= 1) {
         WaitWhilePaused();
@@ -357,7 +397,13 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
         const std::size_t bytes = static_cast<std::size_t>(deviceSector * n);
         const auto count =
             static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(bytes), remaining));
+        // The buffers are kept from file to file: a new one would be zeroed,
+        // and its pages faulted in, for every file.
+        support::AlignedBytes& buffer = hashing_->NextBuffer();
         unreadable += ReadRunOrZeros(start, n, buffer, bytes, count, failures);
+        // Hashed on the other core while it is written and the next run read.
+        hashing_->HashBuffer(static_cast<std::size_t>(count));
+        if (!output.IsOpen() && !startOutput()) return unreadable;
         if (!output.Write(buffer.data(), buffer.size(), 0, count)) throw WriteFailure(path, remaining);
         remaining -= count;
         switch (run.end) {
@@ -370,13 +416,12 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
     return unreadable;
 }
 
-support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const std::string& name,
+support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const WrittenFile& written,
                                           const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                           std::uint64_t sizeOnCard) {
-    const std::string path = folder + name;
-    ApplyWriteTime(path, file.WriteDate, file.WriteTime);
+    const std::string path = folder + written.name;
     ApplyReadOnly(path, file.Attributes);
-    RaiseSaved(file, folder, name, clusters, sizeOnCard, shortfall);
+    RaiseSaved(file, written, folder, clusters, sizeOnCard, shortfall);
     if (shortfall.Any()) {
         // What the card gave is kept, but the file is not whole.
         lastSaveOutcome_ = SaveOutcome::Incomplete;
@@ -385,13 +430,15 @@ support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::str
         return support::False;
     }
     lastSaveOutcome_ = SaveOutcome::Saved;
-    if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
+    RaiseOrHold([this, folder, name = written.name] {
+        if (Events.OnFoundFATFile) Events.OnFoundFATFile(folder, name);
+    });
     return support::True;
 }
 
-std::string FATEngine::WriteSavedFile(const FileRecord& file, const std::string& folder,
-                                      const std::vector<std::int64_t>& clusters, std::int64_t& current,
-                                      ReadShortfall& shortfall) {
+FATEngine::WrittenFile FATEngine::WriteSavedFile(const FileRecord& file, const std::string& folder,
+                                                 const std::vector<std::int64_t>& clusters, std::int64_t& current,
+                                                 ReadShortfall& shortfall) {
     // The flat folder gathers files of many folders: a later file of the
     // same name gets its own name instead of replacing the earlier one.
     const std::string safeName = SafeFileName(TrimBlanks(file.Name));
@@ -400,20 +447,30 @@ std::string FATEngine::WriteSavedFile(const FileRecord& file, const std::string&
     // Written under a temporary name and named when whole: a file that
     // fails midway leaves nothing under a name (its bytes are still on
     // the card), and a name another run took meanwhile is never replaced.
-    NewOutputFile output;
+    NewOutputFile output(nullptr, NewOutputFile::CallerHashes{});
     std::string why;
-    if (!output.Open(folder, &why))
-        throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
+    // The file before is reported before this one writes anything (its
+    // first run is read and hashing meanwhile): a host that stops on that
+    // report, or removes the destination, gets no further file.
+    const auto startOutput = [&] {
+        RaiseHeldEvents();
+        if (stopRequested_ || !DestinationUnchanged()) return false;
+        if (!output.Open(folder, &why))
+            throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", "Cannot create " + path + ": " + why);
+        return true;
+    };
+    hashing_->StartFile();
     const auto size = static_cast<std::int64_t>(file.Size);
-    if (size > 0) shortfall.unreadableBytes += CopyClusters(clusters, size, path, current, output);
+    if (size > 0) shortfall.unreadableBytes += CopyClusters(clusters, size, path, current, output, startOutput);
+    if (!output.IsOpen() && !startOutput()) return {};
     if (!output.Close()) throw WriteFailure(path, size);
     const std::string saved = output.Commit(name, [&] { return takenNames_.Take(folder, safeName); }, &why);
     if (saved.empty()) throw support::RuntimeError(support::ErrPathNotFound, "FATEngine", why);
-    savedDigest_ = output.Digest();
-    return saved;
+    return {saved, hashing_->FileDigest()};
 }
 
 support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& relativeFolder) {
+    if (!hashing_) return SaveWithHashing([&] { return SaveFATFileEXT(file, relativeFolder); });
     if (fatType_ == FatTypeExFAT) return SaveExFatFile(file, relativeFolder);
     lastSaveOutcome_ = SaveOutcome::NotWritten;
     std::int64_t current = file.FirstCluster;
@@ -435,8 +492,13 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
 
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
-        const std::string saved = WriteSavedFile(file, folder, clusters, current, shortfall);
-        return ReportSavedFile(file, folder, saved, clusters, shortfall, sizeOnCard);
+        const WrittenFile written = WriteSavedFile(file, folder, clusters, current, shortfall);
+        if (written.name.empty()) {
+            lastSaveOutcome_ = SaveOutcome::NotStarted;
+            return support::False;
+        }
+        ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime);
+        return ReportSavedFile(file, folder, written, clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +
                    MessageNumber(current));

@@ -10,6 +10,7 @@
 #include "engine/ExFatAllocation.h"
 #include "engine/ExFatEntrySet.h"
 #include "engine/ExFatNameFinder.h"
+#include "engine/Sha256.h"
 #include "tests/common/ExFatImageBuilder.h"
 
 namespace enginetest {
@@ -105,9 +106,13 @@ TEST(ExFatEntrySets, TimestampsWithTheirUtcOffset) {
 
 class ExFatScanTest : public EngineTest {
 protected:
-    ScanResult ScanCard(ExFatImageBuilder& card, bool keepFolders = true) {
+    ScanResult ScanCard(ExFatImageBuilder& card, bool keepFolders = true,
+                        std::vector<engine::SavedFATFile>* records = nullptr) {
         engine::UseFileTypeTableForTests({{"JPG", true}, {"MOV", true}});
-        return Scan(Attach(card.Volume()), 64, keepFolders);
+        return Scan(Attach(card.Volume()), 64, keepFolders, [records](engine::FATEngine& engine) {
+            if (records)
+                engine.Events.OnSavedFATFile = [records](const engine::SavedFATFile& f) { records->push_back(f); };
+        });
     }
 };
 
@@ -139,9 +144,13 @@ TEST_F(ExFatScanTest, LiveAndDeletedFilesComeBackInTheirFolders) {
     card.Delete(oldFile);
     card.Delete({card.Root(), 3});
 
-    const ScanResult scan = ScanCard(card);
+    std::vector<engine::SavedFATFile> records;
+    const ScanResult scan = ScanCard(card, true, &records);
     ASSERT_FALSE(scan.raised) << scan.errorText;
     EXPECT_TRUE(scan.errors.empty()) << scan.errors.front();
+    ASSERT_EQ(records.size(), 6u);
+    for (const auto& record : records)
+        EXPECT_EQ(record.Sha256, engine::Sha256OfFile(record.Folder + record.SavedName)) << record.SavedName;
     const std::map<std::string, std::vector<std::uint8_t>> expected = {
         {"DCIM/100CANON/IMG_0001.JPG", whole},     {"DCIM/100CANON/MVI_0002.MOV", chained},
         {longName, unicode},                       {"DCIM/100CANON/GONE_RUN.JPG", deletedRun},

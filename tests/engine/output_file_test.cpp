@@ -148,6 +148,7 @@ TEST_F(EngineTest, ADestinationRemovedMidRunEndsTheTurboScan) {
     EXPECT_TRUE(result.raised);
     EXPECT_NE(result.errorText.find("was removed or replaced during the run"), std::string::npos) << result.errorText;
     EXPECT_EQ(saved, 2);
+    EXPECT_EQ(result.errors, std::vector<std::string>{}) << "no file is tried once the destination is gone";
 }
 
 } // namespace
