@@ -60,9 +60,6 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
 
 NewOutputFile::NewOutputFile() = default;
 
-NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher)
-    : writer_(std::move(writer)), hasher_(&hasher) {}
-
 NewOutputFile::NewOutputFile(platform::ComPtr<ILargeFile> writer, CallerHashes)
     : writer_(std::move(writer)), hashing_(false) {}
 
@@ -80,7 +77,6 @@ std::int32_t NewOutputFile::WriteChunk(BYTE* data, std::size_t size, std::int32_
                    : WriteOutputChunk(data, size, start, count);
 }
 
-HashWorker& NewOutputFile::Hasher() { return hasher_ ? *hasher_ : HashWorker::Shared(); }
 
 bool NewOutputFile::CloseWriter() {
     return (writer_ ? CloseOutputFile(*writer_.Get()) : CloseOutputFile()) != support::False;
@@ -126,9 +122,9 @@ bool NewOutputFile::Write(BYTE* data, std::size_t size, std::int32_t start, std:
         start >= 0 && count >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(count) <= size;
     const bool alongside = hashing_ && inBuffer && count >= HashAlongsideFrom;
     const std::uint64_t ticket =
-        alongside ? Hasher().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
+        alongside ? HashWorker::Shared().Start(*hash_, data + start, static_cast<std::size_t>(count)) : 0;
     const std::int32_t written = WriteChunk(data, size, start, count);
-    if (alongside) Hasher().Wait(ticket);
+    if (alongside) HashWorker::Shared().Wait(ticket);
     if (written > 0) written_ += written;
     if (written != count) {
         writeFailed_ = true;

@@ -19,18 +19,10 @@
 struct ILargeFile;
 
 namespace engine {
-class HashWorker;
-}
-
-namespace engine {
 
 class NewOutputFile {
 public:
     NewOutputFile();
-    // Writes through writer instead of the shared one (NewLargeFile), and
-    // hashes large pieces on hasher instead of the shared one, so that it
-    // may be written on another thread while the shared ones are used.
-    NewOutputFile(platform::ComPtr<ILargeFile> writer, HashWorker& hasher);
     // Writes through writer (null: the shared one) and hashes nothing: the
     // caller hashes the bytes it hands over, where it likes; Digest is "".
     struct CallerHashes {};
@@ -72,13 +64,11 @@ private:
     bool writeFailed_ = false;
     std::unique_ptr<Sha256> hash_;
     platform::ComPtr<ILargeFile> writer_; // null: the shared one
-    HashWorker* hasher_ = nullptr;        // null: the shared one
     bool hashing_ = true;
 
     bool OpenWriter(const std::string& path);
     std::int32_t WriteChunk(BYTE* data, std::size_t size, std::int32_t start, std::int32_t count);
     bool CloseWriter();
-    HashWorker& Hasher();
 };
 
 // Renames from to to unless to exists (in any form, a dangling link too):

@@ -5,11 +5,6 @@
 
 namespace engine {
 
-namespace {
-// A few pieces in flight; more would only hold memory.
-constexpr std::size_t MaxSpares = 4;
-} // namespace
-
 WriteBehind::WriteBehind(std::size_t maxQueued)
     : maxQueued_(std::max<std::size_t>(1, maxQueued)), thread_([this] { Work(); }) {}
 
@@ -40,20 +35,6 @@ bool WriteBehind::Done(std::uint64_t ticket) {
 void WriteBehind::Wait(std::uint64_t ticket) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this, ticket] { return finished_ >= ticket; });
-}
-
-std::vector<BYTE> WriteBehind::TakeBuffer() {
-    std::lock_guard lock(mutex_);
-    if (spares_.empty()) return {};
-    std::vector<BYTE> buffer = std::move(spares_.back());
-    spares_.pop_back();
-    buffer.clear();
-    return buffer;
-}
-
-void WriteBehind::GiveBack(std::vector<BYTE> buffer) {
-    std::lock_guard lock(mutex_);
-    if (spares_.size() < MaxSpares) spares_.push_back(std::move(buffer));
 }
 
 // Every task posted runs, also when the thread is asked to end: a file

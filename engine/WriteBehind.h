@@ -13,9 +13,6 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
-
-#include "platform/wintypes.h"
 
 namespace engine {
 
@@ -36,19 +33,12 @@ public:
     bool Done(std::uint64_t ticket);
     void Wait(std::uint64_t ticket);
 
-    // Buffers for the pieces, used again from piece to piece: TakeBuffer
-    // gives an empty one (with the capacity of an earlier piece when there
-    // is one), GiveBack returns it from a task.
-    std::vector<BYTE> TakeBuffer();
-    void GiveBack(std::vector<BYTE> buffer);
-
 private:
     void Work();
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::function<void()>> queue_;
-    std::vector<std::vector<BYTE>> spares_;
     std::size_t maxQueued_;
     std::uint64_t posted_ = 0;
     std::uint64_t finished_ = 0;
