@@ -195,46 +195,70 @@ void FolderTreeBuilder::NameFolders() {
         }
         folders_[cluster] = folder;
     }
-    for (auto& [cluster, folder] : folders_) {
-        folder.path = FolderPath(cluster, true);
-        folder.cardPath = FolderPath(cluster, false);
-    }
+    SetPaths();
 }
 
-// From the folder up through its parents to the root, at most
-// MaxFolderDepth levels; a parent whose folder is gone is "Folder <cluster>",
-// and a chain of parents that loops ends where it comes round.
-std::string FolderTreeBuilder::FolderPath(std::int64_t cluster, bool safe) const {
-    const auto part = [safe](const std::string& name) { return safe ? engine::SafeFileName(name) : name; };
-    std::vector<std::string> parts;
-    std::unordered_set<std::int64_t> seen;
-    std::int64_t current = cluster;
-    while (parts.size() < MaxFolderDepth && seen.insert(current).second) {
-        const auto it = folders_.find(current);
-        if (it == folders_.end()) {
-            parts.push_back(part(LostFolderName(current)));
-            break;
+// Each folder's path from its parent's, set parents first, so that a chain
+// of folders thousands deep costs one step a folder: up through the parents
+// to the root, a parent whose folder is gone as "Folder <cluster>", a chain
+// that loops cut where it comes round. Below MaxFolderDepth levels a folder
+// takes the path of the one above it: no camera or computer nests folders
+// that deep, and a hostile card's chain stays bounded.
+void FolderTreeBuilder::SetPaths() {
+    std::vector<std::int64_t> chain;
+    std::unordered_set<std::int64_t> onChain;
+    for (const auto& [cluster, unused] : folders_) {
+        if (levels_.count(cluster) != 0) continue;
+        // Up to the first folder whose parent is set, gone, the root, or
+        // already on the way (a loop).
+        chain.clear();
+        onChain.clear();
+        for (std::int64_t current = cluster;;) {
+            chain.push_back(current);
+            onChain.insert(current);
+            const std::int64_t parent = folders_.at(current).parentCluster;
+            if (IsRoot(parent) || folders_.count(parent) == 0 || levels_.count(parent) != 0 ||
+                onChain.count(parent) != 0)
+                break;
+            current = parent;
         }
-        parts.push_back(part(it->second.name));
-        const std::int64_t parent = it->second.parentCluster;
-        if (IsRoot(parent)) break;
-        current = parent;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) SetPath(*it);
     }
-    std::string path;
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it) path += (path.empty() ? "" : "/") + *it;
-    return path;
 }
 
-// Whether the folder or one above it has no name from the card.
-bool FolderTreeBuilder::FolderNameLost(std::int64_t cluster) const {
-    std::unordered_set<std::int64_t> seen;
-    for (std::int64_t current = cluster; seen.size() < MaxFolderDepth && seen.insert(current).second;) {
-        const auto it = folders_.find(current);
-        if (it == folders_.end() || !it->second.nameFound) return true;
-        if (IsRoot(it->second.parentCluster)) return false;
-        current = it->second.parentCluster;
+// The folder's path below its parent's, which is set (or the parent is the
+// root, gone, or the folder heads a loop).
+void FolderTreeBuilder::SetPath(std::int64_t cluster) {
+    FoundFolder& folder = folders_.at(cluster);
+    const std::int64_t parentCluster = folder.parentCluster;
+    std::string above, aboveOnCard;
+    std::size_t levels = 0;
+    bool nameLost = !folder.nameFound;
+    if (!IsRoot(parentCluster)) {
+        const auto parent = folders_.find(parentCluster);
+        if (parent == folders_.end()) {
+            aboveOnCard = LostFolderName(parentCluster);
+            above = engine::SafeFileName(aboveOnCard);
+            levels = 1;
+            nameLost = true;
+        } else if (const auto set = levels_.find(parentCluster); set != levels_.end()) {
+            above = parent->second.path;
+            aboveOnCard = parent->second.cardPath;
+            levels = set->second;
+            nameLost = nameLost || nameLost_.count(parentCluster) != 0;
+        }
     }
-    return false;
+    if (levels >= MaxFolderDepth) {
+        folder.path = above;
+        folder.cardPath = aboveOnCard;
+    } else {
+        const std::string own = engine::SafeFileName(folder.name);
+        folder.path = above.empty() ? own : above + "/" + own;
+        folder.cardPath = aboveOnCard.empty() ? folder.name : aboveOnCard + "/" + folder.name;
+        ++levels;
+    }
+    levels_[cluster] = levels;
+    if (nameLost) nameLost_.insert(cluster);
 }
 
 FolderTree FolderTreeBuilder::Build() {
@@ -285,7 +309,7 @@ std::vector<FoundEntry> FolderTreeBuilder::FoundFiles() const {
             cardFolder = LostFolderName(unit.clusters.front());
             folderPath = engine::SafeFileName(cardFolder);
         }
-        const bool nameLost = unit.owner < 0 || (unit.owner > 0 && FolderNameLost(unit.owner));
+        const bool nameLost = unit.owner < 0 || (unit.owner > 0 && nameLost_.count(unit.owner) != 0);
         for (const ParsedEntry& e : unit.entries) {
             if (e.directory || e.size == 0 || e.firstCluster < 2) continue;
             FoundEntry found;

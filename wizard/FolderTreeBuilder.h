@@ -9,6 +9,8 @@
 #include <map>
 #include <span>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "wizard/DirectorySector.h"
@@ -75,9 +77,8 @@ private:
     void AssignToOpenFolder(Unit& orphan, std::map<std::int64_t, Unit*>& openTails);
     void NameFolders();
     std::vector<FoundEntry> FoundFiles() const;
-    // safe: each name made safe; otherwise as the card has it.
-    std::string FolderPath(std::int64_t cluster, bool safe) const;
-    bool FolderNameLost(std::int64_t cluster) const;
+    void SetPaths();
+    void SetPath(std::int64_t cluster);
     // 0, or the FAT32 root cluster when no folder of the card starts there.
     bool IsRoot(std::int64_t cluster) const {
         return cluster == 0 || (cluster == settings_.rootCluster && !starts_.count(cluster));
@@ -91,6 +92,8 @@ private:
     std::map<std::int64_t, bool> assigned_;
     std::vector<Unit> units_;
     std::map<std::int64_t, FoundFolder> folders_;
+    std::unordered_map<std::int64_t, std::size_t> levels_; // of each folder's path, once set
+    std::unordered_set<std::int64_t> nameLost_;            // folders with a folder on their path named after its cluster
     std::size_t entriesKept_ = 0;
 };
 

@@ -256,6 +256,31 @@ TEST(FolderFinderTest, HostileFoldersStayBoundedAndSafe) {
     EXPECT_EQ(tree.FileStartingAt(offset)->writeDate >> 8, 0x5A + 9);
 }
 
+// A chain of folders deeper than any camera makes: each folder's path comes
+// from its parent's (one step a folder), and below 128 levels the files
+// join the folder at the 128th.
+TEST(FolderFinderTest, FoldersNestedDeeperThanTheLimitJoinTheDeepestFolderKept) {
+    FatImageBuilder card(FatImageOptions::Fat16(64));
+    auto folder = card.Root();
+    std::string expected;
+    for (int level = 1; level <= 300; ++level) {
+        const std::string name = "L" + std::to_string(level);
+        folder = card.AddFolder(folder, name);
+        if (level <= 128) expected += name + "/";
+    }
+    card.AddFile(folder, "DEEP.JPG", PatternBytes(700, 5));
+    QuickFormat(card);
+    const FolderTree tree = FindFolders(card.Bytes(), ClusterLayout{card.SectorsPerCluster(), card.FirstDataSector(), false});
+    ASSERT_EQ(tree.Folders().size(), 300u);
+    ASSERT_EQ(tree.Files().size(), 1u);
+    // The top folder's entry went with the root: its name is its cluster.
+    const std::string path = tree.Files().front().path;
+    const std::string below = expected.substr(expected.find('/') + 1) + "DEEP.JPG";
+    EXPECT_EQ(path.substr(path.find('/') + 1), below);
+    EXPECT_EQ(path.rfind("Folder ", 0), 0u) << path;
+    EXPECT_TRUE(tree.Files().front().folderNameLost);
+}
+
 bool HaveTool(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
