@@ -436,9 +436,10 @@ void ScanRun::EndFile(const FileEnd& end, int failureText) {
     CloseFile(CarvedFileEnd::Complete);
 }
 
-// The block's bytes of a file that goes on are written while the next block
-// is read and examined. A failure shows at the latest when the block after
-// ends, and ends the scan there.
+// The block's bytes of a file that goes on are written and hashed while the
+// next blocks are read and examined. A failure shows at the end of a block
+// once the writer has come to it (or when the file is reported), and ends
+// the scan there.
 void ScanRun::EndOfBlock() {
     if (WriterOpen() && pendingBytes_ >= 1) {
         if (SettleWrites()) WritePending(TextWriteFailedAtEnd);
@@ -561,8 +562,9 @@ void ScanRun::WritePending(int failureText) {
                    static_cast<std::int32_t>(pendingBytes_), failureText);
 }
 
-// Waits for the bytes of the open file written behind the scan; a failure
-// is said with the text of the step that handed them over.
+// Whether the bytes of the open file written behind the scan so far reached
+// it (without waiting for them); a failure is said with the text of the step
+// that handed them over.
 bool ScanRun::SettleWrites() {
     const int failureText = writer_->Settle();
     if (failureText == 0) return true;
