@@ -380,12 +380,6 @@ support::Truth FATEngine::SaveExFatFile(FileRecord& file, const std::string& rel
             shortfall.clustersReason = IncompleteReason(chain.End);
         }
         const WrittenFile written = WriteSavedFile(file, folder, chain.Clusters, current, shortfall);
-        if (written.name.empty()) {
-            lastSaveOutcome_ = SaveOutcome::NotStarted;
-            return support::False;
-        }
-        ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime, file.WriteTime10ms,
-                       file.WriteUtcOffset);
         return ReportSavedFile(file, folder, written, chain.Clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +

@@ -338,7 +338,8 @@ private:
     WrittenFile WriteSavedFile(const FileRecord& file, const std::string& folder,
                                const std::vector<std::int64_t>& clusters, std::int64_t& current,
                                ReadShortfall& shortfall);
-    // Applies the entry's attributes and reports the file, whole or not.
+    // Applies the entry's write time and attributes and reports the file,
+    // whole or not; a file not started (no name) is counted as such only.
     support::Truth ReportSavedFile(const FileRecord& file, const std::string& folder, const WrittenFile& written,
                                    const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                    std::uint64_t sizeOnCard);

@@ -419,7 +419,12 @@ std::int64_t FATEngine::CopyClusters(const std::vector<std::int64_t>& clusters, 
 support::Truth FATEngine::ReportSavedFile(const FileRecord& file, const std::string& folder, const WrittenFile& written,
                                           const std::vector<std::int64_t>& clusters, const ReadShortfall& shortfall,
                                           std::uint64_t sizeOnCard) {
+    if (written.name.empty()) {
+        lastSaveOutcome_ = SaveOutcome::NotStarted;
+        return support::False;
+    }
     const std::string path = folder + written.name;
+    ApplyWriteTime(path, file.WriteDate, file.WriteTime, file.WriteTime10ms, file.WriteUtcOffset);
     ApplyReadOnly(path, file.Attributes);
     RaiseSaved(file, written, folder, clusters, sizeOnCard, shortfall);
     if (shortfall.Any()) {
@@ -493,11 +498,6 @@ support::Truth FATEngine::SaveFATFileEXT(FileRecord& file, const std::string& re
         const std::string folder = JoinFolder(destFolder_, relativeFolder);
         ForceDirectories(folder);
         const WrittenFile written = WriteSavedFile(file, folder, clusters, current, shortfall);
-        if (written.name.empty()) {
-            lastSaveOutcome_ = SaveOutcome::NotStarted;
-            return support::False;
-        }
-        ApplyWriteTime(folder + written.name, file.WriteDate, file.WriteTime);
         return ReportSavedFile(file, folder, written, clusters, shortfall, sizeOnCard);
     } catch (const std::exception& error) {
         RaiseError("Exc in SaveFATFileEXT : " + PrintableName(file.Name) + "  err: " + error.what() + "; lngLastCluster=" +
