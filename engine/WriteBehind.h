@@ -1,7 +1,7 @@
-// A thread of its own that does the writing of saved files behind the
-// caller: the caller posts tasks (write this piece, close that file), goes
-// on with reading and examining what comes next, and looks at their
-// outcome once it needs it. Tasks run one at a time in the order posted.
+// A thread of its own that does the writing or hashing of saved files
+// behind the caller: the caller posts tasks (write this piece, hash that
+// one, close the file), goes on with reading and examining what comes
+// next, and looks at their outcome once it needs it. Tasks run one at a time in the order posted.
 // What a task works on is the task's until it is done: the caller touches
 // it only after Wait or Done says so. The tasks touch nothing else.
 #pragma once

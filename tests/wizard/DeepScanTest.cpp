@@ -118,6 +118,12 @@ protected:
         return names;
     }
     std::vector<std::uint8_t> Carved(const std::string& name) const { return ReadAll(Folder() / name); }
+    // The bytes of every carved file, in the order of their names.
+    std::vector<std::vector<std::uint8_t>> AllCarved() const {
+        std::vector<std::vector<std::uint8_t>> carved;
+        for (const auto& name : CarvedNames()) carved.push_back(Carved(name));
+        return carved;
+    }
 
     static inline fs::path scratch_;
     fs::path root_;
@@ -380,8 +386,7 @@ TEST_F(DeepScanTest, AClaimNeverHidesAPhoto) {
         fs::remove_all(Folder());
         host.sectorsAtOnce = sectorsAtOnce;
         Run(Shipped());
-        std::vector<std::vector<std::uint8_t>> carved;
-        for (const auto& name : CarvedNames()) carved.push_back(Carved(name));
+        const std::vector<std::vector<std::uint8_t>> carved = AllCarved();
         EXPECT_EQ(std::count(carved.begin(), carved.end(), photo), 4) << sectorsAtOnce;
         EXPECT_EQ(scan.LastOutcome().unreadableSectors, 1);
         EXPECT_EQ(std::count(carved.begin(), carved.end(), other), 1) << sectorsAtOnce;
@@ -416,8 +421,7 @@ TEST_F(DeepScanTest, APhotoInsideAStaleClaimIsCarvedToo) {
         fs::remove_all(Folder());
         host.sectorsAtOnce = sectorsAtOnce;
         Run(Shipped());
-        std::vector<std::vector<std::uint8_t>> carved;
-        for (const auto& name : CarvedNames()) carved.push_back(Carved(name));
+        const std::vector<std::vector<std::uint8_t>> carved = AllCarved();
         EXPECT_EQ(std::count(carved.begin(), carved.end(), photo), 2) << sectorsAtOnce;
         EXPECT_EQ(std::count(carved.begin(), carved.end(), other), 1) << sectorsAtOnce;
         EXPECT_EQ(std::count(carved.begin(), carved.end(), card.Range(10, 8 + riffBytes)), 1) << sectorsAtOnce;
